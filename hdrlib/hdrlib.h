@@ -1,0 +1,40 @@
+#pragma once
+/* hdrlib: read and write FITS header keywords.  The only code of the project that
+ * touches FITS files; built over CFITSIO.  All calls take a caller-owned FitsInfo.
+ * Text crosses the interface NUL-terminated. */
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct FitsInfo {
+    int32_t word1; /* marks a live load (the library's own) */
+    int32_t width;  /* NAXIS1 */
+    int32_t height; /* NAXIS2 */
+    int32_t word4;
+    int32_t word5;
+    int32_t word6;
+    int32_t word7;
+    int32_t handle; /* identifies the load; pass it back to saveFitsFile */
+} FitsInfo;         /* 32 bytes */
+
+/* 0 = loaded; negative for every failure (missing, empty, truncated, not FITS, no image). */
+int32_t loadFitsFile(const char* path, FitsInfo* info);
+/* 0 = found.  Copies at most 28 characters for "DATE-OBS", at most 20 for any other
+ * keyword, then the terminator: the caller's buffer must hold 29 or 21 bytes. */
+int32_t readFitsStrParam(const char* keyword, FitsInfo* info, char* text);
+/* 0 = found and numeric; otherwise *value is left untouched. */
+int32_t readFitsFloatParam(const char* keyword, FitsInfo* info, float* value);
+/* Releases the load; non-zero when info holds no live load. */
+int32_t freeFits(FitsInfo* info);
+int32_t get_dll_version(int32_t* major, int32_t* minor, int32_t* revision);
+/* Add or replace a card in the loaded header (written to the file by saveFitsFile). */
+int32_t writeFitsStrParam(const char* keyword, FitsInfo* info, const char* value);
+int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value);
+/* Writes the header back; image data stay byte-identical.  0 = saved. */
+int32_t saveFitsFile(int32_t handle, FitsInfo* info);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,43 @@
+#pragma once
+// The program state that the main window owns.  Core operations take it together
+// with a Platform record; nothing here depends on widgets.
+#include "hdrlib/hdrlib.h"
+#include "veldra/drift/history_entry.h"
+#include "veldra/drift/kalman.h"
+#include "veldra/monitor/file_listing.h"
+#include "veldra/settings/settings.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class MonitorState : int16_t { Stopped = 0, Paused = 1, Running = 2 };
+
+struct MainState {
+    std::string programFolder; // where "veldra.ini" and "debug.txt" live
+    Settings settings;
+
+    MonitorState monitorState = MonitorState::Stopped;
+    bool pipelineBusy = false; // true while ProcessImage runs
+    FitsInfo fitsInfo{};       // header of the image being processed
+
+    // Measurement history: indices 0..historyCount, never shrunk.
+    std::vector<HistoryEntry> history = std::vector<HistoryEntry>(1);
+    int16_t historyCount = 0;
+    int16_t newestIndex = 0;
+    int16_t previousIndex = 0;
+    double currentRaCorrection = 0; // arcsec/hour in force at the guider
+    double currentDecCorrection = 0;
+    KalmanFilter filterX; // RA
+    KalmanFilter filterY; // DEC
+
+    // Folder monitor.
+    FileListing baselineListing;
+    FileListing currentListing;
+    FileListing previousListing;
+    bool settling = false;
+    int16_t settleElapsed = 0;
+    int16_t tickBusy = 0;           // nested ticks return at once
+    int16_t refreshPendingBusy = 0; // RefreshPendingFile is not re-entered
+    bool timer1On = false;          // mirrors Timer1 for the core
+};

@@ -1,0 +1,154 @@
+#include "veldra/settings/settings.h"
+
+#include "veldra/settings/activity_log.h"
+#include "veldra/settings/file_utils.h"
+#include "veldra/settings/numbers.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <optional>
+#include <variant>
+
+namespace {
+
+using FieldRef = std::variant<int16_t Settings::*, bool Settings::*, double Settings::*,
+                              std::string Settings::*>;
+
+struct Field {
+    const char* key;
+    FieldRef member;
+};
+
+// The order of this table is the order of the lines in the file.
+const Field kFields[] = {
+    {"PLATE_SOLVE_METHOD", &Settings::PLATE_SOLVE_METHOD},
+    {"OVERRIDE_IMAGE_SCALE", &Settings::OVERRIDE_IMAGE_SCALE},
+    {"IMAGE_SCALE", &Settings::IMAGE_SCALE},
+    {"PWI_EXE_PATH", &Settings::PWI_EXE_PATH},
+    {"PWI_MAX_SOLVE_TIME", &Settings::PWI_MAX_SOLVE_TIME},
+    {"MONITOR_PATH", &Settings::MONITOR_PATH},
+    {"MONITOR_FILTER", &Settings::MONITOR_FILTER},
+    {"DEBOUNCE_TIME", &Settings::DEBOUNCE_TIME},
+    {"MONITOR_START_STATE", &Settings::MONITOR_START_STATE},
+    {"FILTER_PREDICTION_X", &Settings::FILTER_PREDICTION_X},
+    {"FILTER_PREDICTION_Y", &Settings::FILTER_PREDICTION_Y},
+    {"USE_ACCELERATION_X", &Settings::USE_ACCELERATION_X},
+    {"USE_ACCELERATION_Y", &Settings::USE_ACCELERATION_Y},
+    {"DISABLE_CORRECTIONS", &Settings::DISABLE_CORRECTIONS},
+    {"OVERRIDE_TIMESTAMP", &Settings::OVERRIDE_TIMESTAMP},
+    {"OVERRIDE_EXPOSURE", &Settings::OVERRIDE_EXPOSURE},
+    {"EXPOSURE", &Settings::EXPOSURE},
+    {"OVERRIDE_POSITION", &Settings::OVERRIDE_POSITION},
+    {"RA_POS", &Settings::RA_POS},
+    {"DEC_POS", &Settings::DEC_POS},
+    {"ASCOM_DRIVER_NAME", &Settings::ASCOM_DRIVER_NAME},
+    {"RUN_COMMAND", &Settings::RUN_COMMAND},
+    {"COMMAND", &Settings::COMMAND},
+    {"FLIP_RA", &Settings::FLIP_RA},
+    {"SIM", &Settings::SIM},
+};
+
+std::string ValueText(const Settings& settings, const FieldRef& member) {
+    struct {
+        const Settings& s;
+        std::string operator()(int16_t Settings::*m) const { return std::to_string(s.*m); }
+        std::string operator()(bool Settings::*m) const { return s.*m ? "True" : "False"; }
+        std::string operator()(double Settings::*m) const { return DefaultText(s.*m); }
+        std::string operator()(std::string Settings::*m) const { return s.*m; }
+    } text{settings};
+    return std::visit(text, member);
+}
+
+std::optional<bool> ParseBool(std::string_view value) {
+    std::string lower(value);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower == "true")
+        return true;
+    if (lower == "false")
+        return false;
+    if (const auto number = ParseLocaleNumber(value))
+        return *number != 0;
+    return std::nullopt;
+}
+
+std::string SettingsPath(const std::string& programFolder) {
+    return JoinPath(programFolder, "veldra.ini");
+}
+
+} // namespace
+
+void SetPwiExePath(Settings& settings, const std::string& path) {
+    settings.PWI_EXE_PATH = path;
+    settings.solverExeName = FileNameOf(path);
+}
+
+std::string SettingsFileText(const Settings& settings) {
+    std::string text;
+    for (const Field& field : kFields) {
+        text += field.key;
+        text += ',';
+        text += ValueText(settings, field.member);
+        text += "\r\n";
+    }
+    return text;
+}
+
+void ApplySetting(Settings& settings, std::string_view key, std::string_view value) {
+    const auto* field = std::find_if(std::begin(kFields), std::end(kFields),
+                                     [&](const Field& f) { return key == f.key; });
+    if (field == std::end(kFields))
+        return;
+    struct {
+        Settings& s;
+        std::string_view v;
+        void operator()(int16_t Settings::*m) const {
+            if (const auto number = ParseLocaleNumber(v))
+                if (const auto whole = RoundToInt16(*number))
+                    s.*m = *whole;
+        }
+        void operator()(bool Settings::*m) const {
+            if (const auto flag = ParseBool(v))
+                s.*m = *flag;
+        }
+        void operator()(double Settings::*m) const {
+            if (const auto number = ParseLocaleNumber(v))
+                s.*m = *number;
+        }
+        void operator()(std::string Settings::*m) const { s.*m = std::string(v); }
+    } apply{settings, value};
+    std::visit(apply, field->member);
+    if (key == "PWI_EXE_PATH")
+        SetPwiExePath(settings, settings.PWI_EXE_PATH);
+}
+
+void LoadSettings(Settings& settings, const std::string& programFolder,
+                  const std::function<void()>& resetCharts) {
+    settings = Settings{};
+    if (resetCharts)
+        resetCharts();
+    const std::string path = SettingsPath(programFolder);
+    if (FileExists(path)) {
+        std::ifstream in(path, std::ios::binary);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            const size_t comma = line.find(',');
+            if (comma == std::string::npos)
+                continue; // no key/value pair: skipped, the field keeps its value
+            ApplySetting(settings, std::string_view(line).substr(0, comma),
+                         std::string_view(line).substr(comma + 1));
+        }
+    }
+    settings.FLIP_RA = false;
+}
+
+bool SaveSettings(const Settings& settings, const std::string& programFolder) {
+    const std::string path = SettingsPath(programFolder);
+    if (WriteFileAtomically(path, SettingsFileText(settings)))
+        return true;
+    LogEvent(programFolder, " : unable to save the settings file " + path);
+    return false;
+}

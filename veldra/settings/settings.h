@@ -1,0 +1,55 @@
+#pragma once
+// Every user option of veldra in one record, named by its key in "veldra.ini",
+// plus three runtime fields that are never stored.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+struct Settings {
+    int16_t PLATE_SOLVE_METHOD = 0; // 0 WCS keywords in the header, 1 outside solver
+    bool OVERRIDE_IMAGE_SCALE = false;
+    double IMAGE_SCALE = 0.48; // arcseconds per pixel
+    std::string PWI_EXE_PATH = "c:\\Program Files (x86)\\Brightfold\\PlateSolve2.exe";
+    int16_t PWI_MAX_SOLVE_TIME = 30; // seconds
+    std::string MONITOR_PATH = "/";
+    std::string MONITOR_FILTER = "*.fit";
+    int16_t DEBOUNCE_TIME = 4;       // settle time, seconds
+    int16_t MONITOR_START_STATE = 2; // 0 last two, 1 last one, anything else: ignore
+    bool FILTER_PREDICTION_X = true;
+    bool FILTER_PREDICTION_Y = true;
+    bool USE_ACCELERATION_X = true;
+    bool USE_ACCELERATION_Y = false;
+    bool DISABLE_CORRECTIONS = false;
+    bool OVERRIDE_TIMESTAMP = false;
+    bool OVERRIDE_EXPOSURE = false;
+    int16_t EXPOSURE = 300;        // seconds
+    int16_t OVERRIDE_POSITION = 0; // 0 header, 1 RA_POS/DEC_POS, 2 telescope
+    std::string RA_POS = "18 36 56";
+    std::string DEC_POS = "+38 47 01";
+    std::string ASCOM_DRIVER_NAME;
+    bool RUN_COMMAND = false;
+    std::string COMMAND;
+    bool FLIP_RA = false;
+    bool SIM = false;
+
+    // Runtime only.
+    double raBias = 0;  // arcsec/hour, -3000..3000
+    double decBias = 0; // arcsec/hour, -3000..3000
+    std::string solverExeName = "PlateSolve2.exe"; // always FileNameOf(PWI_EXE_PATH)
+};
+
+// Assigns PWI_EXE_PATH and keeps solverExeName in step with it.
+void SetPwiExePath(Settings& settings, const std::string& path);
+
+// The file text of the 25 stored fields, in order, CR LF line ends.
+std::string SettingsFileText(const Settings& settings);
+// Stores one key/value pair; unknown keys and values that do not convert are skipped.
+void ApplySetting(Settings& settings, std::string_view key, std::string_view value);
+// Defaults, then resetCharts (may be empty), then "veldra.ini" of programFolder when it
+// exists; FLIP_RA is false afterwards.
+void LoadSettings(Settings& settings, const std::string& programFolder,
+                  const std::function<void()>& resetCharts = {});
+// Rewrites "veldra.ini" atomically.  A failure is logged once per call and the
+// previous file stays intact.  Returns true when saved.
+bool SaveSettings(const Settings& settings, const std::string& programFolder);
