@@ -9,7 +9,7 @@ extern "C" {
 #endif
 
 typedef struct FitsInfo {
-    int32_t word1; /* marks a live load (the library's own) */
+    int32_t word1;  /* marks a live load (the library's own) */
     int32_t width;  /* NAXIS1 */
     int32_t height; /* NAXIS2 */
     int32_t word4;

@@ -61,9 +61,13 @@ CalendarTime CalendarFromDays(double days) {
     return result;
 }
 
-double DaysFromSystemTime(std::time_t time) { return DaysFromCalendar(LocalCalendar(time)); }
+double DaysFromSystemTime(std::time_t time) {
+    return DaysFromCalendar(LocalCalendar(time));
+}
 
-double NowDays() { return DaysFromSystemTime(std::time(nullptr)); }
+double NowDays() {
+    return DaysFromSystemTime(std::time(nullptr));
+}
 
 double SecondsSinceMidnight() {
     const auto now = std::chrono::system_clock::now();

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 namespace {
-size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+size_t LastSeparator(const std::string& path) {
+    return path.find_last_of("/\\");
+}
 } // namespace
 
 std::string DirectoryOf(const std::string& path) {

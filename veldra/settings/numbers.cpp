@@ -55,8 +55,12 @@ std::string_view Trimmed(std::string_view text) {
 
 } // namespace
 
-std::optional<int16_t> RoundToInt16(double value) { return RoundTo<int16_t>(value); }
-std::optional<int32_t> RoundToInt32(double value) { return RoundTo<int32_t>(value); }
+std::optional<int16_t> RoundToInt16(double value) {
+    return RoundTo<int16_t>(value);
+}
+std::optional<int32_t> RoundToInt32(double value) {
+    return RoundTo<int32_t>(value);
+}
 
 char LocaleDecimalPoint() {
     const std::lconv* conventions = std::localeconv();
@@ -66,21 +70,32 @@ char LocaleDecimalPoint() {
     return conventions->decimal_point[0];
 }
 
-std::string DefaultText(double value) { return GeneralText(value, 15, LocaleDecimalPoint()); }
-std::string DefaultText(float value) { return GeneralText(value, 7, LocaleDecimalPoint()); }
-std::string PlainNumberText(double value) { return GeneralText(value, 15, '.'); }
+std::string DefaultText(double value) {
+    return GeneralText(value, 15, LocaleDecimalPoint());
+}
+std::string DefaultText(float value) {
+    return GeneralText(value, 7, LocaleDecimalPoint());
+}
+std::string PlainNumberText(double value) {
+    return GeneralText(value, 15, '.');
+}
 
 std::optional<double> ParseNumber(std::string_view text) {
     text = Trimmed(text);
-    if (!text.empty() && text.front() == '+')
+    if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
-    // from_chars takes no sign after our own, nor "inf"/"nan" spellings as numbers.
-    if (text.empty() || text.front() == '+' ||
-        std::any_of(text.begin(), text.end(), [](char c) { return std::isalpha(c) && c != 'e' && c != 'E'; }))
+        if (!text.empty() && text.front() == '-')
+            return std::nullopt;
+    }
+    // from_chars takes a leading "-" only; "inf"/"nan" spellings are no numbers here.
+    if (text.empty() || text.front() == '+' || std::any_of(text.begin(), text.end(), [](char c) {
+            return std::isalpha(c) && c != 'e' && c != 'E';
+        }))
         return std::nullopt;
     double value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(value))
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        !std::isfinite(value))
         return std::nullopt;
     return value;
 }

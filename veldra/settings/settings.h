@@ -34,8 +34,8 @@ struct Settings {
     bool SIM = false;
 
     // Runtime only.
-    double raBias = 0;  // arcsec/hour, -3000..3000
-    double decBias = 0; // arcsec/hour, -3000..3000
+    double raBias = 0;                             // arcsec/hour, -3000..3000
+    double decBias = 0;                            // arcsec/hour, -3000..3000
     std::string solverExeName = "PlateSolve2.exe"; // always FileNameOf(PWI_EXE_PATH)
 };
 
