@@ -1,0 +1,1 @@
+veldra_test(hdrlib_test SOURCES hdrlib_test.cpp LIBS hdrlib)

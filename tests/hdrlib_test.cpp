@@ -1,0 +1,409 @@
+// hdrlib against fixtures written with CFITSIO: loads, bounded reads, writes that
+// keep the image data, failures that never crash.
+#include "hdrlib/hdrlib.h"
+#include "tests/test_support.h"
+#include "veldra_version.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fitsio.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const std::vector<FitsCard> kCards = {
+    {"DATE-OBS", std::string("2012-11-18T20:13:42")},
+    {"OBJCTRA", std::string("06 00 00")},
+    {"OBJCTDEC", std::string("-28 38 52")},
+    {"EXPOSURE", 30.0},
+    {"EXPTIME", 30.0},
+    {"FOCALLEN", 800L},
+    {"XPIXSZ", 4.3},
+    {"CRVAL1", 90.5},
+    {"CRVAL2", -28.6},
+    {"IMAGETYP", std::string("Light Frame")},
+};
+
+// Offset of the first data byte of the primary HDU.
+long long DataStart(const std::string& path) {
+    fitsfile* file = nullptr;
+    int status = 0;
+    long long head = 0, data = 0, end = 0;
+    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+    fits_get_hduaddrll(file, &head, &data, &end, &status);
+    fits_close_file(file, &status);
+    EXPECT_EQ(status, 0);
+    return data;
+}
+
+// Text of a card as CFITSIO reads it, "" when missing.
+std::string CardText(const std::string& path, const char* key) {
+    fitsfile* file = nullptr;
+    int status = 0;
+    char value[FLEN_VALUE] = {};
+    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+    fits_read_keyword(file, key, value, nullptr, &status);
+    int ignored = 0;
+    fits_close_file(file, &ignored);
+    fits_clear_errmsg();
+    return status == 0 ? value : "";
+}
+
+// Runs check in a child process, as "nobody" when the test runs as root (root may
+// write any file); the child's exit status is the result.
+int RunUnprivileged(const std::string& folder, const std::function<int()>& check) {
+    chmod(folder.c_str(), 0755);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(99);
+        _exit(check());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+} // namespace
+
+TEST(Hdrlib, LoadsImageAndReadsTextAndNumbers) {
+    TempDir dir;
+    const auto path = dir.file("a.fit");
+    WriteFitsImage(path, 120, 80, kCards);
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    EXPECT_EQ(info.width, 120);
+    EXPECT_EQ(info.height, 80);
+
+    char text[29] = {};
+    EXPECT_EQ(readFitsStrParam("DATE-OBS", &info, text), 0);
+    EXPECT_STREQ(text, "2012-11-18T20:13:42");
+    EXPECT_EQ(readFitsStrParam("OBJCTDEC", &info, text), 0);
+    EXPECT_STREQ(text, "-28 38 52");
+
+    float value = 0;
+    EXPECT_EQ(readFitsFloatParam("FOCALLEN", &info, &value), 0); // integer card
+    EXPECT_EQ(value, 800.0f);
+    EXPECT_EQ(readFitsFloatParam("CRVAL2", &info, &value), 0);
+    EXPECT_FLOAT_EQ(value, -28.6f);
+
+    // Missing keyword and text card: non-zero, the preset stays.
+    value = -1.0f;
+    EXPECT_NE(readFitsFloatParam("CRVAL3", &info, &value), 0);
+    EXPECT_NE(readFitsFloatParam("IMAGETYP", &info, &value), 0);
+    EXPECT_EQ(value, -1.0f);
+    std::strcpy(text, "preset");
+    EXPECT_NE(readFitsStrParam("NOSUCH", &info, text), 0);
+    EXPECT_STREQ(text, "preset");
+    EXPECT_EQ(freeFits(&info), 0);
+}
+
+TEST(Hdrlib, NonNumericAndOutOfRangeCardsLeaveTheFloat) {
+    TempDir dir;
+    const auto path = dir.file("b.fit");
+    WriteFitsImage(path, 4, 4, {{"HUGE", 1e300}});
+    fitsfile* file = nullptr;
+    int status = 0, logical = 1;
+    fits_open_diskfile(&file, path.c_str(), READWRITE, &status);
+    fits_write_key(file, TLOGICAL, "FLAG", &logical, nullptr, &status);
+    fits_write_key_null(file, "EMPTY", nullptr, &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    for (const char* key : {"HUGE", "FLAG", "EMPTY"}) {
+        float value = 7.0f;
+        EXPECT_NE(readFitsFloatParam(key, &info, &value), 0) << key;
+        EXPECT_EQ(value, 7.0f) << key;
+    }
+    freeFits(&info);
+}
+
+TEST(Hdrlib, TextReadsNeverPassTheCallersBuffer) {
+    TempDir dir;
+    const auto path = dir.file("long.fit");
+    const std::string longValue(68, 'x');
+    WriteFitsImage(path, 4, 4, {{"DATE-OBS", longValue}, {"OBJCTRA", longValue}});
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+
+    struct Case {
+        const char* key;
+        size_t length;
+    };
+    for (const Case& c : {Case{"DATE-OBS", 28}, Case{"OBJCTRA", 20}}) {
+        char buffer[80];
+        std::memset(buffer, '#', sizeof buffer);
+        ASSERT_EQ(readFitsStrParam(c.key, &info, buffer), 0);
+        EXPECT_EQ(std::strlen(buffer), c.length) << c.key;
+        EXPECT_TRUE(std::all_of(buffer + c.length + 1, buffer + sizeof buffer, [](char b) {
+            return b == '#';
+        })) << c.key;
+    }
+    freeFits(&info);
+}
+
+TEST(Hdrlib, FindsImageInExtensionAndCompressedFile) {
+    TempDir dir;
+    const auto extension = dir.file("ext.fits");
+    const auto compressed = dir.file("img.fits.fz");
+    std::vector<short> pixels(64 * 32, 7);
+    long axes[2] = {64, 32};
+    for (const auto& target : {"!" + extension, "!" + compressed + "[compress R]"}) {
+        fitsfile* file = nullptr;
+        int status = 0;
+        fits_create_file(&file, target.c_str(), &status);
+        if (target.find("compress") == std::string::npos)
+            fits_create_img(file, SHORT_IMG, 0, nullptr, &status); // empty primary
+        fits_create_img(file, SHORT_IMG, 2, axes, &status);
+        fits_write_key(file, TSTRING, "OBJCTRA", const_cast<char*>("01 02 03"), nullptr, &status);
+        fits_write_img(file, TSHORT, 1, pixels.size(), pixels.data(), &status);
+        fits_close_file(file, &status);
+        ASSERT_EQ(status, 0) << target;
+    }
+    for (const auto& path : {extension, compressed}) {
+        FitsInfo info{};
+        ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0) << path;
+        EXPECT_EQ(info.width, 64);
+        EXPECT_EQ(info.height, 32);
+        char text[21] = {};
+        EXPECT_EQ(readFitsStrParam("OBJCTRA", &info, text), 0) << path;
+        EXPECT_STREQ(text, "01 02 03");
+        EXPECT_EQ(writeFitsStrParam("IMAGETYP", &info, "Light Frame"), 0);
+        EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
+        ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+        EXPECT_EQ(readFitsStrParam("IMAGETYP", &info, text), 0);
+        EXPECT_STREQ(text, "Light Frame");
+        freeFits(&info);
+    }
+}
+
+TEST(Hdrlib, EveryLoadFailureIsNegative) {
+    TempDir dir;
+    const auto valid = dir.file("valid.fit");
+    WriteFitsImage(valid, 100, 100, kCards);
+    const std::string bytes = ReadFile(valid);
+    WriteFile(dir.file("empty.fit"), "");
+    WriteFile(dir.file("half-header.fit"), bytes.substr(0, 1000));
+    WriteFile(dir.file("no-data.fit"), bytes.substr(0, 2880));
+    WriteFile(dir.file("short-data.fit"), bytes.substr(0, 2880 + 19999));
+    WriteFile(dir.file("text.fit"), std::string(5000, 'a'));
+    WriteFitsImage(dir.file("no-image.fit"), 0, 0, {});
+    std::filesystem::create_directory(dir.file("folder.fit"));
+    mkfifo(dir.file("pipe.fit").c_str(), 0600); // must not block the load
+
+    for (const char* name :
+         {"missing.fit", "empty.fit", "half-header.fit", "no-data.fit", "short-data.fit",
+          "text.fit", "no-image.fit", "folder.fit", "pipe.fit", ""}) {
+        FitsInfo info{};
+        EXPECT_LT(loadFitsFile(name[0] ? dir.file(name).c_str() : "", &info), 0) << name;
+        char text[29];
+        EXPECT_NE(readFitsStrParam("DATE-OBS", &info, text), 0) << name;
+        EXPECT_NE(freeFits(&info), 0) << name;
+    }
+    // A data unit without its final fill is complete.
+    WriteFile(dir.file("unpadded.fit"), bytes.substr(0, 2880 + 20000));
+    FitsInfo info{};
+    EXPECT_EQ(loadFitsFile(dir.file("unpadded.fit").c_str(), &info), 0);
+    freeFits(&info);
+    EXPECT_LT(loadFitsFile(valid.c_str(), nullptr), 0);
+}
+
+TEST(Hdrlib, RecordsWithoutALoadAreRefused) {
+    FitsInfo zero{};
+    FitsInfo garbage;
+    std::memset(&garbage, 0x5a, sizeof garbage);
+    for (FitsInfo* info : {&zero, &garbage, static_cast<FitsInfo*>(nullptr)}) {
+        char text[29];
+        float value = 0;
+        EXPECT_NE(readFitsStrParam("DATE-OBS", info, text), 0);
+        EXPECT_NE(readFitsFloatParam("EXPTIME", info, &value), 0);
+        EXPECT_NE(writeFitsStrParam("OBJCTRA", info, "x"), 0);
+        EXPECT_NE(writeFitsFloatParam("EXPTIME", info, 1.0f), 0);
+        EXPECT_NE(saveFitsFile(info ? info->handle : 0, info), 0);
+        EXPECT_NE(freeFits(info), 0);
+    }
+}
+
+TEST(Hdrlib, TwoLoadsAtOnceAndDoubleFree) {
+    TempDir dir;
+    WriteFitsImage(dir.file("a.fit"), 10, 20, {{"OBJCTRA", std::string("aaa")}});
+    WriteFitsImage(dir.file("b.fit"), 30, 40, {{"OBJCTRA", std::string("bbb")}});
+    FitsInfo a{}, b{};
+    ASSERT_EQ(loadFitsFile(dir.file("a.fit").c_str(), &a), 0);
+    ASSERT_EQ(loadFitsFile(dir.file("b.fit").c_str(), &b), 0);
+    EXPECT_NE(a.handle, b.handle);
+    char text[21];
+    EXPECT_EQ(readFitsStrParam("OBJCTRA", &b, text), 0);
+    EXPECT_STREQ(text, "bbb");
+    const FitsInfo copyOfA = a;
+    EXPECT_EQ(freeFits(&a), 0);
+    EXPECT_NE(freeFits(&a), 0);
+    FitsInfo stale = copyOfA;
+    EXPECT_NE(freeFits(&stale), 0);
+    EXPECT_NE(readFitsStrParam("OBJCTRA", &stale, text), 0);
+    EXPECT_EQ(readFitsStrParam("OBJCTRA", &b, text), 0);
+    EXPECT_STREQ(text, "bbb");
+    EXPECT_EQ(b.width, 30);
+
+    // Loading again into a record that holds a load releases the old one.
+    const FitsInfo firstB = b;
+    ASSERT_EQ(loadFitsFile(dir.file("a.fit").c_str(), &b), 0);
+    FitsInfo old = firstB;
+    EXPECT_NE(freeFits(&old), 0);
+    EXPECT_EQ(freeFits(&b), 0);
+}
+
+TEST(Hdrlib, ReadingLeavesTheFileUntouched) {
+    TempDir dir;
+    const auto path = dir.file("a.fit");
+    WriteFitsImage(path, 100, 100, kCards);
+    // Without the final fill: a file opened for writing would get padded on close.
+    std::filesystem::resize_file(path, 2880 + 20000);
+    const std::string before = ReadFile(path);
+    timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    utimensat(AT_FDCWD, path.c_str(), old, 0);
+
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    float value = 0;
+    EXPECT_EQ(readFitsFloatParam("EXPTIME", &info, &value), 0);
+    EXPECT_EQ(freeFits(&info), 0);
+    struct stat after {};
+    stat(path.c_str(), &after);
+    EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST(Hdrlib, WritesAddAndReplaceCardsAndKeepTheData) {
+    TempDir dir;
+    const auto path = dir.file("a.fit");
+    WriteFitsImage(path, 100, 50, kCards);
+    const std::string before = ReadFile(path);
+    const long long dataStart = DataStart(path);
+
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    EXPECT_EQ(writeFitsStrParam("OBJCTRA", &info, "12 34 56"), 0); // replaced
+    EXPECT_EQ(writeFitsFloatParam("CCD-TEMP", &info, -12.5f), 0);  // added
+    EXPECT_EQ(writeFitsFloatParam("EXPTIME", &info, 0.005f), 0);   // replaced
+    EXPECT_NE(writeFitsFloatParam("EXPOSURE", &info, NAN), 0);     // refused
+    char text[21];
+    EXPECT_EQ(readFitsStrParam("OBJCTRA", &info, text), 0); // visible before the save
+    EXPECT_STREQ(text, "12 34 56");
+    EXPECT_NE(saveFitsFile(info.handle + 1, &info), 0); // wrong handle: nothing happens
+    EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
+    // The save releases the load.
+    EXPECT_NE(freeFits(&info), 0);
+
+    EXPECT_EQ(CardText(path, "OBJCTRA"), "'12 34 56'");
+    EXPECT_EQ(CardText(path, "CCD-TEMP"), "-12.5");
+    EXPECT_EQ(CardText(path, "EXPTIME"), "0.005");
+    EXPECT_EQ(CardText(path, "EXPOSURE"), "30.");
+    const std::string after = ReadFile(path);
+    ASSERT_EQ(DataStart(path), dataStart);
+    EXPECT_EQ(after.substr(dataStart), before.substr(dataStart));
+}
+
+TEST(Hdrlib, FullHeaderGetsANewBlockAndTheDataStayIdentical) {
+    TempDir dir;
+    const auto path = dir.file("full.fit");
+    // CFITSIO writes 8 cards of its own; 27 more and END fill the first block.
+    std::vector<FitsCard> cards;
+    for (int i = 0; i < 27; ++i)
+        cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
+    WriteFitsImage(path, 300, 200, cards);
+    ASSERT_EQ(DataStart(path), 2880);
+    const std::string before = ReadFile(path);
+
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    EXPECT_EQ(writeFitsStrParam("DATE-OBS", &info, "2012-11-18T20:13:42"), 0);
+    EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
+
+    ASSERT_EQ(DataStart(path), 5760);
+    const std::string after = ReadFile(path);
+    EXPECT_EQ(after.substr(5760), before.substr(2880));
+    EXPECT_EQ(CardText(path, "DATE-OBS"), "'2012-11-18T20:13:42'");
+    EXPECT_EQ(CardText(path, "KEY26"), "26");
+}
+
+TEST(Hdrlib, ReadOnlyFileLoadsButRefusesWrites) {
+    TempDir dir;
+    const auto path = dir.file("ro.fit");
+    WriteFitsImage(path, 10, 10, kCards);
+    chmod(path.c_str(), 0444);
+    const std::string before = ReadFile(path);
+    const int result = RunUnprivileged(dir.path, [&] {
+        FitsInfo info{};
+        if (loadFitsFile(path.c_str(), &info) != 0)
+            return 1;
+        char text[21];
+        if (readFitsStrParam("OBJCTRA", &info, text) != 0)
+            return 2;
+        if (writeFitsStrParam("OBJCTRA", &info, "changed") == 0)
+            return 3;
+        if (saveFitsFile(info.handle, &info) != 0)
+            return 4;
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST(Hdrlib, CorruptedCopiesNeverCrash) {
+    TempDir dir;
+    const auto valid = dir.file("valid.fit");
+    WriteFitsImage(valid, 64, 64, kCards);
+    const std::string bytes = ReadFile(valid);
+    std::mt19937 random(20121118); // fixed seed: the same 200 files on every run
+    std::uniform_int_distribution<size_t> headerByte(0, 2879);
+    std::uniform_int_distribution<size_t> anyByte(0, bytes.size() - 1);
+    std::uniform_int_distribution<int> byteValue(0, 255);
+    int loaded = 0;
+    for (int copy = 0; copy < 200; ++copy) {
+        std::string corrupt = bytes;
+        const int changes = 1 + copy % 8;
+        for (int i = 0; i < changes; ++i)
+            corrupt[copy % 4 == 0 ? anyByte(random) : headerByte(random)] =
+                static_cast<char>(byteValue(random));
+        if (copy % 10 == 9)
+            corrupt.resize(anyByte(random));
+        const auto path = dir.file("corrupt" + std::to_string(copy) + ".fit");
+        WriteFile(path, corrupt);
+
+        FitsInfo info{};
+        const int32_t result = loadFitsFile(path.c_str(), &info);
+        ASSERT_LE(result, 0) << copy;
+        if (result != 0)
+            continue;
+        ++loaded;
+        char text[29];
+        float value = 0;
+        for (const char* key : {"DATE-OBS", "OBJCTRA", "OBJCTDEC"})
+            readFitsStrParam(key, &info, text);
+        for (const char* key : {"EXPOSURE", "EXPTIME", "FOCALLEN", "XPIXSZ", "CRVAL1", "CRVAL2"})
+            readFitsFloatParam(key, &info, &value);
+        writeFitsStrParam("IMAGETYP", &info, "Light Frame");
+        writeFitsFloatParam("CCD-TEMP", &info, -5.0f);
+        saveFitsFile(info.handle, &info);
+    }
+    EXPECT_GT(loaded, 0); // the corruption left some files loadable
+}
+
+TEST(Hdrlib, ReportsTheProjectVersion) {
+    int32_t major = -1, minor = -1, revision = -1;
+    EXPECT_EQ(get_dll_version(&major, &minor, &revision), 0);
+    EXPECT_EQ(major, VELDRA_VERSION_MAJOR);
+    EXPECT_EQ(minor, VELDRA_VERSION_MINOR);
+    EXPECT_EQ(revision, VELDRA_VERSION_PATCH);
+    EXPECT_NE(get_dll_version(nullptr, &minor, &revision), 0);
+}
