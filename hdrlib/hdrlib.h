@@ -19,7 +19,11 @@ typedef struct FitsInfo {
     int32_t handle; /* identifies the load; pass it back to saveFitsFile */
 } FitsInfo;         /* 32 bytes */
 
-/* 0 = loaded; negative for every failure (missing, empty, truncated, not FITS, no image). */
+/* 0 = loaded; negative for every failure: -1 bad argument, -2 missing or not a regular
+ * file, -3 empty or not FITS, -4 no image, -5 truncated.  Opens the first HDU with image
+ * data (primary, image extension or tile-compressed image) read-only; the first write
+ * reopens the file for writing, so reading never changes the file.  Loading into a record
+ * that still holds its own load releases that load first. */
 int32_t loadFitsFile(const char* path, FitsInfo* info);
 /* 0 = found.  Copies at most 28 characters for "DATE-OBS", at most 20 for any other
  * keyword, then the terminator: the caller's buffer must hold 29 or 21 bytes. */
@@ -29,10 +33,13 @@ int32_t readFitsFloatParam(const char* keyword, FitsInfo* info, float* value);
 /* Releases the load; non-zero when info holds no live load. */
 int32_t freeFits(FitsInfo* info);
 int32_t get_dll_version(int32_t* major, int32_t* minor, int32_t* revision);
-/* Add or replace a card in the loaded header (written to the file by saveFitsFile). */
+/* Add or replace a card in the loaded header; non-zero (and nothing changed) when the
+ * file cannot be written.  Visible to reads at once; on disk after saveFitsFile. */
 int32_t writeFitsStrParam(const char* keyword, FitsInfo* info, const char* value);
 int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value);
-/* Writes the header back; image data stay byte-identical.  0 = saved. */
+/* Writes the header back (in place, or with new header blocks when it is full); the
+ * image data stay byte-identical.  0 = saved.  The save also releases the load, as
+ * freeFits does: afterwards info holds no load. */
 int32_t saveFitsFile(int32_t handle, FitsInfo* info);
 
 #ifdef __cplusplus
