@@ -17,16 +17,29 @@ inline constexpr int32_t kShellSyncExitCodeError = static_cast<int32_t>(0x8004AA
 inline constexpr int32_t kShellSyncOpenError = static_cast<int32_t>(0x8004AA01);
 inline constexpr int32_t kShellSyncStartError = static_cast<int32_t>(0x8004AA02);
 
-// Splits a command line the way Windows does for a program's arguments: blanks
-// separate, double quotes group (and are removed).  No shell is involved.
+// Splits a command line the way Windows does for a program's arguments: blanks and tabs
+// separate, double quotes group (and are removed), "" alone is an empty argument, an
+// unclosed quote runs to the end.  Backslashes are ordinary characters, so a double quote
+// cannot be part of an argument.  No shell is involved.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
-// Starts the command line as a new process (program found on PATH) and blocks,
-// without a time limit, until it ends; returns its exit code (128 + signal number when
-// a signal ended it).  windowStyle (0 hidden, 1 normal) has no meaning here.
-// Raises ShellSyncError "Failed to Shell child process" when nothing could be started.
+// Starts the command line as a new process (posix_spawnp: the first argument is found on
+// PATH unless it holds a "/") and blocks, without a time limit, until it ends; returns its
+// exit code (128 + signal number when a signal ended it).  windowStyle (0 hidden,
+// 1 normal) has no meaning here.  Raises ShellSyncError:
+//   kShellSyncStartError    "Failed to Shell child process": empty command line, or
+//                           posix_spawnp failed (no such program, not executable, ...).
+//   kShellSyncOpenError     "Failed to open child process": the process id returned by
+//                           posix_spawnp is itself the handle, so there is no open step;
+//                           raised only if posix_spawnp succeeds without a usable id.
+//   kShellSyncExitCodeError "Failed to retrieve exit code, error " + errno in decimal:
+//                           waitpid failed other than by EINTR (retried), e.g. ECHILD (10)
+//                           when SIGCHLD is ignored or someone else reaped the child.
 int32_t ShellSync(const std::string& commandLine, int windowStyle);
 
 // The command line that, run through ShellSync, force-ends (SIGKILL) every process of
 // the current user whose program name is exeName: the stand-in for "taskkill /F /IM".
+// It runs the helper "veldra-forceend" beside the running executable:
+// "<ProgramFolder()>/veldra-forceend" "<exeName>" (see force_end_rule.h for the matching).
+// Its exit code is 0 when something was ended, 128 when nothing matched (as taskkill).
 std::string ForceEndCommand(const std::string& exeName);
