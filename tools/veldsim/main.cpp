@@ -1,0 +1,168 @@
+// veldsim: plays the camera and the guider of a night so that veldra can be watched
+// cancelling flexure without a telescope.  See --help.
+#include "tools/veldsim/frame_writer.h"
+#include "tools/veldsim/guider_listener.h"
+#include "tools/veldsim/header_text.h"
+#include "tools/veldsim/night_report.h"
+#include "tools/veldsim/sim_options.h"
+#include "tools/veldsim/sky_model.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+struct Night {
+    SimOptions options;
+    SkyModel sky;
+    GuiderState guider;
+    std::vector<FrameRecord> frames;
+    QElapsedTimer wall;
+    int written = 0;
+    double lastWrittenWall = 0;         // seconds since start
+    std::vector<double> setShiftDelays; // wall seconds from a frame to the next set-shift
+    bool awaitingSetShift = false;
+    std::mt19937 random;
+    std::ofstream csvFile;
+
+    std::ostream& Csv() { return options.csvPath.empty() ? std::cout : csvFile; }
+    double StartSeconds(int frame) const { return frame * (options.exposure + options.gap); }
+    double MiddleHours(int frame) const {
+        return (StartSeconds(frame) + options.exposure / 2) / 3600;
+    }
+    double EndHours(int frame) const { return (StartSeconds(frame) + options.exposure) / 3600; }
+
+    // A message reaches the guider at the end of the newest frame's exposure plus the
+    // real time since that frame was written: veldra's processing is not compressed.
+    void OnMessage(const std::string& name, int wParam, int lParam) {
+        const double now = wall.elapsed() / 1000.0;
+        const double hours =
+            written == 0 ? 0 : EndHours(written - 1) + (now - lastWrittenWall) / 3600;
+        OnGuiderMessage(guider, sky, name, wParam, lParam, hours);
+        const bool setShift =
+            name == (guider.simulatorMode ? "VELDSIM_SetShift" : "MG_RemoteSetShift");
+        if (setShift && awaitingSetShift) {
+            setShiftDelays.push_back(now - lastWrittenWall);
+            awaitingSetShift = false;
+        }
+    }
+
+    std::string WriteNextFrame() {
+        const int frame = written;
+        const double middle = MiddleHours(frame);
+        std::normal_distribution<double> noise(0.0, options.noise);
+        const double dec =
+            options.targetDecDegrees +
+            (ImageOffset(sky, false, middle) + (options.noise > 0 ? noise(random) : 0)) / 3600;
+        const double raOffset =
+            ImageOffset(sky, true, middle) + (options.noise > 0 ? noise(random) : 0);
+        // An offset on the sky in RA is a larger change of the coordinate away from the equator.
+        const double ra = options.targetRaHours * 15 +
+                          raOffset / std::cos(options.targetDecDegrees * kPi / 180) / 3600;
+        FrameHeader header;
+        header.dateObs = DateObsAfter(options.start, StartSeconds(frame));
+        header.exposure = static_cast<float>(options.exposure);
+        header.crval1 = ra;
+        header.crval2 = dec;
+        header.objctra = RaText(options.targetRaHours);
+        header.objctdec = DecText(options.targetDecDegrees);
+        header.focalLength = static_cast<float>(options.focalLength);
+        header.pixelSize = static_cast<float>(options.pixelSize);
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.fit", frame + 1);
+        if (std::string error = WriteFrame(options.folder, name, header); !error.empty())
+            return error;
+        lastWrittenWall = wall.elapsed() / 1000.0;
+        awaitingSetShift = true;
+        ++written;
+        frames.push_back(RecordFrame(sky, frame + 1, middle,
+                                     frames.empty() ? nullptr : &frames.back(), MiddleHours(0)));
+        Csv() << CsvLine(frames.back()) << '\n' << std::flush;
+        return {};
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    Night night;
+    bool help = false;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const std::string error = ParseSimOptions(args, night.options, help); !error.empty()) {
+        std::cerr << "veldsim: " << error << "\n" << UsageText();
+        return 2;
+    }
+    if (help) {
+        std::cout << UsageText();
+        return 0;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(night.options.folder, ignored);
+    if (!night.options.csvPath.empty()) {
+        night.csvFile.open(night.options.csvPath, std::ios::trunc);
+        if (!night.csvFile) {
+            std::cerr << "veldsim: cannot write " << night.options.csvPath << "\n";
+            return 1;
+        }
+    }
+    night.sky.profile = night.options.profile;
+    night.guider.simulatorMode = night.options.simulatorMode;
+    night.random.seed(night.options.seed);
+
+    GuiderListener listener(
+        [&night](const std::string& name, int w, int l) { night.OnMessage(name, w, l); });
+    if (!listener.Connect()) {
+        std::cerr << "veldsim: no D-Bus session bus (start one with dbus-run-session)\n";
+        return 1;
+    }
+    night.Csv() << CsvHeader() << '\n' << std::flush;
+    night.wall.start();
+
+    int status = 0;
+    QTimer frameTimer;
+    const auto writeFrame = [&] {
+        if (night.written >= night.options.frames)
+            return;
+        if (const std::string error = night.WriteNextFrame(); !error.empty()) {
+            std::cerr << "veldsim: " << error << "\n";
+            status = 1;
+            app.quit();
+            return;
+        }
+        if (night.written == night.options.frames) {
+            frameTimer.stop();
+            QTimer::singleShot(static_cast<int>(night.options.tail * 1000), &app,
+                               &QCoreApplication::quit);
+        }
+    };
+    QObject::connect(&frameTimer, &QTimer::timeout, &app, writeFrame);
+    QTimer::singleShot(static_cast<int>(night.options.firstDelay * 1000), &app, [&] {
+        frameTimer.start(static_cast<int>(night.options.cadence * 1000));
+        writeFrame();
+    });
+    app.exec();
+
+    const NightSummary summary = Summarize(night.sky, night.frames, 4);
+    std::cout << "\n" << SummaryText(summary);
+    if (!night.setShiftDelays.empty()) {
+        const double worst =
+            *std::max_element(night.setShiftDelays.begin(), night.setShiftDelays.end());
+        double sum = 0;
+        for (double delay : night.setShiftDelays)
+            sum += delay;
+        std::printf("set-shift after frame written: %zu times, mean %.3f s, max %.3f s\n",
+                    night.setShiftDelays.size(), sum / night.setShiftDelays.size(), worst);
+    }
+    return status;
+}

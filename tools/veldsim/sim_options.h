@@ -1,0 +1,31 @@
+#pragma once
+// veldsim's command line.
+#include "tools/veldsim/flexure_profile.h"
+
+#include <string>
+#include <vector>
+
+struct SimOptions {
+    std::string folder; // where frames are written (required)
+    int frames = 40;
+    double exposure = 300; // simulated seconds per frame
+    double gap = 10;       // simulated seconds between exposures
+    double cadence = 6;    // wall-clock seconds between frames
+    double firstDelay = 2; // wall-clock seconds before the first frame
+    double tail = 12;      // wall-clock seconds to listen after the last frame
+    double noise = 0.3;    // measurement noise, arcsec (1 sigma, per axis)
+    unsigned seed = 1;
+    double targetRaHours = 1.0;
+    double targetDecDegrees = 30.0;
+    double focalLength = 1000;                 // mm
+    double pixelSize = 9;                      // micrometres
+    std::string start = "2026-12-08T21:00:00"; // DATE-OBS of the first frame
+    bool simulatorMode = false; // follow "VELDSIM_SetShift" instead of the guider messages
+    std::string csvPath;        // empty: standard output
+    FlexureProfile profile;
+};
+
+// Parses args (without the program name).  Returns an error text, or empty on success;
+// help is set for --help.
+std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, bool& help);
+std::string UsageText();
