@@ -34,7 +34,7 @@ int32_t readFitsFloatParam(const char* keyword, FitsInfo* info, float* value);
 int32_t freeFits(FitsInfo* info);
 int32_t get_dll_version(int32_t* major, int32_t* minor, int32_t* revision);
 /* Add or replace a card in the loaded header; non-zero (and nothing changed) when the
- * file cannot be written.  Visible to reads at once; on disk after saveFitsFile. */
+ * file cannot be written.  Visible to reads at once; on disk at the latest after saveFitsFile. */
 int32_t writeFitsStrParam(const char* keyword, FitsInfo* info, const char* value);
 int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value);
 /* Writes the header back (in place, or with new header blocks when it is full); the
