@@ -1,0 +1,290 @@
+#include "veldra/chart/frm_chart.h"
+
+#include "veldra/chart/chart_layout.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPointer>
+#include <QResizeEvent>
+#include <QScatterSeries>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+QPointer<frmChart> loadedWindow;
+const Settings* chartSettings = nullptr;
+bool lastDisableCorrections = false;
+
+const QColor kRaColour(255, 0, 0);
+const QColor kDecColour(0, 192, 0);
+const QColor kMarkerFill(0, 0, 255);
+constexpr double kMarkerPoints = 20;
+
+// Any use of the window by the chart operations loads it (hidden) when it is not loaded.
+frmChart& LoadChartWindow() {
+    if (!loadedWindow)
+        loadedWindow = new frmChart();
+    return *loadedWindow;
+}
+
+void UpdateChartsWith(int16_t count, const std::vector<HistoryEntry>& history,
+                      bool disableCorrections) {
+    frmChart& window = LoadChartWindow();
+    window.Label2->setText(RateCaption(disableCorrections));
+    window.flex_rate_chart.view->setAccessibleName(window.Label2->text());
+    const std::optional<bool> markers = ApplyChartUpdate(
+        GlobalChartData(), count, history, window.Check1->isChecked(), disableCorrections);
+    window.ShowData();
+    if (markers) {
+        window.SetMarkers(window.pos_err_chart, *markers);
+        window.SetMarkers(window.flex_rate_chart, *markers);
+    }
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    label->setObjectName(name);
+    label->setAccessibleName(label->text());
+    return label;
+}
+
+void MakeBold(QLabel* label, const QColor& colour) {
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+QLineSeries* MakeLine(QChart* chart, const QString& name, const QColor& colour) {
+    auto* series = new QLineSeries(chart);
+    series->setName(name);
+    QPen pen(colour);
+    pen.setWidth(2);
+    series->setPen(pen);
+    chart->addSeries(series);
+    return series;
+}
+
+QScatterSeries* MakeMarkers(QChart* chart, const QString& name, const QColor& border) {
+    auto* series = new QScatterSeries(chart);
+    series->setName(name);
+    series->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    series->setColor(kMarkerFill);
+    series->setBorderColor(border);
+    series->setVisible(false); // design setting until an update says otherwise
+    chart->addSeries(series);
+    return series;
+}
+
+ChartPlot MakePlot(QWidget* parent, const char* name, const QString& accessibleName) {
+    ChartPlot plot;
+    plot.chart = new QChart();
+    plot.chart->legend()->hide();
+    plot.chart->setMargins(QMargins(2, 2, 2, 2));
+    plot.ra = MakeLine(plot.chart, "RA", kRaColour);
+    plot.dec = MakeLine(plot.chart, "DEC", kDecColour);
+    plot.raMarkers = MakeMarkers(plot.chart, "RA markers", kRaColour);
+    plot.decMarkers = MakeMarkers(plot.chart, "DEC markers", kDecColour);
+    plot.axisX = new QValueAxis(plot.chart);
+    plot.axisX->setLabelFormat("%d");
+    plot.axisX->setTickType(QValueAxis::TicksDynamic);
+    plot.axisY = new QValueAxis(plot.chart);
+    plot.chart->addAxis(plot.axisX, Qt::AlignBottom);
+    plot.chart->addAxis(plot.axisY, Qt::AlignLeft);
+    for (QAbstractSeries* series : plot.chart->series()) {
+        series->attachAxis(plot.axisX);
+        series->attachAxis(plot.axisY);
+    }
+    plot.view = new QChartView(plot.chart, parent); // takes ownership of the chart
+    plot.view->setObjectName(name);
+    plot.view->setRenderHint(QPainter::Antialiasing);
+    plot.view->setAccessibleName(accessibleName);
+    return plot;
+}
+
+// Axis range around values, never empty.
+std::pair<double, double> Range(double low, double high) {
+    if (!(low < high)) {
+        low -= 1;
+        high += 1;
+    }
+    return {low, high};
+}
+} // namespace
+
+void UpdateCharts(int16_t count, const std::vector<HistoryEntry>& history,
+                  const Settings& settings) {
+    lastDisableCorrections = settings.DISABLE_CORRECTIONS;
+    UpdateChartsWith(count, history, settings.DISABLE_CORRECTIONS);
+}
+
+void ClearCharts() {
+    ResetChartData(GlobalChartData());
+    LoadChartWindow().ShowData();
+}
+
+void killme() {
+    frmChart* window = loadedWindow;
+    loadedWindow = nullptr;
+    delete window;
+}
+
+void ShowChart() {
+    frmChart& window = LoadChartWindow();
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void SetChartSettings(const Settings* settings) {
+    chartSettings = settings;
+}
+
+frmChart* LoadedChartWindow() {
+    return loadedWindow;
+}
+
+frmChart::frmChart(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("frmChart");
+    setWindowTitle("Veldra Chart");
+    // The main window's end closes this one (killme); it never keeps the program alive.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    Label1 = MakeLabel(this, "Label1", "Position Error (arcseconds)");
+    Label5 = MakeLabel(this, "Label5", "RA = Red");
+    MakeBold(Label5, kRaColour);
+    Label6 = MakeLabel(this, "Label6", "DEC = Green");
+    MakeBold(Label6, kDecColour);
+    Check1 = new QCheckBox("Show All History", this);
+    Check1->setObjectName("Check1");
+    Check1->setAccessibleName(Check1->text());
+    pos_err_chart = MakePlot(this, "pos_err_chart", Label1->text());
+    Label2 = MakeLabel(this, "Label2", RateCaption(false));
+    flex_rate_chart = MakePlot(this, "flex_rate_chart", Label2->text());
+    Label1->setBuddy(pos_err_chart.view);
+    Label2->setBuddy(flex_rate_chart.view);
+    setTabOrder(Check1, pos_err_chart.view);
+    setTabOrder(pos_err_chart.view, flex_rate_chart.view);
+
+    connect(Check1, &QCheckBox::clicked, this, [this] { Check1Clicked(); });
+
+    const double dpi = logicalDpi();
+    resize(TwipsToPixels(8385, dpi), TwipsToPixels(4650, dpi));
+    PlaceControls();
+    ShowData();
+}
+
+double frmChart::logicalDpi() const {
+    const int dpi = logicalDpiX();
+    return dpi > 0 ? dpi : 96;
+}
+
+void frmChart::ShowRows(ChartPlot& plot, int firstRow, const std::vector<ChartRow>& rows) {
+    QList<QPointF> ra;
+    QList<QPointF> dec;
+    double low = 0;
+    double high = 0;
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const double x = firstRow + static_cast<double>(k);
+        // A value without a finite number has no place on the axis: leave it out.
+        if (std::isfinite(rows[k][0]))
+            ra.append(QPointF(x, rows[k][0]));
+        if (std::isfinite(rows[k][1]))
+            dec.append(QPointF(x, rows[k][1]));
+    }
+    for (const QList<QPointF>* points : {&ra, &dec}) {
+        for (const QPointF& point : *points) {
+            low = std::min(low, point.y());
+            high = std::max(high, point.y());
+        }
+    }
+    plot.ra->replace(ra);
+    plot.dec->replace(dec);
+    plot.raMarkers->replace(ra);
+    plot.decMarkers->replace(dec);
+
+    const double lastRow = firstRow + static_cast<double>(rows.size()) - 1;
+    const auto [xLow, xHigh] = Range(firstRow, lastRow);
+    plot.axisX->setRange(xLow, xHigh);
+    plot.axisX->setTickAnchor(firstRow);
+    plot.axisX->setTickInterval(std::max(1.0, std::ceil((xHigh - xLow) / 8)));
+    const double margin = (high - low) * 0.05;
+    const auto [yLow, yHigh] = Range(low - margin, high + margin);
+    plot.axisY->setRange(yLow, yHigh);
+}
+
+void frmChart::SetMarkers(ChartPlot& plot, bool visible) {
+    const double size = kMarkerPoints * logicalDpi() / 72;
+    for (QScatterSeries* markers : {plot.raMarkers, plot.decMarkers}) {
+        markers->setMarkerSize(size);
+        markers->setColor(kMarkerFill);
+        markers->setVisible(visible);
+    }
+}
+
+bool frmChart::markersVisible(const ChartPlot& plot) const {
+    return plot.raMarkers->isVisible() && plot.decMarkers->isVisible();
+}
+
+void frmChart::ShowData() {
+    const ChartData& data = GlobalChartData();
+    ShowRows(pos_err_chart, data.firstRow, data.positionErrorData);
+    ShowRows(flex_rate_chart, data.firstRow, data.flexRateData);
+}
+
+void frmChart::Check1Clicked() {
+    const bool disableCorrections =
+        chartSettings ? chartSettings->DISABLE_CORRECTIONS : lastDisableCorrections;
+    ChartData& data = GlobalChartData();
+    UpdateChartsWith(data.chartHistoryCount, data.chartHistory, disableCorrections);
+}
+
+void frmChart::PlaceControls() {
+    const double dpi = logicalDpi();
+    const auto place = [dpi](QWidget* widget, double left, double top, double width,
+                             double height) {
+        widget->setGeometry(TwipsToPixels(left, dpi), TwipsToPixels(top, dpi),
+                            TwipsToPixels(width, dpi), TwipsToPixels(height, dpi));
+    };
+    const QSize outer = frameGeometry().size();
+    const ChartLayout layout =
+        ChartLayoutFor(PixelsToTwips(outer.width(), dpi), PixelsToTwips(outer.height(), dpi));
+    place(Label1, 0, 0, 2175, 255);
+    place(Label5, 2400, 0, 855, 255);
+    place(Label6, 3480, 0, 1455, 255);
+    place(Check1, 5040, 0, 2175, 255);
+    place(pos_err_chart.view, 0, 240, layout.posErrWidth, layout.posErrHeight);
+    place(Label2, 0, layout.label2Top, 3375, 255);
+    place(flex_rate_chart.view, 0, layout.flexTop, layout.flexWidth, layout.flexHeight);
+}
+
+void frmChart::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isMinimized())
+        return;
+    const double dpi = logicalDpi();
+    // The minimum is for the outer size; the window system's frame is known once shown.
+    const QSize frame = frameGeometry().size() - size();
+    const QSize minimum(
+        std::max(0, TwipsToPixels(kChartMinWidth, dpi) - std::max(0, frame.width())),
+        std::max(0, TwipsToPixels(kChartMinHeight, dpi) - std::max(0, frame.height())));
+    // Also snaps a smaller window back to the minimum at once.
+    if (minimumSize() != minimum)
+        setMinimumSize(minimum);
+    PlaceControls();
+}
+
+void frmChart::closeEvent(QCloseEvent* event) {
+    // Closing unloads the window; the data stays for the next one.
+    if (loadedWindow == this)
+        loadedWindow = nullptr;
+    event->accept();
+    deleteLater();
+}
