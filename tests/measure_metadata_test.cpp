@@ -1,0 +1,179 @@
+// Metadata from real FITS headers (written with CFITSIO, read through hdrlib).
+#include "tests/measure_test_platform.h"
+#include "tests/test_support.h"
+#include "veldra/measure/image_metadata.h"
+#include "veldra/settings/activity_log.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class Metadata : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        state.programFolder = dir.path;
+        recorder.state = &state;
+        platform = recorder.Make();
+    }
+    void TearDown() override {
+        if (loaded)
+            freeFits(&state.fitsInfo);
+    }
+    void Load(const std::vector<FitsCard>& cards, int width = 40, int height = 30) {
+        const std::string path = dir.file("image.fit");
+        WriteFitsImage(path, width, height, cards);
+        ASSERT_EQ(loadFitsFile(path.c_str(), &state.fitsInfo), 0);
+        loaded = true;
+    }
+    std::vector<std::string> Log() const { return LogMessages(dir.path); }
+
+    TempDir dir;
+    MainState state;
+    RecordingPlatform recorder;
+    Platform platform;
+    bool loaded = false;
+};
+
+double Days(int hour, int minute, int second) {
+    return DaysFromCalendar({2026, 3, 14, hour, minute, second});
+}
+
+TEST_F(Metadata, DateObsTimeIsTheMiddleOfTheExposure) {
+    Load({{"DATE-OBS", std::string("2026-03-14T18:51:51.120")}, {"EXPOSURE", 300.0}});
+    BaseTime base;
+    ASSERT_TRUE(ReadImageTime(state, platform, 0, base));
+    float exposure = 0;
+    ASSERT_TRUE(ReadExposure(state, platform, exposure));
+    EXPECT_EQ(exposure, 300.0f);
+    const double imageTime = FinishImageTime(state, base, exposure);
+    EXPECT_NEAR(imageTime, Days(18, 54, 21), 1e-9);
+    EXPECT_EQ(Log(), (std::vector<std::string>{" :    exposure = 300",
+                                               " :    fits time = " + DateTimeText(imageTime)}));
+}
+
+TEST_F(Metadata, FileTimeMarksTheEndOfTheExposure) {
+    state.settings.PLATE_SOLVE_METHOD = 1;
+    state.settings.OVERRIDE_TIMESTAMP = true;
+    state.settings.OVERRIDE_EXPOSURE = true;
+    state.settings.EXPOSURE = 300;
+    Load({{"DATE-OBS", std::string("garbage")}, {"EXPOSURE", 10.0}}); // neither is read
+    BaseTime base;
+    ASSERT_TRUE(ReadImageTime(state, platform, Days(18, 56, 51), base));
+    float exposure = 0;
+    ASSERT_TRUE(ReadExposure(state, platform, exposure));
+    EXPECT_EQ(exposure, 300.0f);
+    EXPECT_NEAR(FinishImageTime(state, base, exposure), Days(18, 54, 21), 1e-9);
+}
+
+TEST_F(Metadata, WcsMethodIgnoresTheOverrides) {
+    state.settings.PLATE_SOLVE_METHOD = 0;
+    state.settings.OVERRIDE_TIMESTAMP = true;
+    state.settings.OVERRIDE_EXPOSURE = true;
+    state.settings.EXPOSURE = 10;
+    Load({{"DATE-OBS", std::string("2026-03-14T18:51:51")}, {"EXPOSURE", 0.0}, {"EXPTIME", 30.0}});
+    BaseTime base;
+    ASSERT_TRUE(ReadImageTime(state, platform, Days(1, 0, 0), base));
+    EXPECT_FALSE(base.fromFile);
+    EXPECT_NEAR(base.days, Days(18, 51, 51), 1e-9);
+    float exposure = 0;
+    ASSERT_TRUE(ReadExposure(state, platform, exposure));
+    EXPECT_EQ(exposure, 30.0f); // EXPOSURE 0 falls back to EXPTIME
+}
+
+TEST_F(Metadata, MissingOrUnreadableHeaderValuesFail) {
+    Load({{"DATE-OBS", std::string("2026-03-14T18:5x:51")}, {"EXPTIME", 0.0}});
+    BaseTime base;
+    EXPECT_FALSE(ReadImageTime(state, platform, 0, base));
+    float exposure = 0;
+    EXPECT_FALSE(ReadExposure(state, platform, exposure));
+    SkyPosition position;
+    EXPECT_FALSE(StartPositionFromHeader(state, platform, position));
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         " :    could not convert DATE-OBS from fits file: \"2026-03-14T18:5x:51\"",
+                         " :    could not read EXPOSURE or EXPTIME from fits file",
+                         " :    could not read OBJCTRA from fits file"}));
+    EXPECT_EQ(
+        recorder.timedErrors,
+        (std::vector<std::string>{"fits file DATE-OBS tag is not readable: \"2026-03-14T18:5x:51\"",
+                                  "fits file does not have EXPOSURE or EXPTIME tag",
+                                  "fits file does not have OBJCTRA tag"}));
+}
+
+TEST_F(Metadata, HeaderStartPosition) {
+    Load({{"OBJCTRA", std::string("05 30 00.25")}, {"OBJCTDEC", std::string("-00 30 00")}});
+    SkyPosition position;
+    ASSERT_TRUE(StartPositionFromHeader(state, platform, position));
+    EXPECT_DOUBLE_EQ(position.ra, 1.4398966328953204);
+    EXPECT_DOUBLE_EQ(position.dec, -0.008726646259971639);
+    EXPECT_EQ(Log(), (std::vector<std::string>{" :    RA = 05 30 00.25, DEC = -00 30 00"}));
+}
+
+TEST_F(Metadata, UnreadableDeclinationNamesKeywordAndText) {
+    Load({{"OBJCTRA", std::string("05 30 00")}, {"OBJCTDEC", std::string("12 34 56")}});
+    SkyPosition position{7, 7};
+    EXPECT_FALSE(StartPositionFromHeader(state, platform, position));
+    EXPECT_EQ(position.ra, 7); // untouched
+    EXPECT_EQ(Log().back(), " :    could not convert OBJCTDEC from fits file: \"12 34 56\"");
+    EXPECT_EQ(recorder.timedErrors,
+              (std::vector<std::string>{"fits file OBJCTDEC tag is not readable: \"12 34 56\""}));
+}
+
+TEST_F(Metadata, SettingsStartPosition) {
+    state.settings.RA_POS = "05 30 00";
+    state.settings.DEC_POS = "-00 30 00";
+    SkyPosition position;
+    ASSERT_TRUE(StartPositionFromSettings(state, platform, position));
+    EXPECT_DOUBLE_EQ(position.dec, -0.008726646259971639);
+    state.settings.DEC_POS = "-00 30";
+    EXPECT_FALSE(StartPositionFromSettings(state, platform, position));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{" :    DEC_POS is not three whole numbers: \"-00 30\""}));
+    EXPECT_EQ(recorder.timedErrors.size(), 1u);
+}
+
+TEST_F(Metadata, ImageScaleFromTheHeaderIsRoundedStoredAndSaved) {
+    state.settings.PLATE_SOLVE_METHOD = 1;
+    Load({{"XPIXSZ", 9.0}, {"FOCALLEN", 1000.0}}, 400, 300);
+    SolverField field;
+    ASSERT_TRUE(ImageScaleAndField(state, platform, field));
+    EXPECT_EQ(field.scale, 1.856); // from 1.856385
+    EXPECT_EQ(state.settings.IMAGE_SCALE, 1.856);
+    // 400 pixels * 1.856 arcsec, as radians with pi = 3.14159265358979.
+    EXPECT_DOUBLE_EQ(field.width, 400 * 1.856 / 1296000.0 * 3.14159265358979 * 2);
+    EXPECT_DOUBLE_EQ(field.height, 300 * 1.856 / 1296000.0 * 3.14159265358979 * 2);
+    Settings saved;
+    LoadSettings(saved, dir.path);
+    EXPECT_EQ(saved.IMAGE_SCALE, 1.856);
+    EXPECT_EQ(Log().back(), " :    focalLen = 1000, xpixsz = 9, imageScale = 1.856");
+}
+
+TEST_F(Metadata, ImageScaleNeedsBothKeywords) {
+    Load({{"FOCALLEN", 1000.0}, {"XPIXSZ", 0.0}});
+    SolverField field;
+    EXPECT_FALSE(ImageScaleAndField(state, platform, field));
+    EXPECT_EQ(recorder.timedErrors,
+              (std::vector<std::string>{"fits file does not have XPIXSZ tag or XPIXSZ=0"}));
+    state.settings.OVERRIDE_IMAGE_SCALE = true;
+    state.settings.IMAGE_SCALE = 2.5;
+    ASSERT_TRUE(ImageScaleAndField(state, platform, field));
+    EXPECT_EQ(field.scale, 2.5);
+}
+
+TEST_F(Metadata, WcsPosition) {
+    Load({{"CRVAL1", 180.0}, {"CRVAL2", -1.0}});
+    SkyPosition position;
+    EXPECT_FALSE(PositionFromWcs(state, platform, position)); // -1.0 counts as missing
+    EXPECT_EQ(Log(), (std::vector<std::string>{" :    unable to read CRVAL2 from fits file"}));
+    EXPECT_EQ(recorder.timedErrors,
+              (std::vector<std::string>{"fits file does not have CRVAL2 (WCS) tag"}));
+}
+
+TEST_F(Metadata, WcsPositionInRadians) {
+    Load({{"CRVAL1", 90.0}, {"CRVAL2", -0.5}});
+    SkyPosition position;
+    ASSERT_TRUE(PositionFromWcs(state, platform, position));
+    EXPECT_DOUBLE_EQ(position.ra, 3.14159265358979 / 2);
+    EXPECT_DOUBLE_EQ(position.dec, -0.008726646259971639);
+}
+
+} // namespace

@@ -1,0 +1,163 @@
+// The solver runner against the fake solver (tests/veldra-fakesolve.sh) as a real
+// process.  Each test copies the script under a name of its own, so the forced end,
+// which ends every process of the solver's name, only reaches this test's solvers.
+#include "tests/measure_test_platform.h"
+#include "tests/test_support.h"
+#include "veldra/measure/process_start.h"
+#include "veldra/measure/solver_runner.h"
+
+#include <clocale>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class Solver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        state.programFolder = dir.path;
+        // At most 15 characters: the kernel's process name keeps no more.
+        const std::string solver = dir.file("vfs" + std::to_string(getpid() % 1000000) + ".sh");
+        std::filesystem::copy_file(std::string(VELDRA_SOURCE_DIR) + "/tests/veldra-fakesolve.sh",
+                                   solver);
+        std::filesystem::permissions(solver, std::filesystem::perms::owner_all);
+        SetPwiExePath(state.settings, solver);
+        state.settings.PWI_MAX_SOLVE_TIME = 10;
+        platform = recorder.Make();
+    }
+    void TearDown() override {
+        // End the solver this test started if it still runs (one past its limit).
+        if (ReapStartedProcesses() > 0) {
+            for (int i = 0; i < 200 && ReadFile(dir.file("a.fakesolve-pid")).empty(); ++i)
+                usleep(10000);
+            const std::string pid = ReadFile(dir.file("a.fakesolve-pid"));
+            // Still our running child: then the id cannot belong to anyone else.
+            if (!pid.empty() && waitpid(std::stoi(pid), nullptr, WNOHANG) == 0)
+                kill(std::stoi(pid), SIGKILL);
+        }
+        for (int i = 0; i < 200 && ReapStartedProcesses() > 0; ++i)
+            usleep(10000);
+    }
+    // Tells the fake solver how long to wait and what to write.
+    void Instruct(const std::string& delay, const std::string& answer) {
+        WriteFile(dir.file("a.fakesolve"), delay + "\n" + answer + "\n");
+    }
+    bool Run() {
+        const auto resultFile = PrepareSolverResult(state, platform, image);
+        EXPECT_TRUE(resultFile);
+        return RunSolver(state, platform, *resultFile, image, {1.5, -0.25}, {0, 0.03, 0.02},
+                         position);
+    }
+    std::vector<std::string> Log() const { return LogMessages(dir.path); }
+
+    TempDir dir;
+    MainState state;
+    RecordingPlatform recorder;
+    Platform platform;
+    std::string image = dir.file("a.fit");
+    SkyPosition position;
+};
+
+TEST_F(Solver, SolvedResultIsReadAndStaleResultNeverSeen) {
+    WriteFile(dir.file("a.apm"), "9,9,1\r\n"); // an earlier run's result
+    Instruct("0.3", "1.25,-0.5,1");
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(position.ra, 1.25);
+    EXPECT_EQ(position.dec, -0.5);
+    EXPECT_EQ(ReadFile(dir.file("a.fakesolve-args")), "1.5,-0.25,0.03,0.02,999," + image + "\n");
+    EXPECT_EQ(ReadFile(dir.file("a.apm")), "1.25,-0.5,1\r\n"); // left in place
+    EXPECT_EQ(Log(), (std::vector<std::string>{" :    apm file = " + dir.file("a.apm"),
+                                               " :    pwiExePath = " + state.settings.PWI_EXE_PATH,
+                                               " :    RA(rad) = 1.5, DEC(rad) = -0.25",
+                                               " :    45296.25: waiting for platesolve to complete",
+                                               " :    45296.25: found APM file",
+                                               " :    slaying platesolve", " :    opening APM file",
+                                               " :    APM read successfully"}));
+    EXPECT_GT(recorder.pumps, 1); // the 0.3 s wait pumped events meanwhile
+}
+
+TEST_F(Solver, UnsolvedFlagFails) {
+    Instruct("0", "1.25,-0.5,0");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(Log().back(), " :    plate solve was not successful");
+    EXPECT_EQ(recorder.timedErrors,
+              (std::vector<std::string>{"File: " + image + " did not plate solve"}));
+}
+
+TEST_F(Solver, ResultThatIsNotThreeNumbersFails) {
+    Instruct("0", "1.25;-0.5;1");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(Log().back(), " :    APM file does not begin with three numbers: \"1.25;-0.5;1\"");
+    EXPECT_EQ(recorder.timedErrors.size(), 1u);
+}
+
+TEST_F(Solver, EmptyResultAtTheLimitLeavesTheSolverRunning) {
+    state.settings.PWI_MAX_SOLVE_TIME = 1;
+    recorder.secondsSinceMidnight = 86399.5f; // the clock's value does not decide anything
+    Instruct("0", "empty");
+    EXPECT_FALSE(Run());
+    const auto log = Log();
+    EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+              (std::vector<std::string>{" :    86399.5: max solve time expired",
+                                        " :    plate solve did not complete within 1 seconds"}));
+    EXPECT_EQ(recorder.timedErrors,
+              (std::vector<std::string>{"Plate Solve did not complete within 1 seconds"}));
+    EXPECT_GE(recorder.pumps, 10); // about a second of 50 ms cycles
+}
+
+TEST_F(Solver, LimitZeroEndsAfterTheFirstCycle) {
+    state.settings.PWI_MAX_SOLVE_TIME = 0;
+    Instruct("0", "never");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(recorder.pumps, 1);
+    EXPECT_EQ(recorder.timedErrors,
+              (std::vector<std::string>{"Plate Solve did not complete within 0 seconds"}));
+    // Not ended: it is still there for the next forced end (TearDown ends it).
+    for (int i = 0; i < 200 && ReadFile(dir.file("a.fakesolve-pid")).empty(); ++i)
+        usleep(10000);
+    EXPECT_EQ(kill(std::stoi(ReadFile(dir.file("a.fakesolve-pid"))), 0), 0);
+}
+
+TEST_F(Solver, ResultArrivingAfterTheLastPollIsRead) {
+    Instruct("0", "never");
+    // The clock reads past the limit exactly when the result lands, after the poll.
+    int reads = 0;
+    recorder.monotonic = [&] {
+        if (reads++ == 0)
+            return 0.0;
+        WriteFile(dir.file("a.apm"), "0.5,0.25,1");
+        return 11.0;
+    };
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(position.ra, 0.5);
+    const auto log = Log();
+    EXPECT_TRUE(InOrder(log, {" :    45296.25: max solve time expired", " :    slaying platesolve",
+                              " :    APM read successfully"}));
+    EXPECT_EQ(recorder.timedErrors.size(), 0u);
+}
+
+TEST_F(Solver, MissingSolverCannotBeLaunched) {
+    SetPwiExePath(state.settings, dir.file("no-solver.exe"));
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(Log().back(), " :    unable to launch platesolve");
+    EXPECT_EQ(recorder.messageBoxes, (std::vector<std::string>{"Unable to launch platesolve"}));
+}
+
+TEST_F(Solver, DecimalCommaLocaleStillWritesPeriods) {
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
+        GTEST_SKIP() << "no de_DE.UTF-8 locale";
+    Instruct("0", "1.25,-0.5,1");
+    const bool solved = Run();
+    const auto log = Log();
+    std::setlocale(LC_ALL, "C");
+    ASSERT_TRUE(solved);
+    EXPECT_EQ(ReadFile(dir.file("a.fakesolve-args")), "1.5,-0.25,0.03,0.02,999," + image + "\n");
+    EXPECT_TRUE(InOrder(log, {" :    RA(rad) = 1,5, DEC(rad) = -0,25",
+                              " :    45296,25: waiting for platesolve to complete"}));
+    EXPECT_EQ(position.dec, -0.5); // the result file is read with "." all the same
+}
+
+} // namespace

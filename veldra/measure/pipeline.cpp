@@ -1,0 +1,146 @@
+#include "veldra/measure/pipeline.h"
+
+#include "hdrlib/hdrlib.h"
+#include "veldra/drift/history.h"
+#include "veldra/measure/image_metadata.h"
+#include "veldra/measure/new_image_command.h"
+#include "veldra/measure/solver_runner.h"
+#include "veldra/settings/activity_log.h"
+
+#include <exception>
+
+namespace {
+
+struct ImageRun {
+    std::string path; // may be replaced by the new-image command
+    double fileTime = 0;
+    SkyPosition position; // the start position, then the measurement
+    bool loaded = false;  // the header is loaded and not yet released
+};
+
+// Step 2: the solver's start position from the settings or the telescope.
+bool StartPosition(MainState& state, const Platform& platform, ImageRun& run) {
+    if (state.settings.PLATE_SOLVE_METHOD != 1)
+        return true;
+    if (state.settings.OVERRIDE_POSITION == 1)
+        return StartPositionFromSettings(state, platform, run.position);
+    if (state.settings.OVERRIDE_POSITION == 2) {
+        const TelescopeReading reading = platform.startPositionFromTelescope(state.settings);
+        switch (reading.outcome) {
+        case TelescopeReading::Outcome::Position:
+            run.position = {reading.ra, reading.dec};
+            break;
+        case TelescopeReading::Outcome::NoDriverObject:
+            break; // go on with 0, 0
+        case TelescopeReading::Outcome::Failed:
+            return false;
+        }
+    }
+    return true;
+}
+
+// Step 8 under the solver method.
+bool SolvePosition(MainState& state, const Platform& platform, ImageRun& run) {
+    const auto resultFile = PrepareSolverResult(state, platform, run.path);
+    if (!resultFile)
+        return false;
+    if (state.settings.OVERRIDE_POSITION == 0 &&
+        !StartPositionFromHeader(state, platform, run.position))
+        return false;
+    SolverField field;
+    if (!ImageScaleAndField(state, platform, field))
+        return false;
+    return RunSolver(state, platform, *resultFile, run.path, run.position, field, run.position);
+}
+
+// Steps 2 to 9.  Every return is one of the two exits: the release exit when the header
+// is loaded (run.loaded), the end exit before that.
+void RunStages(MainState& state, const Platform& platform, ImageRun& run) {
+    const std::string& folder = state.programFolder;
+    if (!StartPosition(state, platform, run))
+        return;
+    if (state.settings.RUN_COMMAND)
+        run.path = RunNewImageCommand(state.settings, folder, run.path, run.position);
+
+    LogEvent(folder, " : Doing platesolve of: " + run.path);
+    const int32_t loadResult = loadFitsFile(run.path.c_str(), &state.fitsInfo);
+    if (loadResult < 0) {
+        LogEvent(folder, " :    could not load fits file, err = " + std::to_string(loadResult));
+        platform.showTimedError("Could not load fits file: " + run.path);
+        return;
+    }
+    run.loaded = true;
+
+    BaseTime base;
+    if (!ReadImageTime(state, platform, run.fileTime, base))
+        return;
+    float exposure = 0;
+    if (!ReadExposure(state, platform, exposure))
+        return;
+    const double imageTime = FinishImageTime(state, base, exposure);
+
+    const bool measured = state.settings.PLATE_SOLVE_METHOD == 1
+                              ? SolvePosition(state, platform, run)
+                              : PositionFromWcs(state, platform, run.position);
+    if (!measured)
+        return;
+
+    AppendMeasurement(state, platform, run.path, imageTime, run.position.ra, run.position.dec,
+                      exposure);
+}
+
+void LogRunError(const std::string& folder, const char* what) {
+    try {
+        LogEvent(folder, std::string(" :    image run stopped by an error: ") + what);
+    } catch (...) {
+        // Nothing left to report with.
+    }
+}
+
+// Step 11, guarded so that a failing window service still lets the run finish.
+void EndSteps(MainState& state, const Platform& platform) {
+    const std::string& folder = state.programFolder;
+    try {
+        LogEvent(folder, " :    update form");
+        platform.refreshMainWindow();
+        platform.updateCharts(state.historyCount, state.history);
+        LogEvent(folder, " :    sleep");
+        platform.sleep(50);
+        LogEvent(folder, " : finished platesolve");
+    } catch (const std::exception& error) {
+        LogRunError(folder, error.what());
+    } catch (...) {
+        LogRunError(folder, "unknown error");
+    }
+}
+
+} // namespace
+
+void ProcessImage(MainState& state, const Platform& platform, const std::string& path,
+                  double fileTime) {
+    state.pipelineBusy = true;
+    ImageRun run;
+    run.path = path;
+    run.fileTime = fileTime;
+
+    // Every failure inside a stage ends this image only; the exit follows from whether
+    // the header is loaded.
+    try {
+        RunStages(state, platform, run);
+    } catch (const std::exception& error) {
+        LogRunError(state.programFolder, error.what());
+    } catch (...) {
+        LogRunError(state.programFolder, "unknown error");
+    }
+
+    if (run.loaded) {
+        try {
+            LogEvent(state.programFolder, " :    freeFits");
+        } catch (...) {
+            // Release all the same.
+        }
+        freeFits(&state.fitsInfo);
+    }
+    EndSteps(state, platform);
+    state.pipelineBusy = false;
+}

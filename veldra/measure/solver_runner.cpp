@@ -1,0 +1,172 @@
+#include "veldra/measure/solver_runner.h"
+
+#include "veldra/measure/process_start.h"
+#include "veldra/settings/activity_log.h"
+#include "veldra/settings/numbers.h"
+#include "veldra/settings/shell_sync.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+
+// Where the extension starts: the last "." of the file-name part, so a dot in a folder
+// name never cuts the path; npos when the file name has none.
+size_t ExtensionStart(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t separator = path.find_last_of("/\\");
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
+        return std::string::npos;
+    return dot;
+}
+
+bool HasContent(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
+// The head of a result file: enough for three numbers, bounded whatever the file holds.
+std::optional<std::string> ReadHead(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string text(4096, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
+}
+
+std::string ClockText(float seconds) {
+    return " :    " + DefaultText(seconds);
+}
+
+// One line of the head for the log, without line end characters.
+std::string FirstLine(const std::string& text) {
+    const std::string line = text.substr(0, text.find_first_of("\r\n"));
+    return line.size() > 80 ? line.substr(0, 80) + "..." : line;
+}
+
+} // namespace
+
+std::string ResultFileName(const std::string& imagePath) {
+    const size_t dot = ExtensionStart(imagePath);
+    return (dot == std::string::npos ? imagePath : imagePath.substr(0, dot)) + ".apm";
+}
+
+std::string SolverCommandLine(const std::string& exePath, const SkyPosition& start,
+                              const SolverField& field, const std::string& imagePath) {
+    return "\"" + exePath + "\" " + PlainNumberText(start.ra) + "," + PlainNumberText(start.dec) +
+           "," + PlainNumberText(field.width) + "," + PlainNumberText(field.height) + ",999," +
+           imagePath;
+}
+
+std::optional<ApmResult> ParseApmText(const std::string& text) {
+    double values[3] = {0, 0, 0};
+    size_t position = 0;
+    for (double& value : values) {
+        if (position > text.size())
+            return std::nullopt;
+        const size_t end = text.find_first_of(",\r\n", position);
+        const auto number = ParseNumber(std::string_view(text).substr(
+            position, end == std::string::npos ? std::string::npos : end - position));
+        if (!number)
+            return std::nullopt;
+        value = *number;
+        if (end == std::string::npos) {
+            position = text.size() + 1;
+            continue;
+        }
+        // A CR LF pair is one line end.
+        position = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return ApmResult{values[0], values[1], values[2]};
+}
+
+std::optional<std::string> PrepareSolverResult(MainState& state, const Platform& platform,
+                                               const std::string& imagePath) {
+    const std::string resultFile = ResultFileName(imagePath);
+    LogEvent(state.programFolder, " :    apm file = " + resultFile);
+    if (std::remove(resultFile.c_str()) != 0 && errno != ENOENT) {
+        // A stale result that stays would be read as this image's result.
+        LogEvent(state.programFolder,
+                 " :    could not delete old apm file: " + std::string(std::strerror(errno)));
+        platform.showTimedError("Could not delete the old plate solve result " + resultFile);
+        return std::nullopt;
+    }
+    return resultFile;
+}
+
+bool RunSolver(MainState& state, const Platform& platform, const std::string& resultFile,
+               const std::string& imagePath, const SkyPosition& start, const SolverField& field,
+               SkyPosition& position) {
+    const std::string& folder = state.programFolder;
+    const Settings& settings = state.settings;
+    LogEvent(folder, " :    pwiExePath = " + settings.PWI_EXE_PATH);
+    LogEvent(folder,
+             " :    RA(rad) = " + DefaultText(start.ra) + ", DEC(rad) = " + DefaultText(start.dec));
+
+    if (!StartProcessNoWait(SolverCommandLine(settings.PWI_EXE_PATH, start, field, imagePath))) {
+        LogEvent(folder, " :    unable to launch platesolve");
+        platform.messageBox("Unable to launch platesolve");
+        return false;
+    }
+    const double launched = platform.monotonicSeconds();
+    LogEvent(folder, " :    " + DefaultText(platform.secondsSinceMidnight()) +
+                         ": waiting for platesolve to complete");
+
+    const double limit = settings.PWI_MAX_SOLVE_TIME;
+    for (;;) {
+        platform.sleep(50);
+        platform.pumpEvents();
+        if (HasContent(resultFile)) {
+            // Give the solver a moment to finish writing.
+            platform.sleep(100);
+            LogEvent(folder, ClockText(static_cast<float>(platform.secondsSinceMidnight())) +
+                                 ": found APM file");
+            break;
+        }
+        if (platform.monotonicSeconds() - launched > limit) {
+            LogEvent(folder, ClockText(static_cast<float>(platform.secondsSinceMidnight())) +
+                                 ": max solve time expired");
+            if (!HasContent(resultFile)) {
+                const std::string seconds = std::to_string(settings.PWI_MAX_SOLVE_TIME);
+                LogEvent(folder,
+                         " :    plate solve did not complete within " + seconds + " seconds");
+                platform.showTimedError("Plate Solve did not complete within " + seconds +
+                                        " seconds");
+                return false;
+            }
+            break; // arrived after the last poll
+        }
+    }
+
+    LogEvent(folder, " :    slaying platesolve");
+    try {
+        ShellSync(ForceEndCommand(settings.solverExeName), 0);
+    } catch (const ShellSyncError& error) {
+        // The result is there; a solver we could not end is ended by the next forced end.
+        LogEvent(folder, " :    could not end platesolve: " + std::string(error.what()));
+    }
+    ReapStartedProcesses();
+
+    LogEvent(folder, " :    opening APM file");
+    const auto head = ReadHead(resultFile);
+    const auto result = head ? ParseApmText(*head) : std::nullopt;
+    if (!result) {
+        LogEvent(folder, " :    APM file does not begin with three numbers: \"" +
+                             (head ? FirstLine(*head) : std::string()) + "\"");
+        platform.showTimedError("File: " + resultFile + " is not a readable plate solve result");
+        return false;
+    }
+    if (result->flag != 1) {
+        LogEvent(folder, " :    plate solve was not successful");
+        platform.showTimedError("File: " + imagePath + " did not plate solve");
+        return false;
+    }
+    LogEvent(folder, " :    APM read successfully");
+    position = {result->ra, result->dec};
+    return true;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The outside plate solver: any executable at PWI_EXE_PATH that takes the command line
+//   "<PWI_EXE_PATH>" RA,DEC,WIDTH,HEIGHT,999,IMAGE
+// (radians, "." as decimal separator) and writes its result beside the image, in a file
+// named like the image with ".apm" for the extension: "RA,DEC,FLAG" (radians; flag 1 =
+// solved), values separated by commas or line ends.
+#include "veldra/measure/image_metadata.h"
+
+#include <optional>
+#include <string>
+
+// The result-file name: the image path with its extension replaced by ".apm".
+std::string ResultFileName(const std::string& imagePath);
+// The solver's command line, byte for byte; numbers never depend on the locale.
+std::string SolverCommandLine(const std::string& exePath, const SkyPosition& start,
+                              const SolverField& field, const std::string& imagePath);
+
+// The first three values of a result file.
+struct ApmResult {
+    double ra = 0;   // radians
+    double dec = 0;  // radians
+    double flag = 0; // 1 = solved
+};
+// Nothing when the text does not begin with three numbers.
+std::optional<ApmResult> ParseApmText(const std::string& text);
+
+// Logs the result-file name and deletes a result left by an earlier run, so a run never
+// reads a result written before its own launch.  Returns the result-file name; nothing
+// (logged and shown) when an old result exists and cannot be deleted.
+std::optional<std::string> PrepareSolverResult(MainState& state, const Platform& platform,
+                                               const std::string& imagePath);
+
+// Starts the solver without waiting, polls for the result every 50 ms while pumping
+// events, at most PWI_MAX_SOLVE_TIME seconds on the monotonic clock, force-ends every
+// solver process (blocking until the force-end command returns), and reads the result.
+// On success position holds the measured position; false means: take the release exit
+// (everything is logged and shown already).  A solver that hits the time limit is left
+// running; the next forced end ends it.
+bool RunSolver(MainState& state, const Platform& platform, const std::string& resultFile,
+               const std::string& imagePath, const SkyPosition& start, const SolverField& field,
+               SkyPosition& position);
