@@ -1,0 +1,107 @@
+#include "veldra/drift/correction.h"
+
+#include "veldra/drift/drift_error.h"
+#include "veldra/drift/guider_link.h"
+#include "veldra/drift/history.h"
+#include "veldra/settings/activity_log.h"
+#include "veldra/settings/numbers.h"
+
+#include <cmath>
+
+namespace {
+
+void LogValue(const MainState& state, const char* label, double value) {
+    LogEvent(state.programFolder, std::string(label) + DefaultText(value));
+}
+
+} // namespace
+
+bool ComputeCorrection(MainState& state, const Platform& platform, double raDrift,
+                       double decDrift) {
+    const Settings& settings = state.settings;
+    double raRate = raDrift;
+    double decRate = decDrift;
+    double raAccel = 0;
+    double decAccel = 0;
+    if (settings.DISABLE_CORRECTIONS) {
+        raRate = 0;
+        decRate = 0;
+    } else {
+        if (settings.FILTER_PREDICTION_X) {
+            raRate = state.filterX.x.v0;
+            raAccel = state.filterX.x.v1;
+        }
+        if (settings.FILTER_PREDICTION_Y) {
+            decRate = state.filterY.x.v0;
+            decAccel = state.filterY.x.v1;
+        }
+    }
+    LogValue(state, " :    RA rate = ", raRate);
+    LogValue(state, " :    DEC rate = ", decRate);
+    LogValue(state, " :    RA accel = ", raAccel);
+    LogValue(state, " :    DEC accel = ", decAccel);
+
+    // Worked on locals so that a failure leaves the corrections in force untouched.
+    double ra = raRate;
+    double dec = decRate;
+    const double exposure = state.history[state.newestIndex].exposure;
+    if (settings.USE_ACCELERATION_X)
+        ra = raAccel * exposure * 1.5 + ra; // the rate's change over 1.5 exposures
+    if (settings.USE_ACCELERATION_Y)
+        dec = decAccel * exposure * 1.5 + dec;
+    LogValue(state, " :    ra correction before bias = ", ra);
+    LogValue(state, " :    dec correction before bias = ", dec);
+
+    ra = settings.raBias + ra;
+    dec = settings.decBias + dec;
+    LogValue(state, " :    ra correction after bias = ", ra);
+    LogValue(state, " :    dec correction after bias = ", dec);
+    RequireFinite(state.programFolder, ra, "ra correction");
+    RequireFinite(state.programFolder, dec, "dec correction");
+
+    state.currentRaCorrection = RoundHalfEven(ra);
+    state.currentDecCorrection = RoundHalfEven(dec);
+    LogValue(state, " :    ra correction after rounding = ", state.currentRaCorrection);
+    LogValue(state, " :    dec correction after rounding = ", state.currentDecCorrection);
+
+    if (std::fabs(state.currentRaCorrection) > kRateLimit ||
+        std::fabs(state.currentDecCorrection) > kRateLimit) {
+        StopAtRateLimit(state, platform);
+        return false;
+    }
+    return true;
+}
+
+void StopAtRateLimit(MainState& state, const Platform& platform) {
+    LogEvent(state.programFolder, " :    correction rate is too large -- stopping");
+    platform.setTimer1(false);
+    state.timer1On = false;
+    state.monitorState = MonitorState::Stopped;
+    SendRateLimitSequence(platform);
+    platform.messageBox("Correction rate is too large -- stopping.");
+}
+
+double LastRaError(const MainState& state) {
+    if (state.historyCount < 2)
+        return 0;
+    const HistoryEntry& n = state.history[state.newestIndex];
+    const HistoryEntry& p = state.history[state.previousIndex];
+    return (n.ra - p.ra) * std::cos(n.dec) / 2 / kPi * 360 * 60 * 60 -
+           (n.time - p.time) * 24 * state.settings.raBias;
+}
+
+double LastDecError(const MainState& state) {
+    if (state.historyCount < 2)
+        return 0;
+    const HistoryEntry& n = state.history[state.newestIndex];
+    const HistoryEntry& p = state.history[state.previousIndex];
+    return (n.dec - p.dec) / 2 / kPi * 360 * 60 * 60 -
+           (n.time - p.time) * 24 * state.settings.decBias;
+}
+
+double RaRate(const MainState& state) {
+    return state.currentRaCorrection;
+}
+double DecRate(const MainState& state) {
+    return state.currentDecCorrection;
+}

@@ -1,0 +1,89 @@
+#include "veldra/drift/guider_link.h"
+
+#include "veldra/settings/activity_log.h"
+#include "veldra/settings/numbers.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr int32_t kNoShift = 10000;
+
+// Posts name with both rates encoded, and with SIM also sends it to the simulator.
+// A rate that does not fit is refused whole: half a message would mislead the guider.
+void PostSetShift(const MainState& state, const Platform& platform, double raRate, double decRate) {
+    const std::optional<int16_t> wParam = EncodeRate(raRate);
+    const std::optional<int16_t> lParam = EncodeRate(decRate);
+    if (!wParam || !lParam) {
+        LogEvent(state.programFolder, std::string(" :    rates ") + DefaultText(raRate) + ", " +
+                                          DefaultText(decRate) +
+                                          " do not fit the guider message -- not sent");
+        return;
+    }
+    platform.postMessage(kSetShiftMessage, *wParam, *lParam);
+    if (state.settings.SIM)
+        platform.sendMessage(kSimulatorSetShiftMessage, *wParam, *lParam);
+}
+
+} // namespace
+
+bool IsRegisteredMessage(const std::string& name) {
+    for (const char* registered :
+         {kSetBiasMessage, kSetShiftMessage, kShiftMessage, kUnShiftMessage, kCentroidTypeMessage,
+          kSimulatorSetShiftMessage})
+        if (name == registered)
+            return true;
+    return false;
+}
+
+std::optional<int16_t> EncodeRate(double rate) {
+    const double rounded = RoundHalfEven(rate);
+    if (!std::isfinite(rounded))
+        return std::nullopt;
+    const double sum = rounded + kNoShift;
+    if (sum < std::numeric_limits<int16_t>::min() || sum > std::numeric_limits<int16_t>::max())
+        return std::nullopt;
+    return static_cast<int16_t>(sum);
+}
+
+void SendWindowLoadSequence(const Platform& platform) {
+    platform.postMessage(kUnShiftMessage, 0, 0);
+    platform.postMessage(kSetShiftMessage, kNoShift, kNoShift);
+}
+
+void SendStartSequence(MainState& state, const Platform& platform) {
+    LogEvent(state.programFolder, " : Sending initial msgs");
+    platform.postMessage(kUnShiftMessage, 0, 0);
+    platform.postMessage(kCentroidTypeMessage, 0, 0);
+    PostSetShift(state, platform, state.currentRaCorrection, state.currentDecCorrection);
+    platform.postMessage(kShiftMessage, 0, 0);
+    platform.clearCharts();
+    LogEvent(state.programFolder, " : Done sending initial msgs");
+}
+
+void SendStopSequence(const Platform& platform) {
+    platform.postMessage(kUnShiftMessage, 0, 0);
+}
+
+void SendImageCorrection(const MainState& state, const Platform& platform) {
+    LogEvent(state.programFolder, " :    sending message to MetaGuide");
+    const double raRate =
+        state.settings.FLIP_RA ? -state.currentRaCorrection : state.currentRaCorrection;
+    PostSetShift(state, platform, raRate, state.currentDecCorrection);
+}
+
+void SendRateLimitSequence(const Platform& platform) {
+    platform.postMessage(kUnShiftMessage, 0, 0);
+}
+
+bool HandleIncomingMessage(const std::string& name, int32_t wParam, int32_t lParam,
+                           const Platform& platform) {
+    if (name == kSetBiasMessage) {
+        // 64-bit difference: any int32 a peer sends is representable.
+        platform.setBiasTexts(std::to_string(int64_t{wParam} - kNoShift),
+                              std::to_string(int64_t{lParam} - kNoShift));
+        return true;
+    }
+    return IsRegisteredMessage(name);
+}

@@ -1,0 +1,157 @@
+#include "veldra/drift/history.h"
+
+#include "veldra/drift/correction.h"
+#include "veldra/drift/guider_link.h"
+#include "veldra/drift/kalman.h"
+#include "veldra/settings/activity_log.h"
+#include "veldra/settings/date_time.h"
+#include "veldra/settings/file_utils.h"
+#include "veldra/settings/numbers.h"
+
+#include <cmath>
+
+namespace {
+
+const char* TrueFalse(bool value) {
+    return value ? "True" : "False";
+}
+
+void RequireFiniteFilter(const std::string& folder, const KalmanFilter& filter,
+                         const std::string& name) {
+    for (double value :
+         {filter.x.v0, filter.x.v1, filter.P.m00, filter.P.m01, filter.P.m10, filter.P.m11})
+        RequireFinite(folder, value, name);
+}
+
+// The second half of an append from image 2 on: drift, filters, correction.  False when
+// the rate limit stopped monitoring.
+bool UpdateCorrection(MainState& state, const Platform& platform) {
+    const HistoryEntry& newest = state.history[state.newestIndex];
+    const HistoryEntry& previous = state.history[state.previousIndex];
+    const double dt = newest.time - previous.time;
+    if (dt == 0) {
+        LogEvent(
+            state.programFolder,
+            " :    image time equals the previous image time -- no drift rate, image not used");
+        throw DriftArithmeticError("image time equals the previous image time");
+    }
+
+    // Image 2 follows the biases now in the boxes; later images the correction that was
+    // in force before the previous image's.
+    double precedingRa = state.settings.raBias;
+    double precedingDec = state.settings.decBias;
+    if (state.historyCount > 2 && state.previousIndex >= 1) {
+        const HistoryEntry& beforePrevious = state.history[state.previousIndex - 1];
+        precedingRa = beforePrevious.raCorrection;
+        precedingDec = beforePrevious.decCorrection;
+    }
+    const DriftRates drift =
+        ComputeDriftRates(newest, previous, state.currentRaCorrection, state.currentDecCorrection,
+                          precedingRa, precedingDec);
+    RequireFinite(state.programFolder, drift.ra, "RA drift rate");
+    RequireFinite(state.programFolder, drift.dec, "DEC drift rate");
+
+    // The filters run whatever the settings, so switching prediction on mid-run finds
+    // them up to date.
+    if (state.historyCount == 2) {
+        state.filterX.x = Vector2{drift.ra, 0};
+        state.filterY.x = Vector2{drift.dec, 0};
+    } else {
+        const double dts = dt * 86400;
+        const Matrix2 F{1, dts, 0, 1};
+        const Vector2 u{0, 0};
+        // z1 is the filter's own x1: only the rate is measured.
+        KalmanStep(state.filterX, u, Vector2{drift.ra, state.filterX.x.v1}, F);
+        KalmanStep(state.filterY, u, Vector2{drift.dec, state.filterY.x.v1}, F);
+        RequireFiniteFilter(state.programFolder, state.filterX, "RA filter state");
+        RequireFiniteFilter(state.programFolder, state.filterY, "DEC filter state");
+    }
+    return ComputeCorrection(state, platform, drift.ra, drift.dec);
+}
+
+} // namespace
+
+DriftRates ComputeDriftRates(const HistoryEntry& newest, const HistoryEntry& previous,
+                             double currentRaCorrection, double currentDecCorrection,
+                             double precedingRaCorrection, double precedingDecCorrection) {
+    const double dt = newest.time - previous.time;
+    // Half the previous exposure as a fraction of the interval: the part during which
+    // the correction before the latest change was still in force.
+    const double a = previous.exposure / 2 / dt / 86400;
+    const double b = 1 - a;
+    const double measuredRa =
+        -(newest.ra - previous.ra) / 2 / kPi * 360 * 60 * 60 / dt / 24 * std::cos(newest.dec);
+    const double measuredDec = -(newest.dec - previous.dec) / 2 / kPi * 360 * 60 * 60 / dt / 24;
+    return DriftRates{b * currentRaCorrection + measuredRa + a * precedingRaCorrection,
+                      b * currentDecCorrection + measuredDec + a * precedingDecCorrection};
+}
+
+void AppendMeasurement(MainState& state, const Platform& platform, const std::string& path,
+                       double time, double ra, double dec, float exposure) {
+    const std::string& folder = state.programFolder;
+    if (state.historyCount == kHistoryLimit) {
+        LogEvent(folder, " : History holds 32767 images -- starting a new history");
+        state.historyCount = 0;
+    }
+    // What a failed image must not change.
+    const int16_t oldCount = state.historyCount;
+    const int16_t oldNewest = state.newestIndex;
+    const int16_t oldPrevious = state.previousIndex;
+    const KalmanFilter oldFilterX = state.filterX;
+    const KalmanFilter oldFilterY = state.filterY;
+
+    state.previousIndex = state.newestIndex;
+    state.newestIndex = state.historyCount;
+    state.historyCount = static_cast<int16_t>(state.historyCount + 1);
+    LogEvent(folder, " :    image #" + std::to_string(state.historyCount) + " solved successfully");
+    if (state.history.size() < static_cast<size_t>(state.historyCount) + 1)
+        state.history.resize(static_cast<size_t>(state.historyCount) + 1);
+
+    // The corrections start at 0 so an entry that never gets its own (rate limit) shows
+    // none rather than those of an older run in the same slot.
+    const int16_t index = state.newestIndex;
+    state.history[index] = HistoryEntry{FileNameOf(path),
+                                        time,
+                                        ra,
+                                        dec,
+                                        0,
+                                        0,
+                                        static_cast<double>(exposure),
+                                        state.settings.raBias,
+                                        state.settings.decBias};
+    LogEvent(folder, " :    time = " + DateTimeText(time));
+    LogEvent(folder, " :    RA = " + DefaultText(ra));
+    LogEvent(folder, " :    DEC = " + DefaultText(dec));
+    LogEvent(folder,
+             std::string(" :    filter X is ") + TrueFalse(state.settings.FILTER_PREDICTION_X));
+    LogEvent(folder,
+             std::string(" :    filter Y is ") + TrueFalse(state.settings.FILTER_PREDICTION_Y));
+
+    if (state.historyCount == 1) {
+        KalmanInit(state.filterX, 1.0, 0.00001, 1.0);
+        KalmanInit(state.filterY, 1.0, 0.00001, 1.0);
+    } else {
+        try {
+            if (!UpdateCorrection(state, platform))
+                return; // stopped at the rate limit: the entry keeps no correction
+        } catch (const DriftArithmeticError&) {
+            state.historyCount = oldCount;
+            state.newestIndex = oldNewest;
+            state.previousIndex = oldPrevious;
+            state.filterX = oldFilterX;
+            state.filterY = oldFilterY;
+            throw;
+        }
+        SendImageCorrection(state, platform);
+    }
+    // By index, not by reference: the platform calls above may run window events.
+    state.history[index].raCorrection = state.currentRaCorrection;
+    state.history[index].decCorrection = state.currentDecCorrection;
+}
+
+void ClearHistory(MainState& state, const Platform& platform) {
+    LogEvent(state.programFolder, " : History Cleared");
+    state.historyCount = 0;
+    platform.refreshMainWindow();
+    platform.updateCharts(0, state.history);
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The measurement history and the drift rates derived from its two newest entries.
+#include "veldra/drift/drift_error.h"
+#include "veldra/drift/history_entry.h"
+#include "veldra/monitor/main_state.h"
+#include "veldra/monitor/platform.h"
+
+#include <cstdint>
+#include <string>
+
+// pi as every angle formula of veldra takes it.
+inline constexpr double kPi = 3.14159265358979;
+
+// historyCount is 16-bit: an image arriving at this count starts a new history.
+inline constexpr int16_t kHistoryLimit = 32767;
+
+struct DriftRates {
+    double ra = 0;  // arcsec/hour on the sky
+    double dec = 0; // arcsec/hour
+};
+
+// The rate the guider would have had to apply to hold the image still between previous
+// and newest: the measured motion (cancelling sign, RA scaled by cos of the newest DEC)
+// plus the corrections in force, each weighted by the part of the interval it applied.
+// current*: the corrections sent after the previous image; preceding*: the ones before.
+// Evaluated in a fixed order; equal times give non-finite results (the caller checks).
+DriftRates ComputeDriftRates(const HistoryEntry& newest, const HistoryEntry& previous,
+                             double currentRaCorrection, double currentDecCorrection,
+                             double precedingRaCorrection, double precedingDecCorrection);
+
+// Appends one located image and, from the second image of a history on, steps the
+// filters, computes the correction and sends it (or stops at the rate limit).  The file
+// name is taken from path; time in local fractional days, ra/dec in radians, exposure in
+// seconds.  Equal image times or any non-finite value throw DriftArithmeticError after a
+// log line and before anything is rounded, stored or sent; the image then adds nothing
+// (counts, indices and filters are as before the call).
+void AppendMeasurement(MainState& state, const Platform& platform, const std::string& path,
+                       double time, double ra, double dec, float exposure);
+
+// "Clear History": the next image becomes image 1 at index 0.  Filters and the
+// corrections in force stay as they are.
+void ClearHistory(MainState& state, const Platform& platform);
