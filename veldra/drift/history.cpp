@@ -110,15 +110,13 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
     // The corrections start at 0 so an entry that never gets its own (rate limit) shows
     // none rather than those of an older run in the same slot.
     const int16_t index = state.newestIndex;
-    state.history[index] = HistoryEntry{FileNameOf(path),
-                                        time,
-                                        ra,
-                                        dec,
-                                        0,
-                                        0,
-                                        static_cast<double>(exposure),
-                                        state.settings.raBias,
-                                        state.settings.decBias};
+    state.history[index] = HistoryEntry{.fileName = FileNameOf(path),
+                                        .time = time,
+                                        .ra = ra,
+                                        .dec = dec,
+                                        .exposure = exposure,
+                                        .raBias = state.settings.raBias,
+                                        .decBias = state.settings.decBias};
     LogEvent(folder, " :    time = " + DateTimeText(time));
     LogEvent(folder, " :    RA = " + DefaultText(ra));
     LogEvent(folder, " :    DEC = " + DefaultText(dec));
