@@ -1,0 +1,4 @@
+veldra_test(monitor_listing_test SOURCES monitor_listing_test.cpp monitor_fakes.cpp
+    LIBS veldra_monitor)
+veldra_test(monitor_tick_test SOURCES monitor_tick_test.cpp monitor_fakes.cpp
+    LIBS veldra_monitor)

@@ -1,0 +1,52 @@
+#include "tests/monitor_fakes.h"
+
+#include "tests/test_support.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+
+Platform RecordingPlatform(Recorder& recorder) {
+    Platform platform;
+    Recorder* r = &recorder;
+    platform.showTimedError = [](const std::string&) {};
+    platform.messageBox = [](const std::string&) {};
+    platform.pumpEvents = [] {};
+    platform.sleep = [r](int) { ++r->sleeps; };
+    platform.refreshMainWindow = [r] { ++r->refreshMain; };
+    platform.refreshPendingFile = [r] { ++r->refreshPending; };
+    platform.updateCharts = [](int16_t, const std::vector<HistoryEntry>&) {};
+    platform.clearCharts = [r] { ++r->clearCharts; };
+    platform.setTimer1 = [r](bool on) { r->timer1.push_back(on); };
+    platform.monotonicSeconds = [] { return 0.0; };
+    platform.secondsSinceMidnight = [] { return 0.0; };
+    platform.postMessage = [r](const std::string& name, int32_t w, int32_t l) {
+        r->posts.push_back(name + " " + std::to_string(w) + " " + std::to_string(l));
+    };
+    platform.sendMessage = platform.postMessage;
+    platform.setBiasTexts = [](const std::string&, const std::string&) {};
+    platform.startPositionFromTelescope = [](const Settings&) { return TelescopeReading{}; };
+    platform.processImage = [r](const std::string& path, double time) {
+        r->processed.push_back({path, time});
+        if (r->duringProcess)
+            r->duringProcess(path);
+    };
+    return platform;
+}
+
+void SetFileTime(const std::string& path, std::time_t seconds, long nanoseconds) {
+    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+        throw std::runtime_error("cannot set the time of " + path);
+}
+
+void MakeFile(const std::string& path, std::time_t seconds, long nanoseconds) {
+    WriteFile(path, "");
+    SetFileTime(path, seconds, nanoseconds);
+}
+
+UtcZone::UtcZone() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+}

@@ -1,0 +1,38 @@
+#pragma once
+// A recording Platform for the monitor's tests, and file-time helpers.
+#include "veldra/monitor/main_state.h"
+#include "veldra/monitor/platform.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct ProcessedFile {
+    std::string path;
+    double time;
+};
+
+struct Recorder {
+    std::vector<ProcessedFile> processed;
+    std::vector<std::string> posts; // "name wParam lParam"
+    std::vector<bool> timer1;       // every setTimer1 call
+    int refreshMain = 0;
+    int refreshPending = 0;
+    int clearCharts = 0;
+    int sleeps = 0;
+    // Runs inside processImage after recording (a nested click, a Stop, ...).
+    std::function<void(const std::string& path)> duringProcess;
+};
+
+Platform RecordingPlatform(Recorder& recorder);
+
+// Sets the modification time of path (seconds since 1970 plus nanoseconds).
+void SetFileTime(const std::string& path, std::time_t seconds, long nanoseconds = 0);
+// Writes an empty file with that modification time.
+void MakeFile(const std::string& path, std::time_t seconds, long nanoseconds = 0);
+
+// Runs the tests in UTC, so file times convert to known local days.
+struct UtcZone {
+    UtcZone();
+};

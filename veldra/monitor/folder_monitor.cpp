@@ -1,0 +1,96 @@
+#include "veldra/monitor/folder_monitor.h"
+
+#include "veldra/settings/activity_log.h"
+#include "veldra/settings/numbers.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+namespace {
+
+double NewestTime(const FileListing& listing) {
+    return listing.times.back();
+}
+
+// Keeps the busy counter balanced even if a processing call throws, so monitoring
+// can never stay blocked for good.
+struct TickGuard {
+    int16_t& busy;
+    ~TickGuard() { --busy; }
+};
+
+// Returns false when the pass was ended by a Stop.
+bool ProcessingPass(MainState& state, const Platform& platform) {
+    LogEvent(state.programFolder, " : debounce complete");
+    state.settling = false;
+    const int count = state.currentListing.count;
+    for (int i = 0; i < count && i < state.currentListing.count; ++i) {
+        const auto index = static_cast<size_t>(i);
+        const double time = state.currentListing.times[index];
+        const bool qualifies =
+            state.baselineListing.count == 0 || time > NewestTime(state.baselineListing);
+        if (qualifies && state.monitorState != MonitorState::Paused) {
+            // A copy: the call may run events that replace the listing.
+            const std::string path = state.currentListing.paths[index];
+            platform.processImage(path, time);
+        }
+        if (state.monitorState == MonitorState::Stopped)
+            return false;
+    }
+    state.baselineListing = state.currentListing;
+    state.previousListing = state.currentListing;
+    return true;
+}
+
+} // namespace
+
+void TimerTick(MainState& state, const Platform& platform) {
+    if (state.tickBusy != 0)
+        return;
+    state.tickBusy = 1;
+    TickGuard guard{state.tickBusy};
+
+    const Settings& settings = state.settings;
+    // An unreadable folder is no evidence that the files are gone: treating it as empty
+    // would empty the baseline and reprocess every file once the folder is back.
+    FileListing listing;
+    if (ReadFolder(settings.MONITOR_PATH, settings.MONITOR_FILTER, listing)) {
+        state.currentListing = std::move(listing);
+        FileListing& current = state.currentListing;
+        FileListing& previous = state.previousListing;
+        if (!state.settling) {
+            state.settleElapsed = 0;
+            if (previous.count != current.count) {
+                previous = current;
+                state.settling = true;
+                LogEvent(state.programFolder, " : start debounce 1");
+            }
+            if (previous.count > 0 && current.count > 0 &&
+                NewestTime(current) > NewestTime(previous)) {
+                previous = current;
+                state.settling = true;
+                LogEvent(state.programFolder, " : start debounce 2");
+            }
+        } else {
+            const int16_t step = RoundToInt16(kTimer1IntervalMs / 1000.0).value_or(1);
+            state.settleElapsed =
+                static_cast<int16_t>(std::min<int>(state.settleElapsed + step, INT16_MAX));
+            if (previous.count != current.count) {
+                previous = current;
+                state.settleElapsed = 0;
+            } else if (previous.count == 0) {
+                previous = current;
+                state.baselineListing = current;
+                state.settling = false;
+            } else if (NewestTime(previous) != NewestTime(current)) {
+                previous = current;
+                state.settleElapsed = 0;
+            } else if (state.settleElapsed >= settings.DEBOUNCE_TIME) {
+                if (!ProcessingPass(state, platform))
+                    return;
+            }
+        }
+    }
+    platform.refreshPendingFile();
+}

@@ -1,0 +1,14 @@
+#pragma once
+// The folder monitor: what Timer1 runs once a second while monitoring.
+#include "veldra/monitor/main_state.h"
+#include "veldra/monitor/platform.h"
+
+// Timer1's interval; the settle count advances by this many seconds per tick.
+inline constexpr int kTimer1IntervalMs = 1000;
+
+// One tick: lists MONITOR_PATH, settles changes for DEBOUNCE_TIME ticks and then hands
+// every file newer than the baseline's newest to platform.processImage, oldest first.
+// Blocks while images are processed; a tick that arrives meanwhile (from the events the
+// pipeline pumps) returns at once.  A Stop seen after any file ends the tick there.
+// A folder that cannot be read leaves the state as it is for this tick.
+void TimerTick(MainState& state, const Platform& platform);
