@@ -147,18 +147,6 @@ TEST_F(Metadata, ImageScaleFromTheHeaderIsRoundedStoredAndSaved) {
     EXPECT_EQ(Log().back(), " :    focalLen = 1000, xpixsz = 9, imageScale = 1.856");
 }
 
-TEST_F(Metadata, ImageScaleNeedsBothKeywords) {
-    Load({{"FOCALLEN", 1000.0}, {"XPIXSZ", 0.0}});
-    SolverField field;
-    EXPECT_FALSE(ImageScaleAndField(state, platform, field));
-    EXPECT_EQ(recorder.timedErrors,
-              (std::vector<std::string>{"fits file does not have XPIXSZ tag or XPIXSZ=0"}));
-    state.settings.OVERRIDE_IMAGE_SCALE = true;
-    state.settings.IMAGE_SCALE = 2.5;
-    ASSERT_TRUE(ImageScaleAndField(state, platform, field));
-    EXPECT_EQ(field.scale, 2.5);
-}
-
 TEST_F(Metadata, WcsPosition) {
     Load({{"CRVAL1", 180.0}, {"CRVAL2", -1.0}});
     SkyPosition position;
@@ -166,14 +154,6 @@ TEST_F(Metadata, WcsPosition) {
     EXPECT_EQ(Log(), (std::vector<std::string>{" :    unable to read CRVAL2 from fits file"}));
     EXPECT_EQ(recorder.timedErrors,
               (std::vector<std::string>{"fits file does not have CRVAL2 (WCS) tag"}));
-}
-
-TEST_F(Metadata, WcsPositionInRadians) {
-    Load({{"CRVAL1", 90.0}, {"CRVAL2", -0.5}});
-    SkyPosition position;
-    ASSERT_TRUE(PositionFromWcs(state, platform, position));
-    EXPECT_DOUBLE_EQ(position.ra, 3.14159265358979 / 2);
-    EXPECT_DOUBLE_EQ(position.dec, -0.008726646259971639);
 }
 
 } // namespace
