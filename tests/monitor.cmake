@@ -2,3 +2,5 @@ veldra_test(monitor_listing_test SOURCES monitor_listing_test.cpp monitor_fakes.
     LIBS veldra_monitor)
 veldra_test(monitor_tick_test SOURCES monitor_tick_test.cpp monitor_fakes.cpp
     LIBS veldra_monitor)
+veldra_test(monitor_control_test SOURCES monitor_control_test.cpp monitor_fakes.cpp
+    LIBS veldra_monitor)
