@@ -96,6 +96,7 @@ ChartPlot MakePlot(QWidget* parent, const char* name, const QString& accessibleN
     plot.axisX->setLabelFormat("%d");
     plot.axisX->setTickType(QValueAxis::TicksDynamic);
     plot.axisY = new QValueAxis(plot.chart);
+    plot.axisY->setLabelFormat("%.1f");
     plot.chart->addAxis(plot.axisX, Qt::AlignBottom);
     plot.chart->addAxis(plot.axisY, Qt::AlignLeft);
     for (QAbstractSeries* series : plot.chart->series()) {
@@ -116,6 +117,13 @@ std::pair<double, double> Range(double low, double high) {
         high += 1;
     }
     return {low, high};
+}
+// The value axis over the plot's values, with as many labels as the chart's height holds
+// (Qt Charts elides every label when they do not fit) at round numbers.
+void FitValueAxis(ChartPlot& plot) {
+    plot.axisY->setTickCount(std::clamp(plot.view->height() / 40, 2, 6));
+    plot.axisY->setRange(plot.valueLow, plot.valueHigh);
+    plot.axisY->applyNiceNumbers();
 }
 } // namespace
 
@@ -215,9 +223,10 @@ void frmChart::ShowRows(ChartPlot& plot, int firstRow, const std::vector<ChartRo
     plot.axisX->setRange(xLow, xHigh);
     plot.axisX->setTickAnchor(firstRow);
     plot.axisX->setTickInterval(std::max(1.0, std::ceil((xHigh - xLow) / 8)));
-    const double margin = (high - low) * 0.05;
-    const auto [yLow, yHigh] = Range(low - margin, high + margin);
-    plot.axisY->setRange(yLow, yHigh);
+    const auto [yLow, yHigh] = Range(low, high);
+    plot.valueLow = yLow;
+    plot.valueHigh = yHigh;
+    FitValueAxis(plot);
 }
 
 void frmChart::SetMarkers(ChartPlot& plot, bool visible) {
@@ -256,13 +265,31 @@ void frmChart::PlaceControls() {
     const QSize outer = frameGeometry().size();
     const ChartLayout layout =
         ChartLayoutFor(PixelsToTwips(outer.width(), dpi), PixelsToTwips(outer.height(), dpi));
-    place(Label1, 0, 0, 2175, 255);
-    place(Label5, 2400, 0, 855, 255);
-    place(Label6, 3480, 0, 1455, 255);
-    place(Check1, 5040, 0, 2175, 255);
+    // The upper row at its design places; a caption wider in this system's font than in
+    // the design's pushes the controls after it to the right instead of being cut off.
+    int left = 0;
+    const struct {
+        QWidget* widget;
+        double left;
+        double width;
+    } row[] = {{Label1, 0, 2175}, {Label5, 2400, 855}, {Label6, 3480, 1455}, {Check1, 5040, 2175}};
+    const int gap = TwipsToPixels(120, dpi);
+    for (const auto& control : row) {
+        const int x = std::max(TwipsToPixels(control.left, dpi), left);
+        const int width =
+            std::max(TwipsToPixels(control.width, dpi), control.widget->sizeHint().width());
+        control.widget->setGeometry(x, 0, width, TwipsToPixels(255, dpi));
+        left = x + width + gap;
+    }
     place(pos_err_chart.view, 0, 240, layout.posErrWidth, layout.posErrHeight);
     place(Label2, 0, layout.label2Top, 3375, 255);
+    // Wide enough for either caption, so a change of caption needs no new placing.
+    const int captionWidth = std::max(Label2->fontMetrics().horizontalAdvance(RateCaption(false)),
+                                      Label2->fontMetrics().horizontalAdvance(RateCaption(true)));
+    Label2->resize(std::max(Label2->width(), captionWidth + 4), Label2->height());
     place(flex_rate_chart.view, 0, layout.flexTop, layout.flexWidth, layout.flexHeight);
+    FitValueAxis(pos_err_chart);
+    FitValueAxis(flex_rate_chart);
 }
 
 void frmChart::resizeEvent(QResizeEvent* event) {

@@ -55,6 +55,8 @@ struct ChartPlot {
     QScatterSeries* decMarkers = nullptr;
     QValueAxis* axisX = nullptr;
     QValueAxis* axisY = nullptr;
+    double valueLow = -1; // the values shown, for fitting the value axis on a resize
+    double valueHigh = 1;
 };
 
 class frmChart : public QWidget {
