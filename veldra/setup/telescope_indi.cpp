@@ -1,0 +1,217 @@
+// The telescope driver over libindi: the only file that sees libindi.  libindi calls
+// back on its own listener thread; the callbacks only copy values into an Answer under
+// its mutex, and the calling thread waits on its condition variable with a deadline.
+#include "veldra/setup/telescope_driver.h"
+
+#include <libindi/baseclient.h>
+#include <libindi/basedevice.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// At most this long for the TCP connection itself (within the overall deadline).
+constexpr std::chrono::milliseconds kConnectTime{2000};
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+// libindi writes to its socket with write(): a server that has gone away would raise
+// SIGPIPE and end the program.  Blocked on this thread - and so on the listener thread
+// that connectServer starts meanwhile - and a pending one is discarded.
+class SigpipeGuard {
+  public:
+    SigpipeGuard() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+    }
+    ~SigpipeGuard() {
+        sigset_t pending;
+        sigpending(&pending);
+        if (sigismember(&pending, SIGPIPE) == 1) {
+            const timespec none{};
+            sigtimedwait(&pipe_, nullptr, &none);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+  private:
+    sigset_t pipe_{};
+    sigset_t previous_{};
+};
+
+// What the listener thread hands over to the waiting caller.
+struct Answer {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    bool defined = false; // the property (or, when none is asked for, the device) arrived
+    std::map<std::string, double> numbers;
+    std::map<std::string, bool> switches; // element name -> On
+};
+
+void CopyProperty(INDI::Property property, Answer& answer) {
+    std::lock_guard lock(answer.mutex);
+    if (property.getType() == INDI_NUMBER) {
+        INDI::PropertyNumber numbers(property);
+        for (const auto& element : numbers)
+            answer.numbers[element.getName()] = element.getValue();
+    } else if (property.getType() == INDI_SWITCH) {
+        INDI::PropertySwitch switches(property);
+        for (const auto& element : switches)
+            answer.switches[element.getName()] = element.getState() == ISS_ON;
+    }
+    answer.defined = true;
+    answer.arrived.notify_all();
+}
+
+void SetConnectTimeout(INDI::BaseClient& client, Clock::time_point deadline) {
+    const auto left =
+        std::clamp(std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()),
+                   std::chrono::microseconds(1000), std::chrono::microseconds(kConnectTime));
+    client.setConnectionTimeout(static_cast<uint32_t>(left.count() / 1000000),
+                                static_cast<uint32_t>(left.count() % 1000000));
+}
+
+// One short conversation with the server: connect, ask for one property of the device
+// (every property when property is empty) and wait until it is defined, at most until
+// deadline.  While still connected, then runs whileConnected.  True when it arrived.
+bool Ask(const DeviceIdentifier& identifier, const std::string& property,
+         const std::shared_ptr<Answer>& answer, Clock::time_point deadline,
+         const std::function<void(INDI::BaseClient&)>& whileConnected = {}) {
+    SigpipeGuard guard;
+    INDI::BaseClient client;
+    client.setServer(identifier.host.c_str(), static_cast<unsigned>(identifier.port));
+    SetConnectTimeout(client, deadline);
+    if (!property.empty())
+        client.watchProperty(identifier.device.c_str(), property.c_str());
+    // The callbacks share the answer, so a late one can never touch a finished call.
+    client.watchDevice(identifier.device.c_str(), [answer, property](INDI::BaseDevice device) {
+        if (property.empty()) {
+            std::lock_guard lock(answer->mutex);
+            answer->defined = true;
+            answer->arrived.notify_all();
+            return;
+        }
+        device.watchProperty(property.c_str(),
+                             [answer](INDI::Property found) { CopyProperty(found, *answer); });
+    });
+    if (!client.connectServer())
+        return false;
+    bool defined = false;
+    {
+        std::unique_lock lock(answer->mutex);
+        defined = answer->arrived.wait_until(lock, deadline, [&] { return answer->defined; });
+    }
+    if (defined && whileConnected)
+        whileConnected(client);
+    client.disconnectServer();
+    return defined;
+}
+
+bool ReadSwitch(const DeviceIdentifier& identifier, const char* property, const char* element,
+                Clock::time_point deadline, bool& on) {
+    auto answer = std::make_shared<Answer>();
+    if (!Ask(identifier, property, answer, deadline))
+        return false;
+    std::lock_guard lock(answer->mutex);
+    const auto found = answer->switches.find(element);
+    if (found == answer->switches.end())
+        return false;
+    on = found->second;
+    return true;
+}
+
+bool ReadNumber(const DeviceIdentifier& identifier, const char* property, const char* element,
+                double& value) {
+    auto answer = std::make_shared<Answer>();
+    if (!Ask(identifier, property, answer, Clock::now() + kTelescopeAnswerTime))
+        return false;
+    std::lock_guard lock(answer->mutex);
+    const auto found = answer->numbers.find(element);
+    if (found == answer->numbers.end() || !std::isfinite(found->second))
+        return false;
+    value = found->second;
+    return true;
+}
+} // namespace
+
+bool CreateTelescopeDriver(const std::string& identifierText, TelescopeDriver& driver) {
+    DeviceIdentifier identifier;
+    if (!ParseDeviceIdentifier(identifierText, identifier))
+        return false;
+    auto answer = std::make_shared<Answer>();
+    if (!Ask(identifier, "", answer, Clock::now() + kTelescopeAnswerTime))
+        return false;
+    driver.identifier = identifier;
+    driver.created = true;
+    return true;
+}
+
+bool ReadConnected(const TelescopeDriver& driver, bool& connected) {
+    return driver.created && ReadSwitch(driver.identifier, "CONNECTION", "CONNECT",
+                                        Clock::now() + kTelescopeAnswerTime, connected);
+}
+
+bool WriteConnected(const TelescopeDriver& driver, bool connected) {
+    if (!driver.created)
+        return false;
+    const auto deadline = Clock::now() + kTelescopeAnswerTime;
+    const std::string& device = driver.identifier.device;
+    const char* element = connected ? "CONNECT" : "DISCONNECT";
+    auto answer = std::make_shared<Answer>();
+    if (!Ask(driver.identifier, "CONNECTION", answer, deadline, [&](INDI::BaseClient& client) {
+            client.sendNewSwitch(device.c_str(), "CONNECTION", element);
+        }))
+        return false;
+    // The driver answers when it is done; ask again until it reports the new state.
+    while (Clock::now() < deadline) {
+        bool now = !connected;
+        if (ReadSwitch(driver.identifier, "CONNECTION", "CONNECT", deadline, now) &&
+            now == connected)
+            return true;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return false;
+}
+
+bool ReadRightAscension(const TelescopeDriver& driver, double& hours) {
+    return driver.created && ReadNumber(driver.identifier, "EQUATORIAL_EOD_COORD", "RA", hours);
+}
+
+bool ReadDeclination(const TelescopeDriver& driver, double& degrees) {
+    return driver.created && ReadNumber(driver.identifier, "EQUATORIAL_EOD_COORD", "DEC", degrees);
+}
+
+void ReleaseTelescopeDriver(TelescopeDriver& driver) {
+    driver = TelescopeDriver{};
+}
+
+bool ListTelescopeDevices(const std::string& host, int port, std::vector<std::string>& devices) {
+    SigpipeGuard guard;
+    INDI::BaseClient client;
+    client.setServer(host.c_str(), static_cast<unsigned>(port));
+    SetConnectTimeout(client, Clock::now() + kConnectTime);
+    if (!client.connectServer())
+        return false;
+    // The server has no "that was all": give it a fixed time to announce its devices.
+    std::this_thread::sleep_for(kTelescopeListTime);
+    client.disconnectServer();
+    // The listener thread has ended: the device list is ours to read.
+    devices.clear();
+    for (const auto& device : client.getDevices())
+        if (device.getDriverInterface() & INDI::BaseDevice::TELESCOPE_INTERFACE)
+            devices.push_back(device.getDeviceName());
+    std::sort(devices.begin(), devices.end());
+    return true;
+}

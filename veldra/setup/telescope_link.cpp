@@ -1,0 +1,71 @@
+#include "veldra/setup/telescope_link.h"
+
+#include "veldra/settings/activity_log.h"
+#include "veldra/setup/telescope_driver.h"
+
+namespace {
+constexpr double kPi = 3.14159265358979;
+
+// Connected, writing True when it reads False or cannot be read; true when it then
+// reads True.
+bool ConnectWhenNeeded(const TelescopeDriver& driver) {
+    bool connected = false;
+    if (ReadConnected(driver, connected) && connected)
+        return true;
+    return WriteConnected(driver, true) && ReadConnected(driver, connected) && connected;
+}
+} // namespace
+
+TelescopeReading
+StartPositionFromTelescope(const Settings& settings, const std::string& programFolder,
+                           const std::function<void(const std::string&)>& messageBox) {
+    TelescopeReading reading; // Failed, 0, 0
+    if (settings.ASCOM_DRIVER_NAME.empty()) {
+        messageBox("Error: ASCOM driver is not set");
+        LogEvent(programFolder, " :    ASCOM driver is not set");
+        return reading;
+    }
+    TelescopeDriver driver;
+    if (!CreateTelescopeDriver(settings.ASCOM_DRIVER_NAME, driver)) {
+        messageBox("Error: unable to attach to ascom driver!");
+        reading.outcome = TelescopeReading::Outcome::NoDriverObject;
+        return reading;
+    }
+    if (!ConnectWhenNeeded(driver)) {
+        messageBox("Error: unable to connect to ascom driver");
+        LogEvent(programFolder, " :    unable to connect to ascom driver");
+        ReleaseTelescopeDriver(driver);
+        return reading;
+    }
+    double hours = 0;
+    double degrees = 0;
+    if (!ReadRightAscension(driver, hours) || !ReadDeclination(driver, degrees)) {
+        messageBox("Error: unable to retrieve telescope position via ASCOM");
+        LogEvent(programFolder, " :    unable to retrieve telescope position via ASCOM");
+        ReleaseTelescopeDriver(driver);
+        return reading;
+    }
+    ReleaseTelescopeDriver(driver);
+    reading.outcome = TelescopeReading::Outcome::Position;
+    reading.ra = hours / 24 * 2 * kPi;
+    reading.dec = degrees / 360 * 2 * kPi;
+    return reading;
+}
+
+void ApplyChosenTelescopeDriver(Settings& settings, const std::string& programFolder,
+                                const std::string& chosen,
+                                const std::function<void(const std::string&)>& messageBox) {
+    if (chosen.empty())
+        return;
+    TelescopeDriver driver;
+    if (!CreateTelescopeDriver(chosen, driver)) {
+        messageBox("Error: unable to attach to ascom driver!");
+        return;
+    }
+    settings.ASCOM_DRIVER_NAME = chosen;
+    SaveSettings(settings, programFolder);
+    const bool connected = ConnectWhenNeeded(driver);
+    ReleaseTelescopeDriver(driver);
+    if (!connected)
+        messageBox("Warning: unable to connect to ascom driver");
+}
