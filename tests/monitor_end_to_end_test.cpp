@@ -1,0 +1,63 @@
+// Start, three settled images with WCS keywords, the real pipeline and history, and the
+// messages that went to the guider.
+#include "tests/monitor_fakes.h"
+#include "tests/test_support.h"
+#include "veldra/measure/pipeline.h"
+#include "veldra/monitor/folder_monitor.h"
+#include "veldra/monitor/monitoring_control.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const UtcZone utc;
+
+TEST(MonitorEndToEnd, ThreeSettledImagesBecomeThreeMeasurementsAndTwoCorrections) {
+    TempDir program;
+    TempDir watched;
+    MainState state;
+    state.programFolder = program.path;
+    state.settings.MONITOR_PATH = watched.path;
+    state.settings.MONITOR_FILTER = "*.fit";
+    state.settings.DEBOUNCE_TIME = 1;
+    state.settings.MONITOR_START_STATE = 2;
+    state.settings.PLATE_SOLVE_METHOD = 0; // WCS keywords
+    Recorder recorder;
+    Platform platform = RecordingPlatform(recorder);
+    platform.processImage = [&](const std::string& path, double time) {
+        recorder.processed.push_back({path, time});
+        ProcessImage(state, platform, path, time);
+    };
+
+    ClickStart(state, platform);
+    ASSERT_EQ(state.monitorState, MonitorState::Running);
+
+    // Ten minutes apart, drifting 0.36 arcseconds of RA per image.
+    const char* dates[] = {"2026-03-14T20:00:00", "2026-03-14T20:10:00", "2026-03-14T20:20:00"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = watched.file("light_" + std::to_string(i) + ".fit");
+        WriteFitsImage(path, 20, 10,
+                       {{"DATE-OBS", std::string(dates[i])},
+                        {"EXPOSURE", 300.0},
+                        {"CRVAL1", 180.0 + 0.0001 * i},
+                        {"CRVAL2", 30.0}});
+        SetFileTime(path, 1700000000 + i);
+    }
+    for (int tick = 0; tick < 3; ++tick)
+        TimerTick(state, platform);
+
+    ASSERT_EQ(recorder.processed.size(), 3u);
+    ASSERT_EQ(state.historyCount, 3);
+    EXPECT_EQ(state.history[static_cast<size_t>(state.newestIndex)].fileName, "light_2.fit");
+    EXPECT_EQ(state.history[static_cast<size_t>(state.previousIndex)].fileName, "light_1.fit");
+    ASSERT_EQ(recorder.posts.size(), 6u) << ::testing::PrintToString(recorder.posts);
+    EXPECT_EQ(std::vector<std::string>(recorder.posts.begin(), recorder.posts.begin() + 4),
+              (std::vector<std::string>{"MG_RemoteUnShift 0 0", "MG_RemoteCentroidType 0 0",
+                                        "MG_RemoteSetShift 10000 10000", "MG_RemoteShift 0 0"}));
+    EXPECT_EQ(recorder.posts[4].rfind("MG_RemoteSetShift ", 0), 0u);
+    EXPECT_EQ(recorder.posts[5].rfind("MG_RemoteSetShift ", 0), 0u);
+    EXPECT_FALSE(state.pipelineBusy);
+    EXPECT_EQ(state.tickBusy, 0);
+}
+
+} // namespace
