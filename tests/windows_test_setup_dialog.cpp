@@ -1,0 +1,246 @@
+// The plate-solve setup dialog offscreen: visibility by method, the per-keystroke rules,
+// the leaving-box rules, combo choices, the close box and the executable chooser.
+#include "tests/test_support.h"
+#include "tests/windows_test_app.h"
+#include "veldra/monitor/box_colours.h"
+#include "veldra/monitor/form_main.h"
+#include "veldra/settings/file_utils.h"
+#include "veldra/settings/settings.h"
+#include "veldra/setup/form_setup_plate_solve.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+class SetupDialogTest : public ::testing::Test {
+  protected:
+    formSetupPlateSolve& Open() {
+        dialog = std::make_unique<formSetupPlateSolve>(settings, folder.path, nullptr);
+        dialog->show();
+        return *dialog;
+    }
+    // Chooses item index of combo as the user would (the activated signal).
+    void Choose(QComboBox* combo, int index) {
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+    bool FileSaved() const { return FileExists(folder.file("veldra.ini")); }
+    Settings Saved() const {
+        Settings saved;
+        LoadSettings(saved, folder.path);
+        return saved;
+    }
+
+    TempDir folder;
+    Settings settings;
+    std::unique_ptr<formSetupPlateSolve> dialog;
+};
+
+TEST_F(SetupDialogTest, WcsMethodShowsOnlyTheMethodAndOk) {
+    formSetupPlateSolve& d = Open();
+    EXPECT_EQ(d.windowTitle(), "Setup Plate Solving");
+    QStringList visible;
+    for (QWidget* control : d.findChildren<QWidget*>())
+        if (control->isVisibleTo(&d) && !control->objectName().isEmpty() &&
+            !control->objectName().startsWith("qt_"))
+            visible.append(control->objectName());
+    visible.sort();
+    EXPECT_EQ(visible, QStringList({"Command1", "Label1", "cmbPlateSolveMethod"}));
+    EXPECT_EQ(d.cmbPlateSolveMethod->currentText(), "Maxim/Pinpoint/WCS");
+    // The refresh wrote the controls but stored nothing.
+    EXPECT_FALSE(FileSaved());
+
+    Choose(d.cmbPlateSolveMethod, 1);
+    EXPECT_TRUE(d.Frame1->isVisible());
+    EXPECT_EQ(Saved().PLATE_SOLVE_METHOD, 1);
+}
+
+TEST_F(SetupDialogTest, CombosHoldTheirItemsInOrder) {
+    formSetupPlateSolve& d = Open();
+    auto items = [](QComboBox* combo) {
+        QStringList texts;
+        for (int i = 0; i < combo->count(); ++i)
+            texts.append(combo->itemText(i));
+        return texts;
+    };
+    EXPECT_EQ(items(d.cmbPlateSolveMethod), QStringList({"Maxim/Pinpoint/WCS", "PWI PlateSolve2"}));
+    EXPECT_EQ(items(d.cmbPwiImageScale),
+              QStringList({"Image Scale From FITS Header", "Image Scale Manual Override"}));
+    EXPECT_EQ(items(d.cmbPwiTimestamp),
+              QStringList({"Time From FITS Header", "Time From File Timestamp"}));
+    EXPECT_EQ(items(d.cmbPwiExposure),
+              QStringList({"Exposure From FITS Header", "Exposure Manual Override"}));
+    EXPECT_EQ(items(d.cmbPwiPosOverride),
+              QStringList({"Position From FITS header", "Position Manual Override",
+                           "Position From ASCOM"}));
+}
+
+TEST_F(SetupDialogTest, ControlsSitAtTheirTwipPositions) {
+    formSetupPlateSolve& d = Open();
+    // 15 twips per pixel at 96 dots per inch, scaled with the screen's logical DPI.
+    const double scale = d.logicalDpiX() / 1440.0;
+    auto px = [&](int twips) { return static_cast<int>(std::nearbyint(twips * scale)); };
+    EXPECT_EQ(d.size(),
+              QSize(px(10740), static_cast<int>(std::nearbyint(6195 * d.logicalDpiY() / 1440.0))));
+    EXPECT_EQ(d.Command1->geometry().left(), px(2640));
+    EXPECT_EQ(d.txtDecPos->parentWidget(), d.Frame2);
+    EXPECT_EQ(d.txtDecPos->geometry().left(), px(1800));
+    EXPECT_EQ(d.txtPlatesolvePath->geometry().width(), px(8655));
+}
+
+TEST_F(SetupDialogTest, ExposureRoundsHalvesToEvenAndShowsItAtOnce) {
+    settings.PLATE_SOLVE_METHOD = 1;
+    settings.OVERRIDE_EXPOSURE = true;
+    formSetupPlateSolve& d = Open();
+    PasteInto(d.txtExposure, "300.5");
+    EXPECT_EQ(settings.EXPOSURE, 300);
+    EXPECT_EQ(d.txtExposure->text(), "300");
+    PasteInto(d.txtExposure, "301.5");
+    EXPECT_EQ(settings.EXPOSURE, 302);
+    EXPECT_EQ(d.txtExposure->text(), "302");
+    PasteInto(d.txtExposure, "-5");
+    EXPECT_EQ(BoxBackground(d.txtExposure), kRefusedRed);
+    EXPECT_EQ(settings.EXPOSURE, 302);
+    LeaveBox(d.txtExposure);
+    EXPECT_EQ(d.txtExposure->text(), "302");
+    EXPECT_NE(BoxBackground(d.txtExposure), kRefusedRed);
+    EXPECT_FALSE(FileSaved()); // text edits reach the file with the next save
+}
+
+TEST_F(SetupDialogTest, MaxSolveTimeKeepsTheTypedFractionUntilLeaving) {
+    settings.PLATE_SOLVE_METHOD = 1;
+    formSetupPlateSolve& d = Open();
+    PasteInto(d.txtMaxSolveTime, "30.5");
+    EXPECT_EQ(settings.PWI_MAX_SOLVE_TIME, 30);
+    EXPECT_EQ(d.txtMaxSolveTime->text(), "30.5");
+    LeaveBox(d.txtMaxSolveTime);
+    EXPECT_EQ(d.txtMaxSolveTime->text(), "30");
+    for (const char* refused : {"-1", "40000"}) {
+        PasteInto(d.txtMaxSolveTime, refused);
+        EXPECT_EQ(BoxBackground(d.txtMaxSolveTime), kRefusedRed) << refused;
+        EXPECT_EQ(settings.PWI_MAX_SOLVE_TIME, 30) << refused;
+    }
+}
+
+TEST_F(SetupDialogTest, ImageScaleBox) {
+    settings.PLATE_SOLVE_METHOD = 1;
+    formSetupPlateSolve& d = Open();
+    EXPECT_FALSE(d.txtImageScale->isEnabled());
+    EXPECT_EQ(BoxBackground(d.txtImageScale), ScrollBarGrey());
+    Choose(d.cmbPwiImageScale, 1);
+    EXPECT_TRUE(settings.OVERRIDE_IMAGE_SCALE);
+    EXPECT_TRUE(d.txtImageScale->isEnabled());
+    PasteInto(d.txtImageScale, "0");
+    EXPECT_EQ(settings.IMAGE_SCALE, 0);
+    for (const char* refused : {"-0.1", ""}) {
+        PasteInto(d.txtImageScale, refused);
+        EXPECT_EQ(BoxBackground(d.txtImageScale), kRefusedRed) << refused;
+    }
+    EXPECT_EQ(settings.IMAGE_SCALE, 0);
+}
+
+TEST_F(SetupDialogTest, PositionBoxesStoreTheTextAsTypedAndStayRedWhenRefused) {
+    settings.PLATE_SOLVE_METHOD = 1;
+    formSetupPlateSolve& d = Open();
+    EXPECT_FALSE(d.txtRaPos->isEnabled());
+    Choose(d.cmbPwiPosOverride, 1);
+    EXPECT_EQ(Saved().OVERRIDE_POSITION, 1);
+    EXPECT_TRUE(d.txtRaPos->isEnabled());
+    EXPECT_FALSE(d.cmdChooser->isEnabled());
+
+    PasteInto(d.txtRaPos, " 05 12 30 ");
+    EXPECT_EQ(settings.RA_POS, " 05 12 30 ");
+    PasteInto(d.txtRaPos, "24 00 00");
+    EXPECT_EQ(BoxBackground(d.txtRaPos), kRefusedRed);
+    EXPECT_EQ(settings.RA_POS, " 05 12 30 ");
+    LeaveBox(d.txtRaPos); // no leaving rule: the refused entry stays
+    EXPECT_EQ(d.txtRaPos->text(), "24 00 00");
+    EXPECT_EQ(BoxBackground(d.txtRaPos), kRefusedRed);
+
+    PasteInto(d.txtDecPos, "-00 30 00");
+    EXPECT_EQ(settings.DEC_POS, "-00 30 00");
+    PasteInto(d.txtDecPos, "+90 00 00");
+    EXPECT_EQ(settings.DEC_POS, "-00 30 00");
+
+    Choose(d.cmbPwiPosOverride, 2);
+    EXPECT_EQ(settings.OVERRIDE_POSITION, 2);
+    EXPECT_TRUE(d.cmdChooser->isEnabled());
+    EXPECT_FALSE(d.txtRaPos->isEnabled());
+    EXPECT_FALSE(d.txtDecPos->isEnabled());
+    EXPECT_EQ(BoxBackground(d.txtDecPos), ScrollBarGrey());
+}
+
+TEST_F(SetupDialogTest, CloseBoxAndEscapeDoNothingOkHides) {
+    formSetupPlateSolve& d = Open();
+    EXPECT_FALSE(d.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(d.close());
+    EXPECT_TRUE(d.isVisible());
+    QTest::keyClick(&d, Qt::Key_Escape);
+    EXPECT_TRUE(d.isVisible());
+    d.Command1->click();
+    EXPECT_FALSE(d.isVisible());
+}
+
+// Runs action on the modal dialog the next event loop shows.
+void OnModal(std::function<void(QWidget*)> action) {
+    QTimer::singleShot(0, [action] {
+        ProcessEventsUntil([] { return QApplication::activeModalWidget() != nullptr; });
+        action(QApplication::activeModalWidget());
+    });
+}
+
+TEST_F(SetupDialogTest, SetApplicationStoresTheChosenFileAndACancelKeepsIt) {
+    settings.PLATE_SOLVE_METHOD = 1;
+    formSetupPlateSolve& d = Open();
+    const std::string solver = folder.file("platesolve2");
+    WriteFile(solver, "#!/bin/sh\n");
+
+    OnModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    d.cmdSelectPlatesolve->click();
+    EXPECT_EQ(settings.PWI_EXE_PATH, Settings().PWI_EXE_PATH);
+    EXPECT_FALSE(FileSaved());
+
+    OnModal([solver](QWidget* modal) {
+        auto* chooser = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(chooser, nullptr);
+        EXPECT_EQ(chooser->windowTitle(), "Enter PlateSolve Executable file");
+        EXPECT_EQ(chooser->selectedNameFilter(), "EXE Files (*.exe)");
+        chooser->selectFile(QString::fromStdString(solver));
+        static_cast<QDialog*>(chooser)->accept(); // QFileDialog::accept is protected
+    });
+    d.cmdSelectPlatesolve->click();
+    EXPECT_EQ(settings.PWI_EXE_PATH, solver);
+    EXPECT_EQ(settings.solverExeName, "platesolve2");
+    EXPECT_EQ(Saved().PWI_EXE_PATH, solver);
+    EXPECT_EQ(d.txtPlatesolvePath->text().toStdString(), solver);
+}
+
+TEST_F(SetupDialogTest, MainWindowLoadsTheDialogOnceAndDoesNotRefreshItAgain) {
+    formMain window(folder.path);
+    window.Load();
+    window.state().settings.PLATE_SOLVE_METHOD = 1;
+    OnModal([](QWidget* modal) { modal->findChild<QPushButton*>("Command1")->click(); });
+    window.cmdSetupPlateSolve->click();
+    formSetupPlateSolve* first = window.setupDialog();
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(first->isVisible());
+    EXPECT_EQ(first->txtImageScale->text(), "0.48");
+
+    // A scale the pipeline stores meanwhile is not shown by a later showing.
+    window.state().settings.IMAGE_SCALE = 1.25;
+    OnModal([](QWidget* modal) { modal->findChild<QPushButton*>("Command1")->click(); });
+    window.ShowSetupPlateSolve();
+    EXPECT_EQ(window.setupDialog(), first);
+    EXPECT_EQ(first->txtImageScale->text(), "0.48");
+}
+
+} // namespace

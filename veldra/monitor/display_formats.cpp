@@ -1,0 +1,92 @@
+#include "veldra/monitor/display_formats.h"
+
+#include "veldra/settings/date_time.h"
+#include "veldra/settings/numbers.h"
+
+#include <charconv>
+#include <climits>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979;
+
+// The locale's grouping applied to a run of digits (localeconv's rules: each byte is a
+// group size counted from the right, the last one repeats, CHAR_MAX stops grouping).
+std::string GroupDigits(const std::string& digits) {
+    const std::lconv* conventions = std::localeconv();
+    if (conventions == nullptr || conventions->thousands_sep == nullptr ||
+        conventions->thousands_sep[0] == '\0' || conventions->grouping == nullptr)
+        return digits;
+    const std::string separator = conventions->thousands_sep;
+    const char* group = conventions->grouping;
+    std::string result = digits;
+    size_t position = digits.size();
+    int size = *group;
+    // Separators go in from the right, so the positions to the left stay valid.
+    while (size > 0 && size != CHAR_MAX && position > static_cast<size_t>(size)) {
+        position -= size;
+        result.insert(position, separator);
+        if (group[1] != '\0')
+            size = *++group;
+    }
+    return result;
+}
+
+} // namespace
+
+std::string PadTwo(int value) {
+    return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
+}
+
+std::string FormatRa(double radians) {
+    const std::optional<int32_t> t = RoundToInt32(radians / 2 / kPi * 24 * 60 * 60 * 100);
+    if (!t)
+        return {};
+    const int32_t hours = *t / 360000;
+    const int32_t r1 = *t % 360000;
+    const int32_t minutes = r1 / 6000;
+    const int32_t r2 = r1 % 6000;
+    return PadTwo(hours) + " " + PadTwo(minutes) + " " + PadTwo(r2 / 100) + "." + PadTwo(r2 % 100);
+}
+
+std::string FormatDec(double radians) {
+    const std::string sign = radians >= 0 ? "+" : "-";
+    const std::optional<int32_t> t =
+        RoundToInt32(std::fabs(radians) / 2 / kPi * 360 * 60 * 60 * 10);
+    if (!t)
+        return {};
+    const int32_t degrees = *t / 36000;
+    const int32_t r1 = *t % 36000;
+    const int32_t minutes = r1 / 600;
+    const int32_t r2 = r1 % 600;
+    return sign + PadTwo(degrees) + " " + PadTwo(minutes) + " " + PadTwo(r2 / 10) + "." +
+           std::to_string(r2 % 10);
+}
+
+std::string FormatImageTime(double days) {
+    const CalendarTime time = CalendarFromDays(days);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
+                  time.day, time.hour, time.minute, time.second);
+    return buffer;
+}
+
+std::string FormatOneDecimal(double value) {
+    if (!std::isfinite(value))
+        return DefaultText(value);
+    // to_chars rounds the exact binary value (a true tie goes to the even digit) and,
+    // unlike printf, ignores the locale: the separators are put in below.
+    char buffer[400];
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed, 1)
+            .ptr;
+    const std::string text(buffer, end);
+    const size_t point = text.find('.');
+    const bool negative = std::signbit(value) && text != "0.0";
+    return (negative ? "-" : "") + GroupDigits(text.substr(0, point)) + LocaleDecimalPoint() +
+           text.substr(point + 1);
+}

@@ -1,0 +1,61 @@
+#include "veldra/monitor/form_main.h"
+
+#include "veldra/chart/frm_chart.h"
+#include "veldra/drift/guider_bus.h"
+#include "veldra/drift/guider_link.h"
+#include "veldra/monitor/monitoring_control.h"
+#include "veldra/notice/dia_error.h"
+#include "veldra/setup/form_setup_plate_solve.h"
+#include "veldra/version_info.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QTimer>
+
+formMain::formMain(const std::string& programFolder, QWidget* parent) : QWidget(parent) {
+    state_.programFolder = programFolder;
+    BuildControls();
+    FillPlatform();
+    ConnectHandlers();
+}
+
+formMain::~formMain() {
+    Unload();
+    ShutDown(state_);
+}
+
+void formMain::Load() {
+    setWindowTitle(QString::fromStdString("Veldra version " + VersionText()));
+    busListener_ =
+        InstallBusListener([this](const std::string& name, int32_t wParam, int32_t lParam) {
+            HandleIncomingMessage(name, wParam, lParam, platform_);
+        });
+    StartUpBeforeShow(state_, platform_);
+    show();
+    txtDummy->setFocus();
+    StartUpAfterShow(state_);
+}
+
+void formMain::Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    Timer1->stop();
+    killme();
+    RemoveBusListener(busListener_);
+}
+
+void formMain::closeEvent(QCloseEvent* event) {
+    Unload();
+    event->accept();
+}
+
+void formMain::ShowTimedError(const std::string& message) {
+    ::ShowTimedError(this, message);
+}
+
+void formMain::ShowSetupPlateSolve() {
+    if (setupDialog_ == nullptr)
+        setupDialog_ = new formSetupPlateSolve(state_.settings, state_.programFolder, this);
+    setupDialog_->exec();
+}

@@ -1,0 +1,119 @@
+#pragma once
+// formMain, the main window: the monitored folder and its options, Start/Stop and
+// Pause/Resume, the last two measured images, the errors and rates, the bias boxes and
+// the filter options.  It owns the program state (MainState) and the Platform record
+// through which the core reaches the windows, the clock, the bus and the telescope.
+//
+// Lifetime: Load() runs the start-up sequence and shows the window.  Closing the window
+// unloads it (chart window closed, bus listener removed); destroying the object saves
+// the settings and logs " : Ending Veldra".  User-interface thread only.
+#include "veldra/drift/guider_bus.h"
+#include "veldra/monitor/main_state.h"
+#include "veldra/monitor/platform.h"
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class formSetupPlateSolve;
+
+class formMain : public QWidget {
+    Q_OBJECT
+  public:
+    // programFolder: where "veldra.ini" and "debug.txt" live (the program's own folder;
+    // tests pass a scratch folder).
+    explicit formMain(const std::string& programFolder, QWidget* parent = nullptr);
+    ~formMain() override;
+
+    // Start-up: caption, bus listener, core start-up (reset broadcast, settings, first
+    // refresh), show, focus on txtDummy, version lines in the log.
+    void Load();
+    void RefreshMainWindow();
+    // Not re-entered: a call while one runs returns at once.
+    void RefreshPendingFile();
+    // The timed error dialog; returns when it has closed (OK or 5000 ms).
+    void ShowTimedError(const std::string& message);
+    // The setup dialog, modal; created and loaded at the first call only.
+    void ShowSetupPlateSolve();
+    formSetupPlateSolve* setupDialog() const { return setupDialog_; }
+
+    MainState& state() { return state_; }
+    Platform& platform() { return platform_; }
+
+    // Controls, named as the window design names them.
+    QGroupBox* frameFileMonitor = nullptr; // "File Monitor Config"
+    QGroupBox* frameShiftStatus = nullptr; // "Shift Status"
+    QLineEdit* txtFolder = nullptr;
+    QPushButton* cmdFolder = nullptr;
+    QLineEdit* txtFilter = nullptr;
+    QLineEdit* txtDebounceTime = nullptr;
+    QRadioButton* Option1 = nullptr;
+    QRadioButton* Option2 = nullptr;
+    QRadioButton* Option3 = nullptr;
+    QPushButton* cmdStart = nullptr;
+    QPushButton* cmdPause = nullptr;
+    QLineEdit* txtNewFile = nullptr;
+    QLineEdit* txtTimeRemaining = nullptr;
+    QCheckBox* chkRunCommand = nullptr;
+    QLineEdit* txtCommand = nullptr;
+    QPushButton* cmdSetupPlateSolve = nullptr;
+    QLineEdit* txtFile1Name = nullptr;
+    QLineEdit* txtFile1RA = nullptr;
+    QLineEdit* txtFile1DEC = nullptr;
+    QLineEdit* txtFile1Time = nullptr;
+    QLineEdit* txtFile2Name = nullptr;
+    QLineEdit* txtFile2RA = nullptr;
+    QLineEdit* txtFile2DEC = nullptr;
+    QLineEdit* txtFile2Time = nullptr;
+    QLineEdit* txtRAError = nullptr;
+    QLineEdit* txtDECError = nullptr;
+    QLineEdit* txtRaRate = nullptr;
+    QLineEdit* txtDecRate = nullptr;
+    QLineEdit* txtRaBias = nullptr;
+    QLineEdit* txtDecBias = nullptr;
+    QCheckBox* chkUseKalmanX = nullptr;
+    QCheckBox* chkUseKalmanY = nullptr;
+    QCheckBox* chkUseAccelerationX = nullptr;
+    QCheckBox* chkUseAccelerationY = nullptr;
+    QCheckBox* chkDisableCorr = nullptr;
+    QCheckBox* chkFlip = nullptr;
+    QPushButton* cmdClearHistory = nullptr;
+    QPushButton* Command1 = nullptr;
+    QLineEdit* txtDummy = nullptr;
+    QTimer* Timer1 = nullptr;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // form_main_controls.cpp
+    void BuildControls();
+    // form_main_platform.cpp
+    void FillPlatform();
+    // main_window_handlers.cpp
+    void ConnectHandlers();
+    void CheckBoxClicked(QCheckBox* box);
+    void OptionClicked(QRadioButton* option);
+    void DebounceTimeChanged();
+    void BiasChanged(QLineEdit* box, double& bias);
+    void NumberBoxLeft(QLineEdit* box);
+    void FolderClicked();
+    // main_window_refresh.cpp: the refresh's writes that count as clicks.
+    void SetTicked(QCheckBox* box, bool ticked);
+    void SelectOption(QRadioButton* option);
+    void Unload();
+
+    MainState state_;
+    Platform platform_;
+    formSetupPlateSolve* setupDialog_ = nullptr; // child of the window once loaded
+    bool unloaded_ = false;
+    BusListenerHandle busListener_; // incoming bus messages while loaded
+};

@@ -1,0 +1,257 @@
+// The controls of the main window and their places.  Created in reading order, with the
+// tab order set to match, so keyboard and screen-reader users meet them as they see them.
+#include "veldra/monitor/box_colours.h"
+#include "veldra/monitor/form_main.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& accessibleName) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setAccessibleName(accessibleName);
+    return box;
+}
+
+QLineEdit* MakeDisplayBox(QWidget* parent, const char* name, const QString& accessibleName) {
+    QLineEdit* box = MakeBox(parent, name, accessibleName);
+    MakeDisplayOnly(box);
+    return box;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy = nullptr) {
+    auto* label = new QLabel(text, parent);
+    if (buddy != nullptr)
+        label->setBuddy(buddy);
+    return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAccessibleName(caption);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption,
+                     const QString& accessibleName) {
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    box->setAccessibleName(accessibleName);
+    return box;
+}
+
+QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& caption) {
+    auto* option = new QRadioButton(caption, parent);
+    option->setObjectName(name);
+    option->setAccessibleName(caption);
+    return option;
+}
+
+// Label text and accessible name of the box it names (so both say the same).
+QLabel* Name(QWidget* parent, const QString& text, QLineEdit* box) {
+    box->setAccessibleName(QString(text).remove(':'));
+    return MakeLabel(parent, text, box);
+}
+
+} // namespace
+
+void formMain::BuildControls() {
+    setObjectName("formMain");
+    setWindowTitle("Flexure-Shift Compensation");
+
+    // The box that holds the keyboard focus at start, so that no settings box has it.
+    txtDummy = MakeBox(this, "txtDummy", "Focus holder");
+    txtDummy->setReadOnly(true);
+    txtDummy->setFixedSize(1, 1);
+    txtDummy->setFrame(false);
+
+    // "File Monitor Config"
+    frameFileMonitor = new QGroupBox("File Monitor Config", this);
+    frameFileMonitor->setObjectName("frameFileMonitor");
+    auto* monitor = new QGridLayout(frameFileMonitor);
+    txtFolder = MakeDisplayBox(frameFileMonitor, "txtFolder", "Monitored folder");
+    cmdFolder = MakeButton(frameFileMonitor, "cmdFolder", "Select Folder to Monitor");
+    monitor->addWidget(txtFolder, 0, 0, 1, 3);
+    monitor->addWidget(cmdFolder, 0, 3);
+
+    txtFilter = MakeBox(frameFileMonitor, "txtFilter", QString());
+    txtDebounceTime = MakeBox(frameFileMonitor, "txtDebounceTime", QString());
+    txtDebounceTime->setText("4");
+    monitor->addWidget(Name(frameFileMonitor, "File Name Filter", txtFilter), 1, 0);
+    monitor->addWidget(txtFilter, 1, 1);
+    monitor->addWidget(Name(frameFileMonitor, "File Settle Time (s)", txtDebounceTime), 1, 2);
+    monitor->addWidget(txtDebounceTime, 1, 3);
+
+    Option1 =
+        MakeOption(frameFileMonitor, "Option1", "Start with last two files currently in folder");
+    Option2 = MakeOption(frameFileMonitor, "Option2", "Start with last file in folder");
+    Option3 = MakeOption(frameFileMonitor, "Option3", "Ignore files currently in folder");
+    Option3->setChecked(true);
+    monitor->addWidget(Option1, 2, 0, 1, 4);
+    monitor->addWidget(Option2, 3, 0, 1, 4);
+    monitor->addWidget(Option3, 4, 0, 1, 4);
+
+    cmdStart = MakeButton(frameFileMonitor, "cmdStart", "Start");
+    cmdPause = MakeButton(frameFileMonitor, "cmdPause", "Pause");
+    monitor->addWidget(cmdStart, 5, 0, 1, 2);
+    monitor->addWidget(cmdPause, 5, 2, 1, 2);
+
+    txtNewFile = MakeDisplayBox(frameFileMonitor, "txtNewFile", QString());
+    txtTimeRemaining = MakeDisplayBox(frameFileMonitor, "txtTimeRemaining", QString());
+    monitor->addWidget(Name(frameFileMonitor, "New File Found:", txtNewFile), 6, 0);
+    monitor->addWidget(txtNewFile, 6, 1);
+    monitor->addWidget(Name(frameFileMonitor, "Time To Settle:", txtTimeRemaining), 6, 2);
+    monitor->addWidget(txtTimeRemaining, 6, 3);
+
+    chkRunCommand = MakeCheck(frameFileMonitor, "chkRunCommand", "Run Command On New Images",
+                              "Run Command On New Images");
+    txtCommand = MakeBox(frameFileMonitor, "txtCommand", "Command");
+    monitor->addWidget(chkRunCommand, 7, 0, 1, 4);
+    monitor->addWidget(txtCommand, 8, 0, 1, 4);
+
+    cmdSetupPlateSolve = MakeButton(frameFileMonitor, "cmdSetupPlateSolve", "Setup Plate Solve");
+    monitor->addWidget(cmdSetupPlateSolve, 9, 0, 1, 2);
+    monitor->setColumnStretch(1, 1);
+    monitor->setColumnStretch(3, 1);
+
+    // "Shift Status"
+    frameShiftStatus = new QGroupBox("Shift Status", this);
+    frameShiftStatus->setObjectName("frameShiftStatus");
+    auto* shift = new QGridLayout(frameShiftStatus);
+    const QString columns[] = {"Name", "RA", "DEC", "Time"};
+    for (int column = 0; column < 4; ++column)
+        shift->addWidget(MakeLabel(frameShiftStatus, columns[column]), 0, column + 1);
+    QLineEdit** files[2][4] = {{&txtFile1Name, &txtFile1RA, &txtFile1DEC, &txtFile1Time},
+                               {&txtFile2Name, &txtFile2RA, &txtFile2DEC, &txtFile2Time}};
+    const char* fileNames[2][4] = {{"txtFile1Name", "txtFile1RA", "txtFile1DEC", "txtFile1Time"},
+                                   {"txtFile2Name", "txtFile2RA", "txtFile2DEC", "txtFile2Time"}};
+    for (int row = 0; row < 2; ++row) {
+        const QString caption = QString("File %1:").arg(row + 1);
+        shift->addWidget(MakeLabel(frameShiftStatus, caption), row + 1, 0);
+        for (int column = 0; column < 4; ++column) {
+            *files[row][column] =
+                MakeDisplayBox(frameShiftStatus, fileNames[row][column],
+                               QString("File %1 %2").arg(row + 1).arg(columns[column]));
+            shift->addWidget(*files[row][column], row + 1, column + 1);
+        }
+    }
+    txtFile1Name->setMinimumWidth(160);
+    txtFile1Time->setMinimumWidth(130);
+
+    txtRAError = MakeDisplayBox(frameShiftStatus, "txtRAError", QString());
+    txtDECError = MakeDisplayBox(frameShiftStatus, "txtDECError", QString());
+    shift->addWidget(Name(frameShiftStatus, "last RA error (arcseconds)", txtRAError), 3, 0, 1, 2);
+    shift->addWidget(txtRAError, 3, 2);
+    shift->addWidget(Name(frameShiftStatus, "last DEC error (arcseconds)", txtDECError), 4, 0, 1,
+                     2);
+    shift->addWidget(txtDECError, 4, 2);
+
+    txtRaRate = MakeDisplayBox(frameShiftStatus, "txtRaRate", QString());
+    txtDecRate = MakeDisplayBox(frameShiftStatus, "txtDecRate", QString());
+    shift->addWidget(Name(frameShiftStatus, "RA rate in \"/hour", txtRaRate), 5, 0, 1, 2);
+    shift->addWidget(txtRaRate, 5, 2);
+    shift->addWidget(Name(frameShiftStatus, "DEC rate in \"/hour", txtDecRate), 6, 0, 1, 2);
+    shift->addWidget(txtDecRate, 6, 2);
+
+    // Label 1 names both bias boxes; the column heads tell them apart.
+    auto* biasLabel = MakeLabel(frameShiftStatus, "Shift Bias \"/hour (Use for comets)");
+    biasLabel->setObjectName("labelShiftBias");
+    shift->addWidget(biasLabel, 7, 0, 1, 3);
+    shift->addWidget(MakeLabel(frameShiftStatus, "RA rate"), 8, 1);
+    shift->addWidget(MakeLabel(frameShiftStatus, "DEC rate"), 8, 2);
+    txtRaBias = MakeBox(frameShiftStatus, "txtRaBias", "Shift Bias RA rate");
+    txtDecBias = MakeBox(frameShiftStatus, "txtDecBias", "Shift Bias DEC rate");
+    txtRaBias->setText("0");
+    txtDecBias->setText("0");
+    biasLabel->setBuddy(txtRaBias);
+    shift->addWidget(txtRaBias, 9, 1);
+    shift->addWidget(txtDecBias, 9, 2);
+
+    shift->addWidget(MakeLabel(frameShiftStatus, "Filter Prediction"), 10, 0);
+    chkUseKalmanX = MakeCheck(frameShiftStatus, "chkUseKalmanX", "RA", "Filter Prediction RA");
+    chkUseKalmanY = MakeCheck(frameShiftStatus, "chkUseKalmanY", "DEC", "Filter Prediction DEC");
+    shift->addWidget(chkUseKalmanX, 10, 1);
+    shift->addWidget(chkUseKalmanY, 10, 2);
+    shift->addWidget(MakeLabel(frameShiftStatus, "Use Acceleration"), 11, 0);
+    chkUseAccelerationX =
+        MakeCheck(frameShiftStatus, "chkUseAccelerationX", "RA", "Use Acceleration RA");
+    chkUseAccelerationY =
+        MakeCheck(frameShiftStatus, "chkUseAccelerationY", "DEC", "Use Acceleration DEC");
+    shift->addWidget(chkUseAccelerationX, 11, 1);
+    shift->addWidget(chkUseAccelerationY, 11, 2);
+
+    chkDisableCorr =
+        MakeCheck(frameShiftStatus, "chkDisableCorr", "Disable Corrections", "Disable Corrections");
+    shift->addWidget(chkDisableCorr, 12, 0, 1, 3);
+    // Hidden in the design and never shown: FLIP_RA is false after every load.
+    chkFlip = MakeCheck(frameShiftStatus, "chkFlip", "Flip RA Shift Rate Sign",
+                        "Flip RA Shift Rate Sign");
+    chkFlip->setVisible(false);
+
+    cmdClearHistory = MakeButton(frameShiftStatus, "cmdClearHistory", "Clear History");
+    Command1 = MakeButton(frameShiftStatus, "Command1", "Display Chart");
+    shift->addWidget(cmdClearHistory, 13, 1);
+    shift->addWidget(Command1, 13, 2);
+    shift->setColumnStretch(1, 2);
+    shift->setColumnStretch(4, 1);
+
+    auto* window = new QHBoxLayout(this);
+    window->addWidget(txtDummy, 0, Qt::AlignTop);
+    window->addWidget(frameFileMonitor, 0, Qt::AlignTop);
+    window->addWidget(frameShiftStatus, 1, Qt::AlignTop);
+
+    QWidget* order[] = {txtDummy,
+                        txtFolder,
+                        cmdFolder,
+                        txtFilter,
+                        txtDebounceTime,
+                        Option1,
+                        Option2,
+                        Option3,
+                        cmdStart,
+                        cmdPause,
+                        txtNewFile,
+                        txtTimeRemaining,
+                        chkRunCommand,
+                        txtCommand,
+                        cmdSetupPlateSolve,
+                        txtFile1Name,
+                        txtFile1RA,
+                        txtFile1DEC,
+                        txtFile1Time,
+                        txtFile2Name,
+                        txtFile2RA,
+                        txtFile2DEC,
+                        txtFile2Time,
+                        txtRAError,
+                        txtDECError,
+                        txtRaRate,
+                        txtDecRate,
+                        txtRaBias,
+                        txtDecBias,
+                        chkUseKalmanX,
+                        chkUseKalmanY,
+                        chkUseAccelerationX,
+                        chkUseAccelerationY,
+                        chkDisableCorr,
+                        cmdClearHistory,
+                        Command1};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1000);
+}

@@ -1,0 +1,66 @@
+// The Platform record as the running program fills it: the windows, the Qt event loop,
+// the clocks, the session bus, the telescope and the pipeline.
+#include "veldra/chart/frm_chart.h"
+#include "veldra/drift/guider_bus.h"
+#include "veldra/measure/pipeline.h"
+#include "veldra/monitor/form_main.h"
+#include "veldra/settings/date_time.h"
+#include "veldra/setup/telescope_link.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+
+void formMain::FillPlatform() {
+    // Every member runs on the user-interface thread while the window exists: the
+    // lambdas capture the window, which owns the record.
+    platform_.showTimedError = [this](const std::string& message) { ShowTimedError(message); };
+    platform_.messageBox = [this](const std::string& message) {
+        QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromStdString(message),
+                        QMessageBox::Ok, this);
+        box.exec();
+    };
+    platform_.pumpEvents = [] { QCoreApplication::processEvents(); };
+    platform_.sleep = [](int milliseconds) {
+        if (milliseconds > 0)
+            QThread::msleep(static_cast<unsigned long>(milliseconds));
+    };
+    platform_.refreshMainWindow = [this] { RefreshMainWindow(); };
+    platform_.refreshPendingFile = [this] { RefreshPendingFile(); };
+    platform_.updateCharts = [this](int16_t count, const std::vector<HistoryEntry>& history) {
+        UpdateCharts(count, history, state_.settings);
+    };
+    platform_.clearCharts = [] { ClearCharts(); };
+    platform_.setTimer1 = [this](bool on) {
+        state_.timer1On = on;
+        if (on)
+            Timer1->start();
+        else
+            Timer1->stop();
+    };
+    platform_.monotonicSeconds = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    platform_.secondsSinceMidnight = [] { return SecondsSinceMidnight(); };
+    platform_.postMessage = [](const std::string& name, int32_t wParam, int32_t lParam) {
+        BusPost(name, wParam, lParam);
+    };
+    platform_.sendMessage = [](const std::string& name, int32_t wParam, int32_t lParam) {
+        BusSend(name, wParam, lParam);
+    };
+    // setText runs the boxes' change rule, as typing would.
+    platform_.setBiasTexts = [this](const std::string& raText, const std::string& decText) {
+        txtRaBias->setText(QString::fromStdString(raText));
+        txtDecBias->setText(QString::fromStdString(decText));
+    };
+    platform_.startPositionFromTelescope = [this](const Settings& settings) {
+        return StartPositionFromTelescope(settings, state_.programFolder, platform_.messageBox);
+    };
+    platform_.processImage = [this](const std::string& path, double fileTime) {
+        ProcessImage(state_, platform_, path, fileTime);
+    };
+}

@@ -1,0 +1,353 @@
+#include "veldra/setup/form_setup_plate_solve.h"
+
+#include "veldra/chart/chart_layout.h"
+#include "veldra/monitor/box_colours.h"
+#include "veldra/settings/file_dialogs.h"
+#include "veldra/settings/numbers.h"
+#include "veldra/setup/setup_entry_rules.h"
+#include "veldra/setup/telescope_chooser.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <optional>
+
+namespace {
+
+QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& text,
+                   const QString& accessibleName) {
+    auto* box = new QLineEdit(text, parent);
+    box->setObjectName(name);
+    box->setAccessibleName(accessibleName);
+    return box;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QWidget* buddy) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setBuddy(buddy);
+    buddy->setAccessibleName(text);
+    return label;
+}
+
+QComboBox* MakeCombo(QWidget* parent, const char* name, const QString& accessibleName) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->setAccessibleName(accessibleName);
+    return combo;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAccessibleName(caption);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption) {
+    auto* frame = new QGroupBox(caption, parent);
+    frame->setObjectName(name);
+    return frame;
+}
+
+std::string TextOf(const QLineEdit* box) {
+    return box->text().toStdString();
+}
+
+void SetTextWhenDifferent(QLineEdit* box, const std::string& text) {
+    if (TextOf(box) != text)
+        box->setText(QString::fromStdString(text));
+}
+
+void EnableBox(QLineEdit* box, bool enabled) {
+    box->setEnabled(enabled);
+    PaintBox(box, enabled ? BoxColour::Window : BoxColour::Grey);
+}
+
+} // namespace
+
+formSetupPlateSolve::formSetupPlateSolve(Settings& settings, const std::string& programFolder,
+                                         QWidget* owner)
+    : QDialog(owner), settings_(settings), programFolder_(programFolder) {
+    setObjectName("formSetupPlateSolve");
+    setWindowTitle("Setup Plate Solving");
+    BuildControls();
+    // Load: the close box goes first, then the combo items, then the first refresh.
+    SetXState(false);
+    FillCombos();
+    ConnectHandlers();
+    RefreshSetupDialog();
+}
+
+int formSetupPlateSolve::X(int twips) const {
+    return TwipsToPixels(twips, logicalDpiX());
+}
+
+int formSetupPlateSolve::Y(int twips) const {
+    return TwipsToPixels(twips, logicalDpiY());
+}
+
+void formSetupPlateSolve::Place(QWidget* control, int left, int top, int width, int height) const {
+    control->setGeometry(X(left), Y(top), X(width), Y(height));
+}
+
+void formSetupPlateSolve::BuildControls() {
+    // Created in visual order, so the tab order follows the reading order.
+    setFixedSize(X(10740), Y(6195));
+
+    cmbPlateSolveMethod = MakeCombo(this, "cmbPlateSolveMethod", "Select Plate Solve Method");
+    Label1 = MakeLabel(this, "Label1", "Select Plate Solve Method", cmbPlateSolveMethod);
+    Command1 = MakeButton(this, "Command1", "OK");
+    Place(Label1, 120, 120, 3375, 255);
+    Place(cmbPlateSolveMethod, 120, 360, 2295, 315);
+    Place(Command1, 2640, 240, 1335, 495);
+
+    Frame1 = MakeFrame(this, "Frame1", "PWI PlateSolve2 Config");
+    Place(Frame1, 0, 840, 10695, 5295);
+
+    Frame5 = MakeFrame(Frame1, "Frame5", QString());
+    Frame5->setAccessibleName("PlateSolve2 application");
+    Place(Frame5, 240, 240, 10215, 1575);
+    cmdSelectPlatesolve = MakeButton(Frame5, "cmdSelectPlatesolve", "Set Application");
+    txtPlatesolvePath = MakeBox(Frame5, "txtPlatesolvePath", QString(), "PlateSolve2 application");
+    MakeDisplayOnly(txtPlatesolvePath);
+    txtMaxSolveTime = MakeBox(Frame5, "txtMaxSolveTime", "30", QString());
+    Label3 = MakeLabel(Frame5, "Label3", "Max allowed solve time", txtMaxSolveTime);
+    Place(cmdSelectPlatesolve, 120, 360, 1215, 495);
+    Place(txtPlatesolvePath, 1440, 480, 8655, 285);
+    Place(txtMaxSolveTime, 240, 1080, 615, 285);
+    Place(Label3, 960, 1130, 3015, 255);
+
+    Frame2 = MakeFrame(Frame1, "Frame2", "Initial Position");
+    Place(Frame2, 240, 1920, 4095, 3135);
+    cmbPwiPosOverride = MakeCombo(Frame2, "cmbPwiPosOverride", "Initial Position");
+    txtRaPos = MakeBox(Frame2, "txtRaPos", "18 36 56", QString());
+    Label4 = MakeLabel(Frame2, "Label4", "Manual RA position", txtRaPos);
+    txtDecPos = MakeBox(Frame2, "txtDecPos", "+38 47 01", QString());
+    Label5 = MakeLabel(Frame2, "Label5", "Manual DEC position", txtDecPos);
+    cmdChooser = MakeButton(Frame2, "cmdChooser", "ASCOM Chooser");
+    txtTelescope = MakeBox(Frame2, "txtTelescope", QString(), QString());
+    Label6 = MakeLabel(Frame2, "Label6", "Telescope Driver", txtTelescope);
+    MakeDisplayOnly(txtTelescope);
+    Place(cmbPwiPosOverride, 240, 360, 2535, 315);
+    Place(Label4, 240, 960, 1575, 255);
+    Place(Label5, 1800, 960, 1575, 255);
+    Place(txtRaPos, 240, 1200, 1455, 285);
+    Place(txtDecPos, 1800, 1200, 1455, 285);
+    Place(cmdChooser, 240, 1680, 1455, 495);
+    Place(Label6, 240, 2400, 2055, 255);
+    Place(txtTelescope, 240, 2640, 3375, 285);
+
+    Frame3 = MakeFrame(Frame1, "Frame3", "Time and Exposure");
+    Place(Frame3, 4440, 1920, 4095, 1815);
+    cmbPwiTimestamp = MakeCombo(Frame3, "cmbPwiTimestamp", "Image time source");
+    cmbPwiExposure = MakeCombo(Frame3, "cmbPwiExposure", "Exposure source");
+    txtExposure = MakeBox(Frame3, "txtExposure", "300", QString());
+    Label7 = MakeLabel(Frame3, "Label7", "Exposure in seconds", txtExposure);
+    Place(cmbPwiTimestamp, 240, 360, 2535, 315);
+    Place(cmbPwiExposure, 240, 840, 2535, 315);
+    Place(txtExposure, 240, 1320, 615, 285);
+    Place(Label7, 960, 1370, 1815, 255);
+
+    Frame4 = MakeFrame(Frame1, "Frame4", "Image Scale");
+    Place(Frame4, 4440, 3840, 4095, 1215);
+    cmbPwiImageScale = MakeCombo(Frame4, "cmbPwiImageScale", "Image scale source");
+    txtImageScale = MakeBox(Frame4, "txtImageScale", "0.48", QString());
+    Label2 = MakeLabel(Frame4, "Label2", "Image scale in arcsconds per pixel", txtImageScale);
+    Place(cmbPwiImageScale, 240, 360, 2655, 315);
+    Place(txtImageScale, 240, 840, 615, 285);
+    Place(Label2, 960, 885, 3015, 255);
+
+    QWidget* order[] = {cmbPlateSolveMethod,
+                        Command1,
+                        cmdSelectPlatesolve,
+                        txtPlatesolvePath,
+                        txtMaxSolveTime,
+                        cmbPwiPosOverride,
+                        txtRaPos,
+                        txtDecPos,
+                        cmdChooser,
+                        txtTelescope,
+                        cmbPwiTimestamp,
+                        cmbPwiExposure,
+                        txtExposure,
+                        cmbPwiImageScale,
+                        txtImageScale};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void formSetupPlateSolve::SetXState(bool state) {
+    // The window manager draws the title bar: without the close-button hint it offers no
+    // close box; closeEvent turns away the other ways of closing (Alt+F4).
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::MSWindowsFixedSizeDialogHint;
+    if (state)
+        flags |= Qt::WindowCloseButtonHint;
+    setWindowFlags(flags);
+    closeBoxWorks_ = state;
+}
+
+void formSetupPlateSolve::FillCombos() {
+    cmbPlateSolveMethod->addItems({"Maxim/Pinpoint/WCS", "PWI PlateSolve2"});
+    cmbPwiImageScale->addItems({"Image Scale From FITS Header", "Image Scale Manual Override"});
+    cmbPwiTimestamp->addItems({"Time From FITS Header", "Time From File Timestamp"});
+    cmbPwiExposure->addItems({"Exposure From FITS Header", "Exposure Manual Override"});
+    cmbPwiPosOverride->addItems(
+        {"Position From FITS header", "Position Manual Override", "Position From ASCOM"});
+}
+
+void formSetupPlateSolve::ConnectHandlers() {
+    // activated and textEdited come from the user only: what the refresh writes into the
+    // controls never reaches the handlers, so it stores nothing.
+    for (QComboBox* combo : {cmbPlateSolveMethod, cmbPwiImageScale, cmbPwiTimestamp, cmbPwiExposure,
+                             cmbPwiPosOverride})
+        connect(combo, &QComboBox::activated, this,
+                [this, combo](int index) { ComboChosen(combo, index); });
+    for (QLineEdit* box : {txtImageScale, txtExposure, txtMaxSolveTime, txtRaPos, txtDecPos})
+        connect(box, &QLineEdit::textEdited, this, [this, box] { TextEdited(box); });
+    for (QLineEdit* box : {txtImageScale, txtExposure, txtMaxSolveTime})
+        box->installEventFilter(this);
+    connect(cmdSelectPlatesolve, &QPushButton::clicked, this, [this] { SetApplication(); });
+    connect(cmdChooser, &QPushButton::clicked, this, [this] { ChooseDriver(); });
+    connect(Command1, &QPushButton::clicked, this, [this] { accept(); });
+}
+
+void formSetupPlateSolve::RefreshSetupDialog() {
+    Frame1->setVisible(settings_.PLATE_SOLVE_METHOD == 1);
+
+    cmbPwiImageScale->setCurrentIndex(settings_.OVERRIDE_IMAGE_SCALE ? 1 : 0);
+    EnableBox(txtImageScale, settings_.OVERRIDE_IMAGE_SCALE);
+    cmbPwiExposure->setCurrentIndex(settings_.OVERRIDE_EXPOSURE ? 1 : 0);
+    EnableBox(txtExposure, settings_.OVERRIDE_EXPOSURE);
+    cmbPwiTimestamp->setCurrentIndex(settings_.OVERRIDE_TIMESTAMP ? 1 : 0);
+
+    const int16_t position = settings_.OVERRIDE_POSITION;
+    cmbPwiPosOverride->setCurrentIndex(position == 0 ? 0 : position == 1 ? 1 : 2);
+    EnableBox(txtRaPos, position == 1);
+    EnableBox(txtDecPos, position == 1);
+    cmdChooser->setEnabled(position != 0 && position != 1);
+
+    txtPlatesolvePath->setText(QString::fromStdString(settings_.PWI_EXE_PATH));
+
+    // A box whose text is no number at all is rewritten too: refreshes run only after a
+    // valid entry or outside the box, so this never cuts into typing.
+    const std::optional<double> scale = ParseLocaleNumber(TextOf(txtImageScale));
+    if (!scale || *scale != settings_.IMAGE_SCALE)
+        txtImageScale->setText(QString::fromStdString(DefaultText(settings_.IMAGE_SCALE)));
+    const std::optional<double> exposure = ParseLocaleNumber(TextOf(txtExposure));
+    if (!exposure || *exposure != settings_.EXPOSURE)
+        txtExposure->setText(QString::number(settings_.EXPOSURE));
+
+    if (settings_.PLATE_SOLVE_METHOD >= 0 && settings_.PLATE_SOLVE_METHOD < 2)
+        cmbPlateSolveMethod->setCurrentIndex(settings_.PLATE_SOLVE_METHOD);
+
+    const std::optional<double> maxSolveTime = ParseLocaleNumber(TextOf(txtMaxSolveTime));
+    if (!maxSolveTime || RoundHalfEven(*maxSolveTime) != settings_.PWI_MAX_SOLVE_TIME)
+        txtMaxSolveTime->setText(QString::number(settings_.PWI_MAX_SOLVE_TIME));
+
+    SetTextWhenDifferent(txtRaPos, settings_.RA_POS);
+    SetTextWhenDifferent(txtDecPos, settings_.DEC_POS);
+    txtTelescope->setText(QString::fromStdString(settings_.ASCOM_DRIVER_NAME));
+}
+
+void formSetupPlateSolve::ComboChosen(QComboBox* combo, int index) {
+    if (combo == cmbPlateSolveMethod)
+        settings_.PLATE_SOLVE_METHOD = static_cast<int16_t>(index);
+    else if (combo == cmbPwiPosOverride)
+        settings_.OVERRIDE_POSITION = static_cast<int16_t>(index);
+    else if (combo == cmbPwiImageScale)
+        settings_.OVERRIDE_IMAGE_SCALE = index != 0;
+    else if (combo == cmbPwiTimestamp)
+        settings_.OVERRIDE_TIMESTAMP = index != 0;
+    else if (combo == cmbPwiExposure)
+        settings_.OVERRIDE_EXPOSURE = index != 0;
+    SaveSettings(settings_, programFolder_);
+    RefreshSetupDialog();
+}
+
+void formSetupPlateSolve::TextEdited(QLineEdit* box) {
+    const std::string text = TextOf(box);
+    bool valid = false;
+    if (box == txtImageScale) {
+        if (const auto scale = AcceptImageScaleText(text)) {
+            settings_.IMAGE_SCALE = *scale;
+            valid = true;
+        }
+    } else if (box == txtExposure) {
+        if (const auto exposure = AcceptExposureText(text)) {
+            settings_.EXPOSURE = *exposure;
+            valid = true;
+        }
+    } else if (box == txtMaxSolveTime) {
+        if (const auto seconds = AcceptMaxSolveTimeText(text)) {
+            settings_.PWI_MAX_SOLVE_TIME = *seconds;
+            valid = true;
+        }
+    } else if (box == txtRaPos) {
+        valid = AcceptRaPosText(text);
+        if (valid)
+            settings_.RA_POS = text;
+    } else if (box == txtDecPos) {
+        valid = AcceptDecPosText(text);
+        if (valid)
+            settings_.DEC_POS = text;
+    }
+    if (!valid) {
+        PaintBox(box, BoxColour::Refused);
+        return;
+    }
+    PaintBox(box, BoxColour::Window);
+    RefreshSetupDialog();
+}
+
+void formSetupPlateSolve::LeftBox(QLineEdit* box) {
+    if (box == txtImageScale)
+        box->setText(QString::fromStdString(DefaultText(settings_.IMAGE_SCALE)));
+    else if (box == txtExposure)
+        box->setText(QString::number(settings_.EXPOSURE));
+    else
+        box->setText(QString::number(settings_.PWI_MAX_SOLVE_TIME));
+    PaintBox(box, box->isEnabled() ? BoxColour::Window : BoxColour::Grey);
+}
+
+bool formSetupPlateSolve::eventFilter(QObject* watched, QEvent* event) {
+    // Leaving the box, not the window: switching to another window keeps the entry.
+    if (event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            LeftBox(static_cast<QLineEdit*>(watched));
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void formSetupPlateSolve::SetApplication() {
+    const std::string path =
+        OpenFileDialog(this, settings_.PWI_EXE_PATH, "exe", "Enter PlateSolve Executable file",
+                       {{"EXE Files (*.exe)", "*.exe"}});
+    // A cancelled chooser keeps the executable, like the other choosers of veldra.
+    if (path.empty())
+        return;
+    SetPwiExePath(settings_, path);
+    SaveSettings(settings_, programFolder_);
+    RefreshSetupDialog();
+}
+
+void formSetupPlateSolve::ChooseDriver() {
+    ChooseTelescopeDriver(settings_, programFolder_, this);
+    RefreshSetupDialog();
+}
+
+void formSetupPlateSolve::reject() {}
+
+void formSetupPlateSolve::closeEvent(QCloseEvent* event) {
+    if (closeBoxWorks_)
+        hide();
+    else
+        event->ignore();
+}
