@@ -12,7 +12,6 @@
 #include <csignal>
 #include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
@@ -83,11 +82,27 @@ void SetConnectTimeout(INDI::BaseClient& client, Clock::time_point deadline) {
                                 static_cast<uint32_t>(left.count() % 1000000));
 }
 
+// libindi's devices and their properties refer to each other and are never freed on
+// their own; removing the properties after the conversation breaks the cycle, so a
+// night of images does not leak a copy of the device per question.
+void ForgetDevices(INDI::BaseClient& client) {
+    char error[MAXRBUF];
+    for (auto device : client.getDevices()) {
+        std::vector<std::string> names;
+        for (const auto& property : device.getProperties())
+            names.push_back(property.getName());
+        for (const auto& name : names)
+            device.removeProperty(name.c_str(), error);
+    }
+}
+
 // One short conversation with the server: connect, ask for one property of the device
 // (every property when property is empty) and wait until it is defined, at most until
 // deadline.  While still connected, then runs whileConnected.  True when it arrived.
-bool Ask(const DeviceIdentifier& identifier, const std::string& property,
-         const std::shared_ptr<Answer>& answer, Clock::time_point deadline,
+// disconnectServer joins libindi's listener thread, so no callback can touch answer
+// after this returns.
+bool Ask(const DeviceIdentifier& identifier, const std::string& property, Answer& answer,
+         Clock::time_point deadline,
          const std::function<void(INDI::BaseClient&)>& whileConnected = {}) {
     SigpipeGuard guard;
     INDI::BaseClient client;
@@ -95,38 +110,39 @@ bool Ask(const DeviceIdentifier& identifier, const std::string& property,
     SetConnectTimeout(client, deadline);
     if (!property.empty())
         client.watchProperty(identifier.device.c_str(), property.c_str());
-    // The callbacks share the answer, so a late one can never touch a finished call.
-    client.watchDevice(identifier.device.c_str(), [answer, property](INDI::BaseDevice device) {
+    Answer* shared = &answer;
+    client.watchDevice(identifier.device.c_str(), [shared, property](INDI::BaseDevice device) {
         if (property.empty()) {
-            std::lock_guard lock(answer->mutex);
-            answer->defined = true;
-            answer->arrived.notify_all();
+            std::lock_guard lock(shared->mutex);
+            shared->defined = true;
+            shared->arrived.notify_all();
             return;
         }
         device.watchProperty(property.c_str(),
-                             [answer](INDI::Property found) { CopyProperty(found, *answer); });
+                             [shared](INDI::Property found) { CopyProperty(found, *shared); });
     });
     if (!client.connectServer())
         return false;
     bool defined = false;
     {
-        std::unique_lock lock(answer->mutex);
-        defined = answer->arrived.wait_until(lock, deadline, [&] { return answer->defined; });
+        std::unique_lock lock(answer.mutex);
+        defined = answer.arrived.wait_until(lock, deadline, [&] { return answer.defined; });
     }
     if (defined && whileConnected)
         whileConnected(client);
     client.disconnectServer();
+    ForgetDevices(client);
     return defined;
 }
 
 bool ReadSwitch(const DeviceIdentifier& identifier, const char* property, const char* element,
                 Clock::time_point deadline, bool& on) {
-    auto answer = std::make_shared<Answer>();
+    Answer answer;
     if (!Ask(identifier, property, answer, deadline))
         return false;
-    std::lock_guard lock(answer->mutex);
-    const auto found = answer->switches.find(element);
-    if (found == answer->switches.end())
+    std::lock_guard lock(answer.mutex);
+    const auto found = answer.switches.find(element);
+    if (found == answer.switches.end())
         return false;
     on = found->second;
     return true;
@@ -134,12 +150,12 @@ bool ReadSwitch(const DeviceIdentifier& identifier, const char* property, const 
 
 bool ReadNumber(const DeviceIdentifier& identifier, const char* property, const char* element,
                 double& value) {
-    auto answer = std::make_shared<Answer>();
+    Answer answer;
     if (!Ask(identifier, property, answer, Clock::now() + kTelescopeAnswerTime))
         return false;
-    std::lock_guard lock(answer->mutex);
-    const auto found = answer->numbers.find(element);
-    if (found == answer->numbers.end() || !std::isfinite(found->second))
+    std::lock_guard lock(answer.mutex);
+    const auto found = answer.numbers.find(element);
+    if (found == answer.numbers.end() || !std::isfinite(found->second))
         return false;
     value = found->second;
     return true;
@@ -150,7 +166,7 @@ bool CreateTelescopeDriver(const std::string& identifierText, TelescopeDriver& d
     DeviceIdentifier identifier;
     if (!ParseDeviceIdentifier(identifierText, identifier))
         return false;
-    auto answer = std::make_shared<Answer>();
+    Answer answer;
     if (!Ask(identifier, "", answer, Clock::now() + kTelescopeAnswerTime))
         return false;
     driver.identifier = identifier;
@@ -169,7 +185,7 @@ bool WriteConnected(const TelescopeDriver& driver, bool connected) {
     const auto deadline = Clock::now() + kTelescopeAnswerTime;
     const std::string& device = driver.identifier.device;
     const char* element = connected ? "CONNECT" : "DISCONNECT";
-    auto answer = std::make_shared<Answer>();
+    Answer answer;
     if (!Ask(driver.identifier, "CONNECTION", answer, deadline, [&](INDI::BaseClient& client) {
             client.sendNewSwitch(device.c_str(), "CONNECTION", element);
         }))
@@ -212,6 +228,7 @@ bool ListTelescopeDevices(const std::string& host, int port, std::vector<std::st
     for (const auto& device : client.getDevices())
         if (device.getDriverInterface() & INDI::BaseDevice::TELESCOPE_INTERFACE)
             devices.push_back(device.getDeviceName());
+    ForgetDevices(client);
     std::sort(devices.begin(), devices.end());
     return true;
 }
