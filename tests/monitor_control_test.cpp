@@ -8,12 +8,28 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <regex>
 
 namespace {
 
 const UtcZone utc;
 const std::time_t kBase = 1700000000;
+
+// "major.minor.revision", three runs of digits.
+bool IsVersionText(const std::string& text) {
+    int dots = 0;
+    bool digitBefore = false;
+    for (char c : text) {
+        if (c == '.' && digitBefore) {
+            ++dots;
+            digitBefore = false;
+        } else if (c >= '0' && c <= '9') {
+            digitBefore = true;
+        } else {
+            return false;
+        }
+    }
+    return dots == 2 && digitBefore;
+}
 
 class ControlTest : public ::testing::Test {
   protected:
@@ -226,8 +242,9 @@ TEST_F(ControlTest, StartUpLoadsSettingsAndLogsVersionsAndShutDownSaves) {
     const auto lines = LogMessages(program.path);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], std::string(" : Starting Veldra version ") + VELDRA_VERSION_TEXT);
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"( : Hdrlib version \d+\.\d+\.\d+)")))
-        << lines[1];
+    const std::string hdrlibLine = " : Hdrlib version ";
+    EXPECT_EQ(lines[1].substr(0, hdrlibLine.size()), hdrlibLine);
+    EXPECT_TRUE(IsVersionText(lines[1].substr(hdrlibLine.size()))) << lines[1];
     EXPECT_EQ(lines[2], " : Ending Veldra");
     EXPECT_NE(ReadFile(program.file("veldra.ini")).find("DEBOUNCE_TIME,7\r\n"), std::string::npos);
 }

@@ -214,16 +214,4 @@ TEST_F(TickTest, FolderThatIsBrieflyUnreadableIsNotProcessedAgain) {
     EXPECT_EQ(state.baselineListing.count, 2);
 }
 
-TEST_F(TickTest, EmptiedFolderEndsTheSettleAndNewFilesThenQualify) {
-    MakeFile(watched.file("a.fit"), kBase + 100);
-    TakeBaseline();
-    std::filesystem::remove(watched.file("a.fit"));
-    Tick(3);
-    EXPECT_FALSE(state.settling);
-    EXPECT_EQ(LogCount(" : debounce complete"), 0u);
-    MakeFile(watched.file("b.fit"), kBase); // older than the deleted one
-    Tick(6);
-    EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"b.fit"}));
-}
-
 } // namespace
