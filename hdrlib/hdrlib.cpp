@@ -9,15 +9,17 @@
 
 #include "veldra_version.h"
 
-#include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <fitsio.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -109,28 +111,39 @@ long long DataBytes(fitsfile* file) {
 }
 
 // Moves to the first HDU that holds an image with data (the primary, an image
-// extension or a tile-compressed image) and reads its size.
-int32_t FindImage(fitsfile* file, int& hdu, long long& width, long long& height) {
+// extension or a tile-compressed image) and reads its size and the bytes of its
+// data unit (-1 if unknown).
+int32_t FindImage(fitsfile* file, int& hdu, long long& width, long long& height, long long& bytes) {
     for (int number = 1;; ++number) {
         int status = 0, type = 0;
         if (fits_movabs_hdu(file, number, &type, &status) != 0) {
             fits_clear_errmsg();
             return number == 1 ? kNotFits : kNoImage;
         }
-        const bool image = type == IMAGE_HDU || fits_is_compressed_image(file, &status) == 1;
-        int dimensions = 0;
-        long long axes[3] = {0, 0, 0};
-        if (image && fits_get_img_dim(file, &dimensions, &status) == 0 && dimensions >= 1 &&
-            fits_get_img_sizell(file, 3, axes, &status) == 0) {
-            if (dimensions < 2)
-                axes[1] = 1;
-            if (dimensions < 3)
-                axes[2] = 1;
-            if (axes[0] > 0 && axes[1] > 0 && axes[2] > 0) {
-                hdu = number;
-                width = axes[0];
-                height = axes[1];
-                return kOk;
+        // CFITSIO reports a tile-compressed image as an image HDU.
+        const bool compressed = fits_is_compressed_image(file, &status) == 1;
+        int dimensions = 0, bitpix = 0;
+        if ((type == IMAGE_HDU || compressed) &&
+            fits_get_img_dim(file, &dimensions, &status) == 0 && dimensions >= 1 &&
+            fits_get_img_type(file, &bitpix, &status) == 0) {
+            std::vector<long long> axes(static_cast<size_t>(dimensions));
+            long long pixels = 1;
+            bool overflow = false;
+            if (fits_get_img_sizell(file, dimensions, axes.data(), &status) == 0) {
+                for (const long long axis : axes)
+                    overflow =
+                        overflow || axis < 0 || __builtin_mul_overflow(pixels, axis, &pixels);
+                if (!overflow && pixels > 0) {
+                    hdu = number;
+                    width = axes[0];
+                    height = dimensions >= 2 ? axes[1] : 1;
+                    // A compressed image's data unit is its binary table.
+                    if (compressed)
+                        bytes = DataBytes(file);
+                    else if (__builtin_mul_overflow(pixels, std::abs(bitpix) / 8, &bytes))
+                        bytes = -1;
+                    return kOk;
+                }
             }
         }
         fits_clear_errmsg();
@@ -149,10 +162,10 @@ int32_t Open(const char* path, Load& load, long long& width, long long& height) 
         load.file = nullptr;
         return status == FILE_NOT_OPENED ? kCannotOpen : kNotFits;
     }
-    int32_t result = FindImage(load.file, load.hdu, width, height);
+    long long bytes = -1;
+    int32_t result = FindImage(load.file, load.hdu, width, height, bytes);
     if (result == kOk) {
         long long headStart = 0, dataStart = 0, dataEnd = 0;
-        const long long bytes = DataBytes(load.file);
         if (fits_get_hduaddrll(load.file, &headStart, &dataStart, &dataEnd, &status) != 0 ||
             bytes < 0 || dataStart + bytes > file.st_size)
             result = kTruncated;
@@ -204,6 +217,26 @@ int32_t MakeWritable(Load& load) {
         fits_clear_errmsg();
     }
     return kNotWritable;
+}
+
+// The value of an integer or real card as a number; FITS allows "D" for the exponent.
+// Parsed here rather than by a second lookup of the card.
+std::optional<double> CardNumber(std::string text) {
+    const auto first = text.find_first_not_of(' ');
+    const auto last = text.find_last_not_of(' ');
+    if (first == std::string::npos)
+        return std::nullopt;
+    text = text.substr(first, last - first + 1);
+    if (text[0] == '+')
+        text.erase(0, 1);
+    for (char& c : text)
+        if (c == 'D' || c == 'd')
+            c = 'E';
+    double number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return number;
 }
 
 bool ValidKeyword(const char* keyword) {
@@ -282,13 +315,10 @@ int32_t readFitsFloatParam(const char* keyword, FitsInfo* info, float* value) {
         fits_clear_errmsg();
         return kNotNumber;
     }
-    double number = 0;
-    if (fits_read_key(load->file, TDOUBLE, keyword, &number, nullptr, &status) != 0 ||
-        !std::isfinite(number) || std::fabs(number) > 3.4028234663852886e38) {
-        fits_clear_errmsg();
+    const std::optional<double> number = CardNumber(text);
+    if (!number || !std::isfinite(*number) || std::fabs(*number) > 3.4028234663852886e38)
         return kNotNumber;
-    }
-    *value = static_cast<float>(number);
+    *value = static_cast<float>(*number);
     return kOk;
 }
 
