@@ -2,6 +2,7 @@
 // the leaving-box rules, combo choices, the close box and the executable chooser.
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
+#include "veldra/chart/chart_layout.h"
 #include "veldra/monitor/box_colours.h"
 #include "veldra/monitor/form_main.h"
 #include "veldra/settings/file_utils.h"
@@ -84,17 +85,26 @@ TEST_F(SetupDialogTest, CombosHoldTheirItemsInOrder) {
                            "Position From ASCOM"}));
 }
 
-TEST_F(SetupDialogTest, ControlsSitAtTheirTwipPositions) {
+TEST_F(SetupDialogTest, ControlsSitAtTheirTwipPositionsAndNoCaptionIsCutOff) {
+    settings.PLATE_SOLVE_METHOD = 1;
     formSetupPlateSolve& d = Open();
-    // 15 twips per pixel at 96 dots per inch, scaled with the screen's logical DPI.
-    const double scale = d.logicalDpiX() / 1440.0;
-    auto px = [&](int twips) { return static_cast<int>(std::nearbyint(twips * scale)); };
-    EXPECT_EQ(d.size(),
-              QSize(px(10740), static_cast<int>(std::nearbyint(6195 * d.logicalDpiY() / 1440.0))));
-    EXPECT_EQ(d.Command1->geometry().left(), px(2640));
+    // 15 twips per pixel at 96 dots per inch, scaled with the screen's logical DPI and
+    // uniformly with the font's need for room.
+    ASSERT_GE(d.designFactor(), 1.0);
+    auto x = [&](double twips) { return TwipsToPixels(twips * d.designFactor(), d.logicalDpiX()); };
+    auto y = [&](double twips) { return TwipsToPixels(twips * d.designFactor(), d.logicalDpiY()); };
+    EXPECT_EQ(d.size(), QSize(x(10740), y(6195)));
+    EXPECT_EQ(d.Command1->geometry(), QRect(x(2640), y(240), x(1335), y(495)));
     EXPECT_EQ(d.txtDecPos->parentWidget(), d.Frame2);
-    EXPECT_EQ(d.txtDecPos->geometry().left(), px(1800));
-    EXPECT_EQ(d.txtPlatesolvePath->geometry().width(), px(8655));
+    EXPECT_EQ(d.txtDecPos->geometry(), QRect(x(1800), y(1200), x(1455), y(285)));
+    EXPECT_EQ(d.Frame4->geometry(), QRect(x(4440), y(3840), x(4095), y(1215)));
+    for (QWidget* control : d.findChildren<QWidget*>()) {
+        if (qobject_cast<QLabel*>(control) || qobject_cast<QPushButton*>(control) ||
+            qobject_cast<QComboBox*>(control)) {
+            EXPECT_GE(control->width(), control->sizeHint().width())
+                << control->objectName().toStdString();
+        }
+    }
 }
 
 TEST_F(SetupDialogTest, ExposureRoundsHalvesToEvenAndShowsItAtOnce) {

@@ -17,6 +17,8 @@ formMain::formMain(const std::string& programFolder, QWidget* parent) : QWidget(
     BuildControls();
     FillPlatform();
     ConnectHandlers();
+    // "Show All History" in the chart window reads DISABLE_CORRECTIONS from here.
+    SetChartSettings(&state_.settings);
 }
 
 formMain::~formMain() {
@@ -42,6 +44,7 @@ void formMain::Unload() {
     unloaded_ = true;
     Timer1->stop();
     killme();
+    SetChartSettings(nullptr);
     RemoveBusListener(busListener_);
 }
 

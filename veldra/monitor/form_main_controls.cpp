@@ -111,18 +111,18 @@ void formMain::BuildControls() {
     txtNewFile = MakeDisplayBox(frameFileMonitor, "txtNewFile", QString());
     txtTimeRemaining = MakeDisplayBox(frameFileMonitor, "txtTimeRemaining", QString());
     monitor->addWidget(Name(frameFileMonitor, "New File Found:", txtNewFile), 6, 0);
-    monitor->addWidget(txtNewFile, 6, 1);
-    monitor->addWidget(Name(frameFileMonitor, "Time To Settle:", txtTimeRemaining), 6, 2);
-    monitor->addWidget(txtTimeRemaining, 6, 3);
+    monitor->addWidget(txtNewFile, 6, 1, 1, 3);
+    monitor->addWidget(Name(frameFileMonitor, "Time To Settle:", txtTimeRemaining), 7, 0);
+    monitor->addWidget(txtTimeRemaining, 7, 1, Qt::AlignLeft);
 
     chkRunCommand = MakeCheck(frameFileMonitor, "chkRunCommand", "Run Command On New Images",
                               "Run Command On New Images");
     txtCommand = MakeBox(frameFileMonitor, "txtCommand", "Command");
-    monitor->addWidget(chkRunCommand, 7, 0, 1, 4);
-    monitor->addWidget(txtCommand, 8, 0, 1, 4);
+    monitor->addWidget(chkRunCommand, 8, 0, 1, 4);
+    monitor->addWidget(txtCommand, 9, 0, 1, 4);
 
     cmdSetupPlateSolve = MakeButton(frameFileMonitor, "cmdSetupPlateSolve", "Setup Plate Solve");
-    monitor->addWidget(cmdSetupPlateSolve, 9, 0, 1, 2);
+    monitor->addWidget(cmdSetupPlateSolve, 10, 0, 1, 2);
     monitor->setColumnStretch(1, 1);
     monitor->setColumnStretch(3, 1);
 
@@ -147,8 +147,6 @@ void formMain::BuildControls() {
             shift->addWidget(*files[row][column], row + 1, column + 1);
         }
     }
-    txtFile1Name->setMinimumWidth(160);
-    txtFile1Time->setMinimumWidth(130);
 
     txtRAError = MakeDisplayBox(frameShiftStatus, "txtRAError", QString());
     txtDECError = MakeDisplayBox(frameShiftStatus, "txtDECError", QString());
@@ -169,28 +167,28 @@ void formMain::BuildControls() {
     auto* biasLabel = MakeLabel(frameShiftStatus, "Shift Bias \"/hour (Use for comets)");
     biasLabel->setObjectName("labelShiftBias");
     shift->addWidget(biasLabel, 7, 0, 1, 3);
-    shift->addWidget(MakeLabel(frameShiftStatus, "RA rate"), 8, 1);
-    shift->addWidget(MakeLabel(frameShiftStatus, "DEC rate"), 8, 2);
+    shift->addWidget(MakeLabel(frameShiftStatus, "RA rate"), 8, 2);
+    shift->addWidget(MakeLabel(frameShiftStatus, "DEC rate"), 8, 3);
     txtRaBias = MakeBox(frameShiftStatus, "txtRaBias", "Shift Bias RA rate");
     txtDecBias = MakeBox(frameShiftStatus, "txtDecBias", "Shift Bias DEC rate");
     txtRaBias->setText("0");
     txtDecBias->setText("0");
     biasLabel->setBuddy(txtRaBias);
-    shift->addWidget(txtRaBias, 9, 1);
-    shift->addWidget(txtDecBias, 9, 2);
+    shift->addWidget(txtRaBias, 9, 2);
+    shift->addWidget(txtDecBias, 9, 3);
 
-    shift->addWidget(MakeLabel(frameShiftStatus, "Filter Prediction"), 10, 0);
+    shift->addWidget(MakeLabel(frameShiftStatus, "Filter Prediction"), 10, 0, 1, 2);
     chkUseKalmanX = MakeCheck(frameShiftStatus, "chkUseKalmanX", "RA", "Filter Prediction RA");
     chkUseKalmanY = MakeCheck(frameShiftStatus, "chkUseKalmanY", "DEC", "Filter Prediction DEC");
-    shift->addWidget(chkUseKalmanX, 10, 1);
-    shift->addWidget(chkUseKalmanY, 10, 2);
-    shift->addWidget(MakeLabel(frameShiftStatus, "Use Acceleration"), 11, 0);
+    shift->addWidget(chkUseKalmanX, 10, 2);
+    shift->addWidget(chkUseKalmanY, 10, 3);
+    shift->addWidget(MakeLabel(frameShiftStatus, "Use Acceleration"), 11, 0, 1, 2);
     chkUseAccelerationX =
         MakeCheck(frameShiftStatus, "chkUseAccelerationX", "RA", "Use Acceleration RA");
     chkUseAccelerationY =
         MakeCheck(frameShiftStatus, "chkUseAccelerationY", "DEC", "Use Acceleration DEC");
-    shift->addWidget(chkUseAccelerationX, 11, 1);
-    shift->addWidget(chkUseAccelerationY, 11, 2);
+    shift->addWidget(chkUseAccelerationX, 11, 2);
+    shift->addWidget(chkUseAccelerationY, 11, 3);
 
     chkDisableCorr =
         MakeCheck(frameShiftStatus, "chkDisableCorr", "Disable Corrections", "Disable Corrections");
@@ -202,10 +200,25 @@ void formMain::BuildControls() {
 
     cmdClearHistory = MakeButton(frameShiftStatus, "cmdClearHistory", "Clear History");
     Command1 = MakeButton(frameShiftStatus, "Command1", "Display Chart");
-    shift->addWidget(cmdClearHistory, 13, 1);
-    shift->addWidget(Command1, 13, 2);
-    shift->setColumnStretch(1, 2);
-    shift->setColumnStretch(4, 1);
+    shift->addWidget(cmdClearHistory, 13, 2);
+    shift->addWidget(Command1, 13, 3, 1, 2, Qt::AlignLeft);
+    shift->setColumnStretch(1, 1);
+
+    // Wide enough for the longest text each box shows.
+    auto fit = [this](QLineEdit* box, const char* sample) {
+        box->setMinimumWidth(fontMetrics().horizontalAdvance(sample) + 16);
+    };
+    for (QLineEdit* box : {txtFile1Name, txtFile2Name})
+        fit(box, "M57_L_300s_0001.fit");
+    for (QLineEdit* box : {txtFile1RA, txtFile2RA, txtFile1DEC, txtFile2DEC})
+        fit(box, "-00 00 00.00");
+    for (QLineEdit* box : {txtFile1Time, txtFile2Time})
+        fit(box, "0000-00-00 00:00:00");
+    for (QLineEdit* box : {txtDebounceTime, txtTimeRemaining})
+        fit(box, "000000");
+    fit(txtFilter, "*.fits*");
+    fit(txtNewFile, "M57_L_300s_0001.fit");
+    fit(txtFolder, "/home/observer/images/");
 
     auto* window = new QHBoxLayout(this);
     window->addWidget(txtDummy, 0, Qt::AlignTop);

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -80,25 +81,46 @@ formSetupPlateSolve::formSetupPlateSolve(Settings& settings, const std::string& 
     // Load: the close box goes first, then the combo items, then the first refresh.
     SetXState(false);
     FillCombos();
+    PlaceControls(); // after the combo items: the longest one needs room
     ConnectHandlers();
     RefreshSetupDialog();
 }
 
-int formSetupPlateSolve::X(int twips) const {
-    return TwipsToPixels(twips, logicalDpiX());
+int formSetupPlateSolve::X(double twips) const {
+    return TwipsToPixels(twips * designFactor_, logicalDpiX());
 }
 
-int formSetupPlateSolve::Y(int twips) const {
-    return TwipsToPixels(twips, logicalDpiY());
+int formSetupPlateSolve::Y(double twips) const {
+    return TwipsToPixels(twips * designFactor_, logicalDpiY());
 }
 
-void formSetupPlateSolve::Place(QWidget* control, int left, int top, int width, int height) const {
-    control->setGeometry(X(left), Y(top), X(width), Y(height));
+void formSetupPlateSolve::Place(QWidget* control, int left, int top, int width, int height) {
+    design_.push_back({control, QRect(left, top, width, height)});
+}
+
+void formSetupPlateSolve::PlaceControls() {
+    // The design's twips assume its small 8-point font.  When this system's font needs
+    // more room than a control's design size (a caption, the longest combo item, the
+    // height of a text box), the whole design grows in proportion, so nothing is cut off
+    // and every control keeps its place relative to the others.
+    designFactor_ = 1;
+    for (const auto& [control, twips] : design_) {
+        if (qobject_cast<QGroupBox*>(control) != nullptr)
+            continue; // frames grow with their contents
+        const QSize needed = control->sizeHint();
+        const double width = twips.width() * logicalDpiX() / 1440.0;
+        const double height = twips.height() * logicalDpiY() / 1440.0;
+        if (qobject_cast<QLineEdit*>(control) == nullptr) // a text box scrolls its text
+            designFactor_ = std::max(designFactor_, needed.width() / width);
+        designFactor_ = std::max(designFactor_, needed.height() / height);
+    }
+    setFixedSize(X(10740), Y(6195));
+    for (const auto& [control, twips] : design_)
+        control->setGeometry(X(twips.left()), Y(twips.top()), X(twips.width()), Y(twips.height()));
 }
 
 void formSetupPlateSolve::BuildControls() {
     // Created in visual order, so the tab order follows the reading order.
-    setFixedSize(X(10740), Y(6195));
 
     cmbPlateSolveMethod = MakeCombo(this, "cmbPlateSolveMethod", "Select Plate Solve Method");
     Label1 = MakeLabel(this, "Label1", "Select Plate Solve Method", cmbPlateSolveMethod);

@@ -10,7 +10,10 @@
 #include "veldra/settings/settings.h"
 
 #include <QDialog>
+#include <QRect>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -26,6 +29,9 @@ class formSetupPlateSolve : public QDialog {
 
     // Brings every control in line with Settings; changes it makes store nothing.
     void RefreshSetupDialog();
+    // How much larger than the design (at this screen's DPI) the dialog is laid out, so
+    // that this system's font fits every control; 1 when the design's sizes suffice.
+    double designFactor() const { return designFactor_; }
 
     QLabel* Label1 = nullptr;
     QComboBox* cmbPlateSolveMethod = nullptr;
@@ -73,12 +79,17 @@ class formSetupPlateSolve : public QDialog {
     void LeftBox(QLineEdit* box);
     void SetApplication();
     void ChooseDriver();
-    // Twips of the design to pixels of this screen.
-    int X(int twips) const;
-    int Y(int twips) const;
-    void Place(QWidget* control, int left, int top, int width, int height) const;
+    // Twips of the design to pixels of this screen (15 twips per pixel at 96 DPI) and
+    // this font (designFactor_).
+    int X(double twips) const;
+    int Y(double twips) const;
+    // Records a control's design rectangle in twips (inside its frame).
+    void Place(QWidget* control, int left, int top, int width, int height);
+    void PlaceControls();
 
     Settings& settings_;
     std::string programFolder_;
     bool closeBoxWorks_ = true;
+    std::vector<std::pair<QWidget*, QRect>> design_;
+    double designFactor_ = 1;
 };
