@@ -126,6 +126,10 @@ int main(int argc, char** argv) {
         std::cerr << "veldsim: no D-Bus session bus (start one with dbus-run-session)\n";
         return 1;
     }
+    // Callers wait for this line before they start veldra: from here on no message is missed.
+    std::cout << "veldsim: listening, " << night.options.frames << " frames into "
+              << night.options.folder << "\n"
+              << std::flush;
     night.Csv() << CsvHeader() << '\n' << std::flush;
     night.wall.start();
 

@@ -1,0 +1,158 @@
+#include "tools/closed-loop/headless_night.h"
+
+#include "veldra/drift/bias_rule.h"
+#include "veldra/drift/guider_bus.h"
+#include "veldra/measure/pipeline.h"
+#include "veldra/monitor/folder_monitor.h"
+#include "veldra/monitor/monitoring_control.h"
+#include "veldra/settings/date_time.h"
+#include "veldra/settings/file_utils.h"
+#include "veldra/setup/telescope_link.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QProcess>
+#include <QThread>
+#include <charconv>
+#include <chrono>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+std::string SettingsText(const std::string& framesFolder, const NightSettings& night) {
+    const char* flag = night.filterPrediction ? "True" : "False";
+    const char* accel = night.useAcceleration ? "True" : "False";
+    return std::string("PLATE_SOLVE_METHOD,0\r\nMONITOR_PATH,") + framesFolder +
+           "\r\nMONITOR_FILTER,*.fit\r\nDEBOUNCE_TIME,0\r\nMONITOR_START_STATE,2\r\n"
+           "FILTER_PREDICTION_X," +
+           flag + "\r\nFILTER_PREDICTION_Y," + flag + "\r\nUSE_ACCELERATION_X," + accel +
+           "\r\nUSE_ACCELERATION_Y," + accel + "\r\n";
+}
+
+} // namespace
+
+NightResult RunHeadlessNight(const std::string& workFolder, const std::string& veldsimPath,
+                             const NightSettings& night) {
+    NightResult result;
+    const std::string framesFolder = JoinPath(workFolder, "frames");
+    QDir().mkpath(QString::fromStdString(framesFolder));
+    WriteFileAtomically(JoinPath(workFolder, "veldra.ini"), SettingsText(framesFolder, night));
+
+    MainState state;
+    state.programFolder = workFolder;
+    QTimer timer1;
+    QElapsedTimer clock;
+    clock.start();
+    double processStartedMs = -1;
+
+    Platform platform;
+    platform.showTimedError = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
+    platform.messageBox = [](const std::string& m) { std::cerr << "message: " << m << "\n"; };
+    platform.pumpEvents = [] { QCoreApplication::processEvents(); };
+    platform.sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+    platform.refreshMainWindow = [] {};
+    platform.refreshPendingFile = [] {};
+    platform.updateCharts = [](int16_t, const std::vector<HistoryEntry>&) {};
+    platform.clearCharts = [] {};
+    platform.setTimer1 = [&](bool on) {
+        state.timer1On = on;
+        if (on)
+            timer1.start(night.tickMilliseconds);
+        else
+            timer1.stop();
+    };
+    platform.monotonicSeconds = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    platform.secondsSinceMidnight = [] { return SecondsSinceMidnight(); };
+    platform.postMessage = [&](const std::string& name, int32_t w, int32_t l) {
+        if (name == "MG_RemoteSetShift" && processStartedMs >= 0) {
+            result.processToSetShiftMs.push_back(clock.nsecsElapsed() / 1e6 - processStartedMs);
+            processStartedMs = -1;
+        }
+        result.posted.push_back({name, w, l});
+        BusPost(name, w, l);
+    };
+    platform.sendMessage = [&](const std::string& name, int32_t w, int32_t l) {
+        result.posted.push_back({name, w, l});
+        BusSend(name, w, l);
+    };
+    platform.setBiasTexts = [&](const std::string& ra, const std::string& dec) {
+        AcceptBiasText(ra, state.settings.raBias);
+        AcceptBiasText(dec, state.settings.decBias);
+    };
+    platform.startPositionFromTelescope = [&](const Settings& settings) {
+        return StartPositionFromTelescope(settings, state.programFolder, platform.messageBox);
+    };
+    platform.processImage = [&](const std::string& path, double fileTime) {
+        processStartedMs = clock.nsecsElapsed() / 1e6;
+        ProcessImage(state, platform, path, fileTime);
+    };
+    QObject::connect(&timer1, &QTimer::timeout, [&] { TimerTick(state, platform); });
+
+    StartUpBeforeShow(state, platform);
+    StartUpAfterShow(state);
+
+    QProcess veldsim;
+    QStringList arguments{"--folder",      QString::fromStdString(framesFolder),
+                          "--frames",      QString::number(night.frames),
+                          "--cadence",     QString::number(night.cadenceSeconds),
+                          "--first-delay", "1",
+                          "--tail",        QString::number(night.cadenceSeconds * 2),
+                          "--noise",       QString::number(night.noiseArcsec),
+                          "--profile",     QString::fromStdString(night.profile),
+                          "--ra-rate",     QString::number(night.raRate),
+                          "--dec-rate",    QString::number(night.decRate)};
+    veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    veldsim.start(QString::fromStdString(veldsimPath), arguments);
+    // veldsim must be listening before Start sends the guider its start sequence.
+    if (!veldsim.waitForStarted(5000) || !veldsim.waitForReadyRead(5000))
+        return result;
+    ClickStart(state, platform);
+
+    QEventLoop loop;
+    QObject::connect(&veldsim, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(static_cast<int>((night.frames * night.cadenceSeconds + 60) * 1000), &loop,
+                       &QEventLoop::quit);
+    loop.exec();
+    timer1.stop();
+    if (veldsim.state() != QProcess::NotRunning) {
+        veldsim.kill();
+        veldsim.waitForFinished(5000);
+    } else {
+        result.finished = veldsim.exitStatus() == QProcess::NormalExit && veldsim.exitCode() == 0;
+    }
+    result.veldsimOutput = veldsim.readAllStandardOutput().toStdString();
+    result.historyCount = state.historyCount;
+    ShutDown(state);
+    return result;
+}
+
+std::vector<double> CsvColumn(const std::string& output, const std::string& column) {
+    std::istringstream lines(output);
+    std::string line;
+    int index = -1;
+    std::vector<double> values;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');)
+            fields.push_back(cell);
+        if (index < 0) {
+            for (size_t i = 0; i < fields.size(); ++i)
+                if (fields[i] == column)
+                    index = static_cast<int>(i);
+            continue;
+        }
+        if (fields.size() <= static_cast<size_t>(index))
+            break; // the summary follows the frames
+        double value = 0;
+        const std::string& cell = fields[static_cast<size_t>(index)];
+        std::from_chars(cell.data(), cell.data() + cell.size(), value);
+        values.push_back(value);
+    }
+    return values;
+}

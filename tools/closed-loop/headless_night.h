@@ -1,0 +1,45 @@
+#pragma once
+// veldra's core without windows: the main window's state, a Platform that talks to the
+// real session bus, and Timer1, run against veldsim as the camera and the guider.
+#include "veldra/monitor/main_state.h"
+#include "veldra/monitor/platform.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <string>
+#include <vector>
+
+struct BusRecord {
+    std::string name;
+    int32_t wParam = 0;
+    int32_t lParam = 0;
+};
+
+struct NightSettings {
+    int frames = 10;
+    double cadenceSeconds = 1.0; // wall-clock seconds between frames
+    double noiseArcsec = 0;
+    std::string profile = "constant";
+    double raRate = 30;
+    double decRate = -15;
+    bool filterPrediction = true;
+    bool useAcceleration = true;
+    int tickMilliseconds = 200; // Timer1; the settle time is 0 so one tick settles
+};
+
+struct NightResult {
+    bool finished = false;                   // veldsim ran to its end
+    std::string veldsimOutput;               // CSV lines and the summary
+    std::vector<BusRecord> posted;           // every message veldra posted or sent, in order
+    std::vector<double> processToSetShiftMs; // ProcessImage start to its set-shift
+    int historyCount = 0;
+};
+
+// A night in `workFolder` (program folder with "veldra.ini" and "debug.txt", and the frames
+// in workFolder/frames).  veldsim is taken from `veldsimPath`.  Needs a QCoreApplication and
+// a session bus; returns when veldsim has ended or after a bound of frames x cadence + 60 s.
+NightResult RunHeadlessNight(const std::string& workFolder, const std::string& veldsimPath,
+                             const NightSettings& night);
+
+// The numbers of one CSV column of veldsim's output, frames in order.
+std::vector<double> CsvColumn(const std::string& veldsimOutput, const std::string& column);
