@@ -1,0 +1,19 @@
+#pragma once
+// The target position as header text: RA in hours, minutes and seconds of time,
+// DEC in signed degrees, minutes and seconds of arc.
+#include <optional>
+#include <string>
+
+// Halves away from zero (2.5 -> 3, -2.5 -> -3); empty when the result is not a
+// finite number within int.
+std::optional<int> RoundAwayFromZero(double value);
+
+// Seconds of time of an RA in radians, rounded; empty when out of range.
+std::optional<int> RaSeconds(double ra);
+// "%02d %02d %02d" of s / 3600, (s mod 3600) / 60, s mod 60.
+std::string RaText(int seconds);
+
+// Seconds of arc of |DEC| in radians, rounded; empty when out of range.
+std::optional<int> DecSeconds(double dec);
+// "%c%02d %02d %02d": "+" for a DEC of 0 or more, "-" below, then as RaText.
+std::string DecText(double dec, int seconds);
