@@ -1,5 +1,6 @@
 // The telescope link against a real indiserver with the INDI telescope simulator, and
 // against a small fake INDI server for the failures a simulator cannot show.
+#include "tests/telescope_test_server.h"
 #include "tests/test_support.h"
 #include "veldra/settings/file_utils.h"
 #include "veldra/settings/settings.h"
@@ -10,19 +11,13 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 constexpr double kPi = 3.14159265358979;
@@ -32,79 +27,6 @@ constexpr double kRaToleranceHours = 0.001;
 constexpr double kDecToleranceDegrees = 0.001;
 constexpr double kRaToleranceRad = kRaToleranceHours / 24 * 2 * kPi;
 constexpr double kDecToleranceRad = kDecToleranceDegrees / 360 * 2 * kPi;
-
-int FreePort() {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(probe);
-    return ok;
-}
-
-// indiserver with the given drivers on a free port and its own socket path; stopped
-// by its PID.  Its drivers end by themselves when it is gone.
-struct IndiServer {
-    TempDir dir;
-    int port = FreePort();
-    pid_t pid = -1;
-
-    explicit IndiServer(const std::vector<std::string>& drivers) {
-        Args arguments = {"indiserver", "-p", std::to_string(port), "-u", dir.file("socket")};
-        arguments.insert(arguments.end(), drivers.begin(), drivers.end());
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string log = dir.file("server.log");
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawnp(&pid, "indiserver", &actions, nullptr, argv.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 200 && pid > 0 && !Accepts(port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ~IndiServer() { Stop(); }
-    void Stop() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            pid = -1;
-        }
-    }
-    std::string Identifier(const std::string& device) const {
-        return device + "@localhost:" + std::to_string(port);
-    }
-    using Args = std::vector<std::string>;
-};
-
-// Waits (bounded) until the server announces the device, so a slow driver start does
-// not count as a failure of the code under test.
-bool DeviceAnnounced(const IndiServer& server, const std::string& device) {
-    for (int i = 0; i < 5; ++i) {
-        TelescopeDriver driver;
-        if (CreateTelescopeDriver(server.Identifier(device), driver))
-            return true;
-    }
-    return false;
-}
 
 // "Device.Property.Element=value" lines of indi_getprop, by element.
 std::map<std::string, double> SimulatorNumbers(int port, const std::string& property) {

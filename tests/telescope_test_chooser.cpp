@@ -1,0 +1,78 @@
+// The telescope chooser dialog, offscreen, against a real indiserver.
+#include "tests/telescope_test_server.h"
+#include "veldra/setup/telescope_chooser.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <gtest/gtest.h>
+
+namespace {
+class OffscreenApplication : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app_ = new QApplication(argc_, argv_);
+    }
+    void TearDown() override { delete app_; }
+
+  private:
+    int argc_ = 1;
+    char name_[24] = "telescope_chooser_test";
+    char* argv_[2] = {name_, nullptr};
+    QApplication* app_ = nullptr;
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new OffscreenApplication);
+
+std::vector<std::string> Listed(const TelescopeChooserDialog& dialog) {
+    std::vector<std::string> names;
+    for (int i = 0; i < dialog.lstDevices->count(); ++i)
+        names.push_back(dialog.lstDevices->item(i)->text().toStdString());
+    return names;
+}
+
+TEST(TelescopeChooserDialog, ListsTelescopesAndPreselectsTheCurrentOne) {
+    IndiServer server({"indi_simulator_telescope", "indi_simulator_focus"});
+    ASSERT_TRUE(DeviceAnnounced(server, "Telescope Simulator"));
+    ASSERT_TRUE(DeviceAnnounced(server, "Focuser Simulator"));
+
+    TelescopeChooserDialog dialog(server.Identifier("Telescope Simulator"), nullptr);
+    EXPECT_EQ(dialog.txtHost->text(), "localhost");
+    EXPECT_EQ(dialog.txtPort->value(), server.port);
+    EXPECT_EQ(Listed(dialog), std::vector<std::string>{"Telescope Simulator"});
+    EXPECT_TRUE(dialog.cmdOk->isEnabled());
+    EXPECT_EQ(dialog.Chosen(), server.Identifier("Telescope Simulator"));
+}
+
+TEST(TelescopeChooserDialog, OtherServerAfterRefresh) {
+    IndiServer server({"indi_simulator_telescope"});
+    ASSERT_TRUE(DeviceAnnounced(server, "Telescope Simulator"));
+    const int deadPort = FreePort();
+
+    TelescopeChooserDialog dialog("Old Mount@localhost:" + std::to_string(deadPort), nullptr);
+    EXPECT_TRUE(Listed(dialog).empty());
+    EXPECT_EQ(dialog.lblStatus->text().toStdString(),
+              "No INDI server at localhost:" + std::to_string(deadPort));
+    EXPECT_FALSE(dialog.cmdOk->isEnabled());
+    EXPECT_EQ(dialog.Chosen(), "");
+
+    dialog.txtPort->setValue(server.port);
+    dialog.cmdRefresh->click();
+    ASSERT_EQ(Listed(dialog), std::vector<std::string>{"Telescope Simulator"});
+    EXPECT_FALSE(dialog.cmdOk->isEnabled()) << "the old device is not there: nothing chosen";
+    dialog.lstDevices->setCurrentRow(0);
+    EXPECT_TRUE(dialog.cmdOk->isEnabled());
+    EXPECT_EQ(dialog.Chosen(), server.Identifier("Telescope Simulator"));
+}
+
+TEST(TelescopeChooserDialog, DefaultServer) {
+    TelescopeChooserDialog dialog("", nullptr);
+    EXPECT_EQ(dialog.txtHost->text(), "localhost");
+    EXPECT_EQ(dialog.txtPort->value(), 7624);
+}
+} // namespace
