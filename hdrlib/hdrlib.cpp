@@ -7,6 +7,7 @@
 // when it closes a file opened for writing, which would change its time too).
 #include "hdrlib/hdrlib.h"
 
+#include "hdrlib/grown_copy.h"
 #include "veldra_version.h"
 
 #include <charconv>
@@ -239,8 +240,42 @@ std::optional<double> CardNumber(std::string text) {
     return number;
 }
 
+// CFITSIO would take "*", "?" and "#" as wildcards when it looks a keyword up.
 bool ValidKeyword(const char* keyword) {
-    return keyword != nullptr && keyword[0] != '\0';
+    return keyword != nullptr && keyword[0] != '\0' && std::strpbrk(keyword, "*?#") == nullptr;
+}
+
+// A new card in a full header needs another header block.  CFITSIO would move the
+// data down in place, and a failure part-way (a full disk) would wreck the file; so
+// the grown file is written beside it and renamed over it, and reloaded.
+int32_t EnsureRoom(Load& load, const char* keyword) {
+    int status = 0, existing = 0, room = 0;
+    char card[FLEN_CARD];
+    if (fits_read_card(load.file, keyword, card, &status) == 0)
+        return kOk; // replaced in place
+    status = 0;
+    fits_clear_errmsg();
+    long long headStart = 0, dataStart = 0, dataEnd = 0;
+    if (fits_get_hdrspace(load.file, &existing, &room, &status) != 0 ||
+        fits_get_hduaddrll(load.file, &headStart, &dataStart, &dataEnd, &status) != 0) {
+        fits_clear_errmsg();
+        return kWriteFailed;
+    }
+    if (room > 0)
+        return kOk;
+    // Earlier changes reach the file first, then the file is copied.
+    fits_close_file(load.file, &status);
+    fits_clear_errmsg();
+    load.file = nullptr;
+    load.writable = false;
+    struct stat file {};
+    const bool grown = status == 0 && ReplaceWithGrownHeader(load.path, headStart, dataStart) &&
+                       ::stat(load.path.c_str(), &file) == 0;
+    if (grown) {
+        load.device = file.st_dev;
+        load.inode = file.st_ino;
+    }
+    return MakeWritable(load) == kOk && grown ? kOk : kWriteFailed;
 }
 
 } // namespace
@@ -354,6 +389,8 @@ int32_t writeFitsStrParam(const char* keyword, FitsInfo* info, const char* value
         return kNotLoaded;
     if (MakeWritable(*load) != kOk)
         return kNotWritable;
+    if (EnsureRoom(*load, keyword) != kOk)
+        return kWriteFailed;
     int status = 0;
     // A null comment keeps the comment of a card that is replaced.
     if (fits_update_key(load->file, TSTRING, keyword, const_cast<char*>(value), nullptr, &status) !=
@@ -373,6 +410,8 @@ int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value) {
         return kNotLoaded;
     if (MakeWritable(*load) != kOk)
         return kNotWritable;
+    if (EnsureRoom(*load, keyword) != kOk)
+        return kWriteFailed;
     int status = 0;
     if (fits_update_key(load->file, TFLOAT, keyword, &value, nullptr, &status) != 0) {
         fits_clear_errmsg();

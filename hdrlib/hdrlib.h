@@ -34,12 +34,14 @@ int32_t readFitsFloatParam(const char* keyword, FitsInfo* info, float* value);
 int32_t freeFits(FitsInfo* info);
 int32_t get_dll_version(int32_t* major, int32_t* minor, int32_t* revision);
 /* Add or replace a card in the loaded header; non-zero (and nothing changed) when the
- * file cannot be written.  Visible to reads at once; on disk at the latest after saveFitsFile. */
+ * file cannot be written.  Visible to reads at once; on disk at the latest after
+ * saveFitsFile.  A new card in a full header gives the header another block: the file
+ * is written anew beside itself and renamed over itself only when complete, so a full
+ * disk leaves it as it was.  "*", "?" and "#" are refused in keywords. */
 int32_t writeFitsStrParam(const char* keyword, FitsInfo* info, const char* value);
 int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value);
-/* Writes the header back (in place, or with new header blocks when it is full); the
- * image data stay byte-identical.  0 = saved.  The save also releases the load, as
- * freeFits does: afterwards info holds no load. */
+/* Writes the header back; the image data stay byte-identical.  0 = saved.  The save
+ * also releases the load, as freeFits does: afterwards info holds no load. */
 int32_t saveFitsFile(int32_t handle, FitsInfo* info);
 
 #ifdef __cplusplus

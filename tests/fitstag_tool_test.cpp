@@ -1,0 +1,239 @@
+// The built fitstag run as a child process: standard input, arguments, output,
+// exit status, and the header it leaves behind.
+#include "hdrlib/hdrlib.h"
+#include "tests/test_support.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fitsio.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kBerlin = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+struct Launch {
+    std::string timeZone = "UTC";
+    bool unprivileged = false;   // as "nobody" when the test runs as root
+    long long fileSizeLimit = 0; // bytes; 0 = none
+};
+
+// Runs fitstag with args and input on standard input; returns its exit status and
+// what it printed.
+Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const std::string& input,
+                const Launch& launch = {}) {
+    const auto in = dir.file("stdin.txt"), out = dir.file("stdout.txt"),
+               err = dir.file("stderr.txt");
+    WriteFile(in, input);
+    chmod(dir.path.c_str(), 0755);
+    std::vector<std::string> argv = {FITSTAG_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (auto& arg : argv)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        const int input = open(in.c_str(), O_RDONLY);
+        const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int error = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (input < 0 || output < 0 || error < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0 ||
+            dup2(error, 2) < 0)
+            _exit(120);
+        setenv("TZ", launch.timeZone.c_str(), 1);
+        if (launch.fileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+            const rlimit limit{static_cast<rlim_t>(launch.fileSizeLimit),
+                               static_cast<rlim_t>(launch.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (launch.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(121);
+        execv(pointers[0], pointers.data());
+        _exit(122);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Outcome outcome;
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    outcome.out = ReadFile(out);
+    outcome.err = ReadFile(err);
+    return outcome;
+}
+
+// A card's value as CFITSIO reads it ("" when missing): strings without quotes.
+std::string Card(const std::string& path, const char* key) {
+    fitsfile* file = nullptr;
+    int status = 0;
+    char value[FLEN_VALUE] = {};
+    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+    fits_read_key(file, TSTRING, key, value, nullptr, &status);
+    int ignored = 0;
+    fits_close_file(file, &ignored);
+    fits_clear_errmsg();
+    return status == 0 ? value : "";
+}
+
+long long DataStart(const std::string& path) {
+    fitsfile* file = nullptr;
+    int status = 0;
+    long long head = 0, data = 0, end = 0;
+    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+    fits_get_hduaddrll(file, &head, &data, &end, &status);
+    fits_close_file(file, &status);
+    return status == 0 ? data : -1;
+}
+
+const std::string kUsage = std::string("usage: ") + FITSTAG_EXE +
+                           " [-r RA_rad] [-d DEC_rad] <fits file>\r\nsend cr2 metadata to stdin\n";
+
+} // namespace
+
+TEST(FitstagTool, WritesPositionAndMetadataKeywords) {
+    TempDir dir;
+    const auto path = dir.file("light.fit");
+    WriteFitsImage(path, 200, 100, {{"EXPTIME", 99.0}});
+    const std::string before = ReadFile(path);
+    const std::string input = "ExifTool Version Number         : 12.57\n"
+                              "Shutter Speed                   : 1/200\n"
+                              "Date/Time Original              : 2012:11:18 20:13:42\n"
+                              "Camera Temperature              : 22 C\n"
+                              "Shutter: 30.0 sec\n"
+                              "Timestamp: Sun Nov 18 20:13:42 2012\n";
+    const Outcome run = RunTool(dir, {"-r", "1.5707963267948966", "-d", "-0.5", path}, input,
+                                {.timeZone = kBerlin});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "ra sec = 21600\ndec sec = 103132\n");
+    EXPECT_EQ(run.err, "");
+
+    EXPECT_EQ(Card(path, "OBJCTRA"), "06 00 00");
+    EXPECT_EQ(Card(path, "OBJCTDEC"), "-28 38 52");
+    EXPECT_EQ(Card(path, "IMAGETYP"), "Light Frame");
+    // The last line for a keyword wins; the Timestamp is local time, CET in November.
+    EXPECT_EQ(Card(path, "EXPOSURE"), "30.");
+    EXPECT_EQ(Card(path, "EXPTIME"), "30.");
+    EXPECT_EQ(Card(path, "DATE-OBS"), "2012-11-18T19:13:42");
+    EXPECT_EQ(Card(path, "CCD-TEMP"), "22.");
+    const long long start = DataStart(path);
+    EXPECT_EQ(ReadFile(path).substr(start), before.substr(start));
+}
+
+TEST(FitstagTool, TimestampInSummerAndDateTimeOriginalUnconverted) {
+    TempDir dir;
+    const auto path = dir.file("light.fit");
+    WriteFitsImage(path, 10, 10, {});
+    RunTool(dir, {path}, "Timestamp: Sat Jul 14 01:30:00 2012\n", {.timeZone = kBerlin});
+    EXPECT_EQ(Card(path, "DATE-OBS"), "2012-07-13T23:30:00");
+    RunTool(dir, {path}, "Date/Time Original : 2012:07:14 01:30:00\n", {.timeZone = kBerlin});
+    EXPECT_EQ(Card(path, "DATE-OBS"), "2012-07-14T01:30:00");
+}
+
+TEST(FitstagTool, WithoutOptionsWritesOnlyTheFrameTypeAndTheInput) {
+    TempDir dir;
+    const auto path = dir.file("light.fit");
+    WriteFitsImage(path, 10, 10, {});
+    // A long line whose second 999-character piece holds the temperature; then
+    // malformed lines that must write nothing.
+    const std::string input = std::string(999, 'x') + "Camera Temperature : -7.5\n" +
+                              "Shutter:\n"
+                              "Shutter Speed :\n"
+                              "Timestamp: Sun Foo 18 20:13:42 2012\n"
+                              "Timestamp: Sun Nov 18 20:1\n"
+                              "Date/Time Original : 2012:11:18\n";
+    const Outcome run = RunTool(dir, {path}, input);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(Card(path, "IMAGETYP"), "Light Frame");
+    EXPECT_EQ(Card(path, "CCD-TEMP"), "-7.5");
+    for (const char* key : {"OBJCTRA", "OBJCTDEC", "EXPOSURE", "EXPTIME", "DATE-OBS"})
+        EXPECT_EQ(Card(path, key), "") << key;
+}
+
+TEST(FitstagTool, UsageAndLoadFailuresEndWithMinusOne) {
+    TempDir dir;
+    const auto path = dir.file("light.fit");
+    WriteFitsImage(path, 10, 10, {});
+    const std::string before = ReadFile(path);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"-x", path}, {path, path}, {"-r", "1e30", path}}) {
+        const Outcome run = RunTool(dir, args, "Shutter: 5\n");
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.out, kUsage);
+        EXPECT_EQ(run.err, "");
+    }
+    // "-r" as the last argument is the path.
+    Outcome run = RunTool(dir, {"-r"}, "");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "couldn't load fits file: -r\n");
+    const auto missing = dir.file("missing.fit");
+    run = RunTool(dir, {"-r", "1", missing}, "");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "couldn't load fits file: " + missing + "\n");
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST(FitstagTool, ReadOnlyFileFailsWithAClearMessage) {
+    TempDir dir;
+    const auto path = dir.file("light.fit");
+    WriteFitsImage(path, 10, 10, {});
+    chmod(path.c_str(), 0444);
+    const std::string before = ReadFile(path);
+    const Outcome run = RunTool(dir, {"-r", "1", path}, "Shutter: 5\n", {.unprivileged = true});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_NE(run.err.find(path), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("couldn't write OBJCTRA to fits file: ", 0), 0u) << run.err;
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST(FitstagTool, FullHeaderGetsANewBlockWithTheDataUnchanged) {
+    TempDir dir;
+    const auto path = dir.file("full.fit");
+    std::vector<FitsCard> cards; // with CFITSIO's own 8 cards and END: one full block
+    for (int i = 0; i < 27; ++i)
+        cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
+    WriteFitsImage(path, 300, 200, cards);
+    ASSERT_EQ(DataStart(path), 2880);
+    const std::string before = ReadFile(path);
+
+    Outcome run = RunTool(dir, {"-r", "1", "-d", "1", path}, "Shutter: 5\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(DataStart(path), 5760);
+    EXPECT_EQ(ReadFile(path).substr(5760), before.substr(2880));
+    EXPECT_EQ(Card(path, "EXPTIME"), "5.");
+    EXPECT_EQ(Card(path, "KEY26"), "26");
+}
+
+TEST(FitstagTool, AFileThatCannotGrowFailsWithAClearMessage) {
+    TempDir dir;
+    const auto path = dir.file("full.fit");
+    std::vector<FitsCard> cards;
+    for (int i = 0; i < 27; ++i)
+        cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
+    WriteFitsImage(path, 300, 200, cards);
+    const std::string before = ReadFile(path);
+    // As on a full disk: the header needs a new block, the file may not grow.
+    const Outcome run = RunTool(dir, {"-r", "1", path}, "Shutter: 5\n",
+                                {.fileSizeLimit = static_cast<long long>(before.size())});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_NE(run.err.find("fits file: " + path), std::string::npos) << run.err;
+    // Nothing lost: the file is as it was, and no half-written copy is left.
+    EXPECT_EQ(ReadFile(path), before);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+        files += entry.path().extension() == ".fit" || entry.path().filename().c_str()[0] == '.';
+    EXPECT_EQ(files, 1u);
+}
