@@ -104,6 +104,11 @@ TEST_F(SetupDialogTest, ControlsSitAtTheirTwipPositionsAndNoCaptionIsCutOff) {
             EXPECT_GE(control->width(), control->sizeHint().width())
                 << control->objectName().toStdString();
         }
+        if (qobject_cast<QLineEdit*>(control) || qobject_cast<QPushButton*>(control) ||
+            qobject_cast<QComboBox*>(control)) {
+            EXPECT_FALSE(control->accessibleName().isEmpty())
+                << control->objectName().toStdString();
+        }
     }
 }
 

@@ -23,6 +23,8 @@ formMain::formMain(const std::string& programFolder, QWidget* parent) : QWidget(
 
 formMain::~formMain() {
     Unload();
+    // An image run under way at the close may have loaded the chart window again.
+    killme();
     ShutDown(state_);
 }
 
