@@ -28,5 +28,7 @@ std::string RaText(int seconds) {
 }
 
 std::string DecText(double dec, int seconds) {
-    return (dec >= 0 ? "+" : "-") + RaText(seconds);
+    std::string text(1, dec >= 0 ? '+' : '-');
+    text += RaText(seconds);
+    return text;
 }
