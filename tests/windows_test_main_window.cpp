@@ -1,6 +1,7 @@
 // The main window offscreen: start-up, the refresh, the input rules and the click rule.
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
+#include "veldra/chart/frm_chart.h"
 #include "veldra/drift/guider_bus.h"
 #include "veldra/monitor/box_colours.h"
 #include "veldra/monitor/display_formats.h"
@@ -16,7 +17,9 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -315,6 +318,42 @@ TEST_F(MainWindowTest, PendingFileShowsTheSettlingFileAndIsNotReentered) {
     w.RefreshPendingFile();
     EXPECT_TRUE(w.txtNewFile->text().isEmpty());
     EXPECT_TRUE(w.txtTimeRemaining->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, StartProcessesTheNewestTwoImagesThroughTheRealPipeline) {
+    TempDir watched;
+    const char* dates[] = {"2026-03-14T20:00:00", "2026-03-14T20:10:00"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string path = watched.file("light_" + std::to_string(i) + ".fit");
+        WriteFitsImage(path, 20, 10,
+                       {{"DATE-OBS", std::string(dates[i])},
+                        {"EXPOSURE", 300.0},
+                        {"CRVAL1", 180.0 + 0.0001 * i},
+                        {"CRVAL2", 30.0}});
+        const timespec times[2] = {{1700000000 + i, 0}, {1700000000 + i, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    Settings settings;
+    settings.MONITOR_PATH = watched.path;
+    settings.MONITOR_START_STATE = 0; // the last two files
+    WriteSettings(settings);
+    formMain& w = LoadWindow();
+
+    w.cmdStart->click();
+    EXPECT_EQ(w.state().historyCount, 2);
+    EXPECT_EQ(w.txtFile1Name->text(), "light_1.fit");
+    EXPECT_EQ(w.txtFile2Name->text(), "light_0.fit");
+    EXPECT_FALSE(w.txtRAError->text().isEmpty());
+    EXPECT_FALSE(w.txtRaRate->text().isEmpty());
+    EXPECT_EQ(w.cmdStart->text(), "Stop");
+    EXPECT_TRUE(w.cmdClearHistory->isEnabled());
+    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_NE(LoadedChartWindow(), nullptr); // the pipeline updated the (hidden) charts
+
+    w.cmdStart->click();
+    EXPECT_EQ(Log().back(), " : Stop monitoring");
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_EQ(w.cmdStart->text(), "Start");
 }
 
 TEST_F(MainWindowTest, EndingSavesTheSettingsAndLogsLast) {
