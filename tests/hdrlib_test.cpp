@@ -75,8 +75,10 @@ int RunUnprivileged(const std::string& folder, const std::function<int()>& check
 
 TEST(Hdrlib, LoadsImageAndReadsTextAndNumbers) {
     TempDir dir;
-    const auto path = dir.file("a.fit");
-    WriteFitsImage(path, 120, 80, kCards);
+    // A plain name, not CFITSIO's extension syntax.
+    const auto path = dir.file("M31[1].fit");
+    WriteFitsImage(dir.file("a.fit"), 120, 80, kCards);
+    std::filesystem::rename(dir.file("a.fit"), path);
     FitsInfo info{};
     ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
     EXPECT_EQ(info.width, 120);
@@ -324,12 +326,18 @@ TEST(Hdrlib, FullHeaderGetsANewBlockAndTheDataStayIdentical) {
     ASSERT_EQ(DataStart(path), 2880);
     const std::string before = ReadFile(path);
 
+    // Through a link: the file it names grows, the link stays.
+    const auto link = dir.file("link.fit");
+    std::filesystem::create_symlink(path, link);
     FitsInfo info{};
-    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    ASSERT_EQ(loadFitsFile(link.c_str(), &info), 0);
     EXPECT_EQ(writeFitsStrParam("DATE-OBS", &info, "2012-11-18T20:13:42"), 0);
+    EXPECT_EQ(writeFitsFloatParam("EXPTIME", &info, 30.0f), 0); // room left after growing
     EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
 
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
     ASSERT_EQ(DataStart(path), 5760);
+    EXPECT_EQ(CardText(path, "EXPTIME"), "30.");
     const std::string after = ReadFile(path);
     EXPECT_EQ(after.substr(5760), before.substr(2880));
     EXPECT_EQ(CardText(path, "DATE-OBS"), "'2012-11-18T20:13:42'");
