@@ -13,6 +13,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fitsio.h>
 #include <map>
@@ -178,7 +179,9 @@ int32_t Open(const char* path, Load& load, long long& width, long long& height) 
         load.file = nullptr;
         return result;
     }
-    load.path = path;
+    // The full name, so a later change of the working folder cannot matter.
+    char resolved[PATH_MAX];
+    load.path = realpath(path, resolved) != nullptr ? resolved : path;
     load.device = file.st_dev;
     load.inode = file.st_ino;
     return kOk;
