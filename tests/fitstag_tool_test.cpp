@@ -130,16 +130,6 @@ TEST(FitstagTool, WritesPositionAndMetadataKeywords) {
     EXPECT_EQ(ReadFile(path).substr(start), before.substr(start));
 }
 
-TEST(FitstagTool, TimestampInSummerAndDateTimeOriginalUnconverted) {
-    TempDir dir;
-    const auto path = dir.file("light.fit");
-    WriteFitsImage(path, 10, 10, {});
-    RunTool(dir, {path}, "Timestamp: Sat Jul 14 01:30:00 2012\n", {.timeZone = kBerlin});
-    EXPECT_EQ(Card(path, "DATE-OBS"), "2012-07-13T23:30:00");
-    RunTool(dir, {path}, "Date/Time Original : 2012:07:14 01:30:00\n", {.timeZone = kBerlin});
-    EXPECT_EQ(Card(path, "DATE-OBS"), "2012-07-14T01:30:00");
-}
-
 TEST(FitstagTool, WithoutOptionsWritesOnlyTheFrameTypeAndTheInput) {
     TempDir dir;
     const auto path = dir.file("light.fit");
