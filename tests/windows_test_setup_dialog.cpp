@@ -65,26 +65,6 @@ TEST_F(SetupDialogTest, WcsMethodShowsOnlyTheMethodAndOk) {
     EXPECT_EQ(Saved().PLATE_SOLVE_METHOD, 1);
 }
 
-TEST_F(SetupDialogTest, CombosHoldTheirItemsInOrder) {
-    formSetupPlateSolve& d = Open();
-    auto items = [](QComboBox* combo) {
-        QStringList texts;
-        for (int i = 0; i < combo->count(); ++i)
-            texts.append(combo->itemText(i));
-        return texts;
-    };
-    EXPECT_EQ(items(d.cmbPlateSolveMethod), QStringList({"Maxim/Pinpoint/WCS", "PWI PlateSolve2"}));
-    EXPECT_EQ(items(d.cmbPwiImageScale),
-              QStringList({"Image Scale From FITS Header", "Image Scale Manual Override"}));
-    EXPECT_EQ(items(d.cmbPwiTimestamp),
-              QStringList({"Time From FITS Header", "Time From File Timestamp"}));
-    EXPECT_EQ(items(d.cmbPwiExposure),
-              QStringList({"Exposure From FITS Header", "Exposure Manual Override"}));
-    EXPECT_EQ(items(d.cmbPwiPosOverride),
-              QStringList({"Position From FITS header", "Position Manual Override",
-                           "Position From ASCOM"}));
-}
-
 TEST_F(SetupDialogTest, ControlsSitAtTheirTwipPositionsAndNoCaptionIsCutOff) {
     settings.PLATE_SOLVE_METHOD = 1;
     formSetupPlateSolve& d = Open();
