@@ -1,6 +1,7 @@
 // The controls of the main window and their places.  Created in reading order, with the
 // tab order set to match, so keyboard and screen-reader users meet them as they see them.
 #include "veldra/monitor/box_colours.h"
+#include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/form_main.h"
 
 #include <QCheckBox>
@@ -266,5 +267,5 @@ void formMain::BuildControls() {
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(1000);
+    Timer1->setInterval(kTimer1IntervalMs);
 }
