@@ -13,7 +13,6 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <fitsio.h>
 #include <map>
@@ -179,9 +178,7 @@ int32_t Open(const char* path, Load& load, long long& width, long long& height) 
         load.file = nullptr;
         return result;
     }
-    // The full name, so a later change of the working folder cannot matter.
-    char resolved[PATH_MAX];
-    load.path = realpath(path, resolved) != nullptr ? resolved : path;
+    load.path = path;
     load.device = file.st_dev;
     load.inode = file.st_ino;
     return kOk;
