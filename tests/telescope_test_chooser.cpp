@@ -70,9 +70,4 @@ TEST(TelescopeChooserDialog, OtherServerAfterRefresh) {
     EXPECT_EQ(dialog.Chosen(), server.Identifier("Telescope Simulator"));
 }
 
-TEST(TelescopeChooserDialog, DefaultServer) {
-    TelescopeChooserDialog dialog("", nullptr);
-    EXPECT_EQ(dialog.txtHost->text(), "localhost");
-    EXPECT_EQ(dialog.txtPort->value(), 7624);
-}
 } // namespace
