@@ -5,6 +5,7 @@
 // window is not loaded, only refreshed).  Default output folder: the source tree's docs/.
 #include "veldra/chart/frm_chart.h"
 #include "veldra/monitor/form_main.h"
+#include "veldra/settings/numbers.h"
 #include "veldra/setup/form_setup_plate_solve.h"
 #include "veldra/version_info.h"
 
@@ -16,8 +17,6 @@
 #include <cstdio>
 
 namespace {
-
-constexpr double kPi = 3.14159265358979;
 
 bool Save(QWidget* window, const QString& path) {
     window->show();

@@ -1,11 +1,12 @@
 #include "veldra/chart/chart_data.h"
 
+#include "veldra/settings/numbers.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace {
-constexpr double kPi = 3.14159265358979;
 
 ChartRow ErrorRow(const HistoryEntry& earlier, const HistoryEntry& later) {
     return {IntervalRaError(earlier, later), IntervalDecError(earlier, later)};

@@ -4,12 +4,10 @@
 #include "veldra/drift/history_entry.h"
 #include "veldra/monitor/main_state.h"
 #include "veldra/monitor/platform.h"
+#include "veldra/settings/numbers.h"
 
 #include <cstdint>
 #include <string>
-
-// pi as every angle formula of veldra takes it.
-inline constexpr double kPi = 3.14159265358979;
 
 // historyCount is 16-bit: an image arriving at this count starts a new history.
 inline constexpr int16_t kHistoryLimit = 32767;

@@ -1,13 +1,12 @@
 #include "veldra/measure/sky_text.h"
 
+#include "veldra/settings/numbers.h"
+
 #include <charconv>
 #include <string>
 #include <vector>
 
 namespace {
-
-// pi as every angle formula of veldra takes it.
-constexpr double kPi = 3.14159265358979;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';

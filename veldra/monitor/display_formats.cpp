@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979;
-
 // The locale's grouping applied to a run of digits (localeconv's rules: each byte is a
 // group size counted from the right, the last one repeats, CHAR_MAX stops grouping).
 std::string GroupDigits(const std::string& digits) {

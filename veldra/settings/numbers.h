@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+// pi as every angle formula of veldra takes it: 15 significant digits, not the full
+// double, so stored angles and the numbers derived from them stay as they always were.
+inline constexpr double kPi = 3.14159265358979;
+
 // Nearest whole number, halves to even (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
 double RoundHalfEven(double value);
 // RoundHalfEven into the type; empty when the value is not finite or does not fit.

@@ -1,10 +1,10 @@
 #include "veldra/setup/telescope_link.h"
 
 #include "veldra/settings/activity_log.h"
+#include "veldra/settings/numbers.h"
 #include "veldra/setup/telescope_driver.h"
 
 namespace {
-constexpr double kPi = 3.14159265358979;
 
 // Connected, writing True when it reads False or cannot be read; true when it then
 // reads True.
