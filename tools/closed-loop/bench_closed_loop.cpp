@@ -40,13 +40,17 @@ int main(int argc, char** argv) {
         std::string profile;
         double noise;
         bool filter;
-        bool accel;
+        bool accelX;
+        bool accelY;
     };
-    std::vector<Case> cases{{"constant", 0, true, true}};
+    // The defaults first (filter prediction on, acceleration on RA only), then every
+    // profile with filter prediction and acceleration (both axes) on and off.
+    std::vector<Case> cases{{"constant", 0, true, true, false},
+                            {"constant", 0.3, true, true, false}};
     for (const char* profile : {"constant", "acceleration", "sinusoid"})
         for (bool filter : {true, false})
             for (bool accel : {true, false})
-                cases.push_back({profile, 0.3, filter, accel});
+                cases.push_back({profile, 0.3, filter, accel, accel});
     int failures = 0;
     for (const Case& c : cases) {
         QTemporaryDir work;
@@ -54,7 +58,8 @@ int main(int argc, char** argv) {
         night.profile = c.profile;
         night.noiseArcsec = c.noise;
         night.filterPrediction = c.filter;
-        night.useAcceleration = c.accel;
+        night.useAccelerationX = c.accelX;
+        night.useAccelerationY = c.accelY;
         const NightResult result = RunHeadlessNight(work.path().toStdString(), veldsim, night);
         const auto& delays = result.processToSetShiftMs;
         const double mean = delays.empty() ? 0
@@ -63,7 +68,8 @@ int main(int argc, char** argv) {
         const double worst = delays.empty() ? 0 : *std::max_element(delays.begin(), delays.end());
         failures += !result.finished;
         std::printf("| %s | %.1f | %s | %s | %.2f | %.2f | %.1f / %.1f |\n", c.profile.c_str(),
-                    c.noise, c.filter ? "on" : "off", c.accel ? "on" : "off",
+                    c.noise, c.filter ? "on" : "off",
+                    c.accelX ? (c.accelY ? "on" : "RA only") : "off",
                     SummaryFigure(result.veldsimOutput, "rms residual drift: "),
                     SummaryFigure(result.veldsimOutput, "largest residual: "), mean, worst);
         std::fflush(stdout);

@@ -23,7 +23,8 @@ namespace {
 
 std::string SettingsText(const std::string& framesFolder, const NightSettings& night) {
     const char* flag = night.filterPrediction ? "True" : "False";
-    const char* accel = night.useAcceleration ? "True" : "False";
+    const char* accelX = night.useAccelerationX ? "True" : "False";
+    const char* accelY = night.useAccelerationY ? "True" : "False";
     return std::string("PLATE_SOLVE_METHOD,0\r\nMONITOR_PATH,") + framesFolder +
            "\r\nMONITOR_FILTER,*.fit\r\nDEBOUNCE_TIME,0\r\nMONITOR_START_STATE,2\r\n"
            "FILTER_PREDICTION_X," +

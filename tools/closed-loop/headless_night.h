@@ -23,7 +23,8 @@ struct NightSettings {
     double raRate = 30;
     double decRate = -15;
     bool filterPrediction = true;
-    bool useAcceleration = true;
+    bool useAccelerationX = true; // the defaults: RA on, DEC off
+    bool useAccelerationY = false;
     int tickMilliseconds = 200; // Timer1; the settle time is 0 so one tick settles
 };
 
