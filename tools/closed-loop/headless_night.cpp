@@ -28,8 +28,8 @@ std::string SettingsText(const std::string& framesFolder, const NightSettings& n
     return std::string("PLATE_SOLVE_METHOD,0\r\nMONITOR_PATH,") + framesFolder +
            "\r\nMONITOR_FILTER,*.fit\r\nDEBOUNCE_TIME,0\r\nMONITOR_START_STATE,2\r\n"
            "FILTER_PREDICTION_X," +
-           flag + "\r\nFILTER_PREDICTION_Y," + flag + "\r\nUSE_ACCELERATION_X," + accel +
-           "\r\nUSE_ACCELERATION_Y," + accel + "\r\n";
+           flag + "\r\nFILTER_PREDICTION_Y," + flag + "\r\nUSE_ACCELERATION_X," + accelX +
+           "\r\nUSE_ACCELERATION_Y," + accelY + "\r\n";
 }
 
 } // namespace
