@@ -1,6 +1,6 @@
 // The controls of the main window and their places.  Created in reading order, with the
 // tab order set to match, so keyboard and screen-reader users meet them as they see them.
-#include "veldra/monitor/box_colours.h"
+#include "veldra/monitor/control_factory.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/form_main.h"
 
@@ -15,59 +15,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-
-QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& accessibleName) {
-    auto* box = new QLineEdit(parent);
-    box->setObjectName(name);
-    box->setAccessibleName(accessibleName);
-    return box;
-}
-
-QLineEdit* MakeDisplayBox(QWidget* parent, const char* name, const QString& accessibleName) {
-    QLineEdit* box = MakeBox(parent, name, accessibleName);
-    MakeDisplayOnly(box);
-    return box;
-}
-
-QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy = nullptr) {
-    auto* label = new QLabel(text, parent);
-    if (buddy != nullptr)
-        label->setBuddy(buddy);
-    return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAccessibleName(caption);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption,
-                     const QString& accessibleName) {
-    auto* box = new QCheckBox(caption, parent);
-    box->setObjectName(name);
-    box->setAccessibleName(accessibleName);
-    return box;
-}
-
-QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& caption) {
-    auto* option = new QRadioButton(caption, parent);
-    option->setObjectName(name);
-    option->setAccessibleName(caption);
-    return option;
-}
-
-// Label text and accessible name of the box it names (so both say the same).
-QLabel* Name(QWidget* parent, const QString& text, QLineEdit* box) {
-    box->setAccessibleName(QString(text).remove(':'));
-    return MakeLabel(parent, text, box);
-}
-
-} // namespace
-
 void formMain::BuildControls() {
     setObjectName("formMain");
     setWindowTitle("Flexure-Shift Compensation");
@@ -79,8 +26,7 @@ void formMain::BuildControls() {
     txtDummy->setFrame(false);
 
     // "File Monitor Config"
-    frameFileMonitor = new QGroupBox("File Monitor Config", this);
-    frameFileMonitor->setObjectName("frameFileMonitor");
+    frameFileMonitor = MakeFrame(this, "frameFileMonitor", "File Monitor Config");
     auto* monitor = new QGridLayout(frameFileMonitor);
     txtFolder = MakeDisplayBox(frameFileMonitor, "txtFolder", "Monitored folder");
     cmdFolder = MakeButton(frameFileMonitor, "cmdFolder", "Select Folder to Monitor");
@@ -88,11 +34,10 @@ void formMain::BuildControls() {
     monitor->addWidget(cmdFolder, 0, 3);
 
     txtFilter = MakeBox(frameFileMonitor, "txtFilter", QString());
-    txtDebounceTime = MakeBox(frameFileMonitor, "txtDebounceTime", QString());
-    txtDebounceTime->setText("4");
-    monitor->addWidget(Name(frameFileMonitor, "File Name Filter", txtFilter), 1, 0);
+    txtDebounceTime = MakeBox(frameFileMonitor, "txtDebounceTime", QString(), "4");
+    monitor->addWidget(MakeLabel(frameFileMonitor, "File Name Filter", txtFilter), 1, 0);
     monitor->addWidget(txtFilter, 1, 1);
-    monitor->addWidget(Name(frameFileMonitor, "File Settle Time (s)", txtDebounceTime), 1, 2);
+    monitor->addWidget(MakeLabel(frameFileMonitor, "File Settle Time (s)", txtDebounceTime), 1, 2);
     monitor->addWidget(txtDebounceTime, 1, 3);
 
     Option1 =
@@ -111,9 +56,9 @@ void formMain::BuildControls() {
 
     txtNewFile = MakeDisplayBox(frameFileMonitor, "txtNewFile", QString());
     txtTimeRemaining = MakeDisplayBox(frameFileMonitor, "txtTimeRemaining", QString());
-    monitor->addWidget(Name(frameFileMonitor, "New File Found:", txtNewFile), 6, 0);
+    monitor->addWidget(MakeLabel(frameFileMonitor, "New File Found:", txtNewFile), 6, 0);
     monitor->addWidget(txtNewFile, 6, 1, 1, 3);
-    monitor->addWidget(Name(frameFileMonitor, "Time To Settle:", txtTimeRemaining), 7, 0);
+    monitor->addWidget(MakeLabel(frameFileMonitor, "Time To Settle:", txtTimeRemaining), 7, 0);
     monitor->addWidget(txtTimeRemaining, 7, 1, Qt::AlignLeft);
 
     chkRunCommand = MakeCheck(frameFileMonitor, "chkRunCommand", "Run Command On New Images",
@@ -128,8 +73,7 @@ void formMain::BuildControls() {
     monitor->setColumnStretch(3, 1);
 
     // "Shift Status"
-    frameShiftStatus = new QGroupBox("Shift Status", this);
-    frameShiftStatus->setObjectName("frameShiftStatus");
+    frameShiftStatus = MakeFrame(this, "frameShiftStatus", "Shift Status");
     auto* shift = new QGridLayout(frameShiftStatus);
     const QString columns[] = {"Name", "RA", "DEC", "Time"};
     for (int column = 0; column < 4; ++column)
@@ -151,29 +95,28 @@ void formMain::BuildControls() {
 
     txtRAError = MakeDisplayBox(frameShiftStatus, "txtRAError", QString());
     txtDECError = MakeDisplayBox(frameShiftStatus, "txtDECError", QString());
-    shift->addWidget(Name(frameShiftStatus, "last RA error (arcseconds)", txtRAError), 3, 0, 1, 2);
-    shift->addWidget(txtRAError, 3, 2);
-    shift->addWidget(Name(frameShiftStatus, "last DEC error (arcseconds)", txtDECError), 4, 0, 1,
+    shift->addWidget(MakeLabel(frameShiftStatus, "last RA error (arcseconds)", txtRAError), 3, 0, 1,
                      2);
+    shift->addWidget(txtRAError, 3, 2);
+    shift->addWidget(MakeLabel(frameShiftStatus, "last DEC error (arcseconds)", txtDECError), 4, 0,
+                     1, 2);
     shift->addWidget(txtDECError, 4, 2);
 
     txtRaRate = MakeDisplayBox(frameShiftStatus, "txtRaRate", QString());
     txtDecRate = MakeDisplayBox(frameShiftStatus, "txtDecRate", QString());
-    shift->addWidget(Name(frameShiftStatus, "RA rate in \"/hour", txtRaRate), 5, 0, 1, 2);
+    shift->addWidget(MakeLabel(frameShiftStatus, "RA rate in \"/hour", txtRaRate), 5, 0, 1, 2);
     shift->addWidget(txtRaRate, 5, 2);
-    shift->addWidget(Name(frameShiftStatus, "DEC rate in \"/hour", txtDecRate), 6, 0, 1, 2);
+    shift->addWidget(MakeLabel(frameShiftStatus, "DEC rate in \"/hour", txtDecRate), 6, 0, 1, 2);
     shift->addWidget(txtDecRate, 6, 2);
 
     // Label 1 names both bias boxes; the column heads tell them apart.
-    auto* biasLabel = MakeLabel(frameShiftStatus, "Shift Bias \"/hour (Use for comets)");
-    biasLabel->setObjectName("labelShiftBias");
+    auto* biasLabel = MakeLabel(frameShiftStatus, "Shift Bias \"/hour (Use for comets)", nullptr,
+                                "labelShiftBias");
     shift->addWidget(biasLabel, 7, 0, 1, 3);
     shift->addWidget(MakeLabel(frameShiftStatus, "RA rate"), 8, 2);
     shift->addWidget(MakeLabel(frameShiftStatus, "DEC rate"), 8, 3);
-    txtRaBias = MakeBox(frameShiftStatus, "txtRaBias", "Shift Bias RA rate");
-    txtDecBias = MakeBox(frameShiftStatus, "txtDecBias", "Shift Bias DEC rate");
-    txtRaBias->setText("0");
-    txtDecBias->setText("0");
+    txtRaBias = MakeBox(frameShiftStatus, "txtRaBias", "Shift Bias RA rate", "0");
+    txtDecBias = MakeBox(frameShiftStatus, "txtDecBias", "Shift Bias DEC rate", "0");
     biasLabel->setBuddy(txtRaBias);
     shift->addWidget(txtRaBias, 9, 2);
     shift->addWidget(txtDecBias, 9, 3);

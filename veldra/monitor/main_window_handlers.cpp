@@ -3,6 +3,7 @@
 #include "veldra/drift/bias_rule.h"
 #include "veldra/drift/history.h"
 #include "veldra/monitor/box_colours.h"
+#include "veldra/monitor/control_factory.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/form_main.h"
 #include "veldra/monitor/monitoring_control.h"
@@ -11,7 +12,6 @@
 #include "veldra/settings/numbers.h"
 
 #include <QCheckBox>
-#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -121,12 +121,8 @@ void formMain::NumberBoxLeft(QLineEdit* box) {
 }
 
 bool formMain::eventFilter(QObject* watched, QEvent* event) {
-    // Leaving the box, not the window: switching to another window keeps the entry.
-    if (event->type() == QEvent::FocusOut) {
-        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            NumberBoxLeft(static_cast<QLineEdit*>(watched));
-    }
+    if (LeavesBox(event))
+        NumberBoxLeft(static_cast<QLineEdit*>(watched));
     return QWidget::eventFilter(watched, event);
 }
 

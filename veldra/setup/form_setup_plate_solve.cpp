@@ -2,6 +2,7 @@
 
 #include "veldra/chart/chart_layout.h"
 #include "veldra/monitor/box_colours.h"
+#include "veldra/monitor/control_factory.h"
 #include "veldra/settings/file_dialogs.h"
 #include "veldra/settings/numbers.h"
 #include "veldra/setup/setup_entry_rules.h"
@@ -9,7 +10,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,43 +18,6 @@
 #include <optional>
 
 namespace {
-
-QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& text,
-                   const QString& accessibleName) {
-    auto* box = new QLineEdit(text, parent);
-    box->setObjectName(name);
-    box->setAccessibleName(accessibleName);
-    return box;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QWidget* buddy) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setBuddy(buddy);
-    buddy->setAccessibleName(text);
-    return label;
-}
-
-QComboBox* MakeCombo(QWidget* parent, const char* name, const QString& accessibleName) {
-    auto* combo = new QComboBox(parent);
-    combo->setObjectName(name);
-    combo->setAccessibleName(accessibleName);
-    return combo;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAccessibleName(caption);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption) {
-    auto* frame = new QGroupBox(caption, parent);
-    frame->setObjectName(name);
-    return frame;
-}
 
 std::string TextOf(const QLineEdit* box) {
     return box->text().toStdString();
@@ -123,7 +86,7 @@ void formSetupPlateSolve::BuildControls() {
     // Created in visual order, so the tab order follows the reading order.
 
     cmbPlateSolveMethod = MakeCombo(this, "cmbPlateSolveMethod", "Select Plate Solve Method");
-    Label1 = MakeLabel(this, "Label1", "Select Plate Solve Method", cmbPlateSolveMethod);
+    Label1 = MakeLabel(this, "Select Plate Solve Method", cmbPlateSolveMethod, "Label1");
     Command1 = MakeButton(this, "Command1", "OK");
     Place(Label1, 120, 120, 3375, 255);
     Place(cmbPlateSolveMethod, 120, 360, 2295, 315);
@@ -136,10 +99,9 @@ void formSetupPlateSolve::BuildControls() {
     Frame5->setAccessibleName("PlateSolve2 application");
     Place(Frame5, 240, 240, 10215, 1575);
     cmdSelectPlatesolve = MakeButton(Frame5, "cmdSelectPlatesolve", "Set Application");
-    txtPlatesolvePath = MakeBox(Frame5, "txtPlatesolvePath", QString(), "PlateSolve2 application");
-    MakeDisplayOnly(txtPlatesolvePath);
-    txtMaxSolveTime = MakeBox(Frame5, "txtMaxSolveTime", "30", QString());
-    Label3 = MakeLabel(Frame5, "Label3", "Max allowed solve time", txtMaxSolveTime);
+    txtPlatesolvePath = MakeDisplayBox(Frame5, "txtPlatesolvePath", "PlateSolve2 application");
+    txtMaxSolveTime = MakeBox(Frame5, "txtMaxSolveTime", QString(), "30");
+    Label3 = MakeLabel(Frame5, "Max allowed solve time", txtMaxSolveTime, "Label3");
     Place(cmdSelectPlatesolve, 120, 360, 1215, 495);
     Place(txtPlatesolvePath, 1440, 480, 8655, 285);
     Place(txtMaxSolveTime, 240, 1080, 615, 285);
@@ -148,14 +110,13 @@ void formSetupPlateSolve::BuildControls() {
     Frame2 = MakeFrame(Frame1, "Frame2", "Initial Position");
     Place(Frame2, 240, 1920, 4095, 3135);
     cmbPwiPosOverride = MakeCombo(Frame2, "cmbPwiPosOverride", "Initial Position");
-    txtRaPos = MakeBox(Frame2, "txtRaPos", "18 36 56", QString());
-    Label4 = MakeLabel(Frame2, "Label4", "Manual RA position", txtRaPos);
-    txtDecPos = MakeBox(Frame2, "txtDecPos", "+38 47 01", QString());
-    Label5 = MakeLabel(Frame2, "Label5", "Manual DEC position", txtDecPos);
+    txtRaPos = MakeBox(Frame2, "txtRaPos", QString(), "18 36 56");
+    Label4 = MakeLabel(Frame2, "Manual RA position", txtRaPos, "Label4");
+    txtDecPos = MakeBox(Frame2, "txtDecPos", QString(), "+38 47 01");
+    Label5 = MakeLabel(Frame2, "Manual DEC position", txtDecPos, "Label5");
     cmdChooser = MakeButton(Frame2, "cmdChooser", "ASCOM Chooser");
-    txtTelescope = MakeBox(Frame2, "txtTelescope", QString(), QString());
-    Label6 = MakeLabel(Frame2, "Label6", "Telescope Driver", txtTelescope);
-    MakeDisplayOnly(txtTelescope);
+    txtTelescope = MakeDisplayBox(Frame2, "txtTelescope", QString());
+    Label6 = MakeLabel(Frame2, "Telescope Driver", txtTelescope, "Label6");
     Place(cmbPwiPosOverride, 240, 360, 2535, 315);
     Place(Label4, 240, 960, 1575, 255);
     Place(Label5, 1800, 960, 1575, 255);
@@ -169,8 +130,8 @@ void formSetupPlateSolve::BuildControls() {
     Place(Frame3, 4440, 1920, 4095, 1815);
     cmbPwiTimestamp = MakeCombo(Frame3, "cmbPwiTimestamp", "Image time source");
     cmbPwiExposure = MakeCombo(Frame3, "cmbPwiExposure", "Exposure source");
-    txtExposure = MakeBox(Frame3, "txtExposure", "300", QString());
-    Label7 = MakeLabel(Frame3, "Label7", "Exposure in seconds", txtExposure);
+    txtExposure = MakeBox(Frame3, "txtExposure", QString(), "300");
+    Label7 = MakeLabel(Frame3, "Exposure in seconds", txtExposure, "Label7");
     Place(cmbPwiTimestamp, 240, 360, 2535, 315);
     Place(cmbPwiExposure, 240, 840, 2535, 315);
     Place(txtExposure, 240, 1320, 615, 285);
@@ -179,8 +140,8 @@ void formSetupPlateSolve::BuildControls() {
     Frame4 = MakeFrame(Frame1, "Frame4", "Image Scale");
     Place(Frame4, 4440, 3840, 4095, 1215);
     cmbPwiImageScale = MakeCombo(Frame4, "cmbPwiImageScale", "Image scale source");
-    txtImageScale = MakeBox(Frame4, "txtImageScale", "0.48", QString());
-    Label2 = MakeLabel(Frame4, "Label2", "Image scale in arcsconds per pixel", txtImageScale);
+    txtImageScale = MakeBox(Frame4, "txtImageScale", QString(), "0.48");
+    Label2 = MakeLabel(Frame4, "Image scale in arcsconds per pixel", txtImageScale, "Label2");
     Place(cmbPwiImageScale, 240, 360, 2655, 315);
     Place(txtImageScale, 240, 840, 615, 285);
     Place(Label2, 960, 885, 3015, 255);
@@ -339,12 +300,8 @@ void formSetupPlateSolve::LeftBox(QLineEdit* box) {
 }
 
 bool formSetupPlateSolve::eventFilter(QObject* watched, QEvent* event) {
-    // Leaving the box, not the window: switching to another window keeps the entry.
-    if (event->type() == QEvent::FocusOut) {
-        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            LeftBox(static_cast<QLineEdit*>(watched));
-    }
+    if (LeavesBox(event))
+        LeftBox(static_cast<QLineEdit*>(watched));
     return QDialog::eventFilter(watched, event);
 }
 
