@@ -171,6 +171,7 @@ TEST(ChartLayout, TwipsAreFifteenToAPixelAt96Dpi) {
 
 #ifdef VELDRA_CHART_WINDOW
 // frmChart itself on the offscreen platform.
+#include "tests/qt_test_app.h"
 #include "veldra/chart/frm_chart.h"
 
 #include <QApplication>
@@ -182,26 +183,18 @@ TEST(ChartLayout, TwipsAreFifteenToAPixelAt96Dpi) {
 
 namespace {
 
-class OffscreenApplication : public ::testing::Environment {
+// Deletes a chart window still loaded before the application goes.
+class ChartTestApplication : public QtTestApplication<QApplication> {
   public:
-    void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = new QApplication(argc_, argv_);
-    }
+    using QtTestApplication::QtTestApplication;
     void TearDown() override {
         killme();
-        delete app_;
+        QtTestApplication::TearDown();
     }
-
-  private:
-    int argc_ = 1;
-    char name_[16] = "chart_test";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* app_ = nullptr;
 };
 
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new OffscreenApplication);
+    ::testing::AddGlobalTestEnvironment(new ChartTestApplication("chart_test"));
 
 // Every window test starts without a window and with emptied data.
 class ChartWindow : public ::testing::Test {

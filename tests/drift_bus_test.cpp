@@ -1,6 +1,7 @@
 // The guider link on a real session bus (the test runs inside its own dbus-run-session):
 // what a guider listening on the bus receives, and what veldra does with an incoming
 // "VELDRA_SetShift".
+#include "tests/qt_test_app.h"
 #include "tests/test_support.h"
 #include "veldra/drift/guider_bus.h"
 #include "veldra/drift/guider_link.h"
@@ -35,18 +36,8 @@ namespace {
 const char* const kNames[] = {"VELDRA_SetShift",  "MG_RemoteSetShift",     "MG_RemoteShift",
                               "MG_RemoteUnShift", "MG_RemoteCentroidType", "VELDSIM_SetShift"};
 
-class AppEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { app = new QCoreApplication(argc, argv); }
-    void TearDown() override { delete app; }
-
-  private:
-    int argc = 1;
-    char name[16] = "drift_bus_test";
-    char* argv[2] = {name, nullptr};
-    QCoreApplication* app = nullptr;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtTestApplication<QCoreApplication>("drift_bus_test"));
 
 // Runs the event loop until done() or 10 s have passed (a bound, not a timing check).
 template <typename Done> bool WaitFor(Done done) {

@@ -1,3 +1,4 @@
+#include "tests/qt_test_app.h"
 #include "tests/test_support.h"
 #include "veldra/notice/dia_error.h"
 #include "veldra/settings/file_dialogs.h"
@@ -14,23 +15,8 @@
 
 namespace {
 
-class OffscreenApplication : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = new QApplication(argc_, argv_);
-    }
-    void TearDown() override { delete app_; }
-
-  private:
-    int argc_ = 1;
-    char name_[16] = "notice_test";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* app_ = nullptr;
-};
-
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new OffscreenApplication);
+    ::testing::AddGlobalTestEnvironment(new QtTestApplication<QApplication>("notice_test"));
 
 // Runs act on the modal dialog once it is open.  A dialog still open after ten seconds
 // is rejected, so a dialog that fails to close fails its test instead of hanging it.

@@ -1,4 +1,5 @@
 // The telescope chooser dialog, offscreen, against a real indiserver.
+#include "tests/qt_test_app.h"
 #include "tests/telescope_test_server.h"
 #include "veldra/setup/telescope_chooser.h"
 
@@ -11,23 +12,8 @@
 #include <gtest/gtest.h>
 
 namespace {
-class OffscreenApplication : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = new QApplication(argc_, argv_);
-    }
-    void TearDown() override { delete app_; }
-
-  private:
-    int argc_ = 1;
-    char name_[24] = "telescope_chooser_test";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* app_ = nullptr;
-};
-
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new OffscreenApplication);
+[[maybe_unused]] ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(
+    new QtTestApplication<QApplication>("telescope_chooser_test"));
 
 std::vector<std::string> Listed(const TelescopeChooserDialog& dialog) {
     std::vector<std::string> names;

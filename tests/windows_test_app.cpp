@@ -1,5 +1,7 @@
 #include "tests/windows_test_app.h"
 
+#include "tests/qt_test_app.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFocusEvent>
@@ -9,28 +11,18 @@
 
 namespace {
 
-class OffscreenApplication : public ::testing::Environment {
+// QApplication adopts the environment's locale; the tests set their own.
+class WindowsTestApplication : public QtTestApplication<QApplication> {
   public:
+    using QtTestApplication::QtTestApplication;
     void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = new QApplication(argc_, argv_);
-        // QApplication adopts the environment's locale; the tests set their own.
+        QtTestApplication::SetUp();
         std::setlocale(LC_ALL, "C");
     }
-    void TearDown() override {
-        delete app_;
-        app_ = nullptr;
-    }
-
-  private:
-    int argc_ = 1;
-    char name_[16] = "windows_test";
-    char* argv_[2] = {name_, nullptr};
-    QApplication* app_ = nullptr;
 };
 
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new OffscreenApplication);
+    ::testing::AddGlobalTestEnvironment(new WindowsTestApplication("windows_test"));
 
 } // namespace
 
