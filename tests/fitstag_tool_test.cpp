@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <filesystem>
-#include <fitsio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -73,29 +72,6 @@ Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const 
     return outcome;
 }
 
-// A card's value as CFITSIO reads it ("" when missing): strings without quotes.
-std::string Card(const std::string& path, const char* key) {
-    fitsfile* file = nullptr;
-    int status = 0;
-    char value[FLEN_VALUE] = {};
-    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
-    fits_read_key(file, TSTRING, key, value, nullptr, &status);
-    int ignored = 0;
-    fits_close_file(file, &ignored);
-    fits_clear_errmsg();
-    return status == 0 ? value : "";
-}
-
-long long DataStart(const std::string& path) {
-    fitsfile* file = nullptr;
-    int status = 0;
-    long long head = 0, data = 0, end = 0;
-    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
-    fits_get_hduaddrll(file, &head, &data, &end, &status);
-    fits_close_file(file, &status);
-    return status == 0 ? data : -1;
-}
-
 const std::string kUsage = std::string("usage: ") + FITSTAG_EXE +
                            " [-r RA_rad] [-d DEC_rad] <fits file>\r\nsend cr2 metadata to stdin\n";
 
@@ -118,15 +94,15 @@ TEST(FitstagTool, WritesPositionAndMetadataKeywords) {
     EXPECT_EQ(run.out, "ra sec = 21600\ndec sec = 103132\n");
     EXPECT_EQ(run.err, "");
 
-    EXPECT_EQ(Card(path, "OBJCTRA"), "06 00 00");
-    EXPECT_EQ(Card(path, "OBJCTDEC"), "-28 38 52");
-    EXPECT_EQ(Card(path, "IMAGETYP"), "Light Frame");
+    EXPECT_EQ(CardValue(path, "OBJCTRA"), "06 00 00");
+    EXPECT_EQ(CardValue(path, "OBJCTDEC"), "-28 38 52");
+    EXPECT_EQ(CardValue(path, "IMAGETYP"), "Light Frame");
     // The last line for a keyword wins; the Timestamp is local time, CET in November.
-    EXPECT_EQ(Card(path, "EXPOSURE"), "30.");
-    EXPECT_EQ(Card(path, "EXPTIME"), "30.");
-    EXPECT_EQ(Card(path, "DATE-OBS"), "2012-11-18T19:13:42");
-    EXPECT_EQ(Card(path, "CCD-TEMP"), "22.");
-    const long long start = DataStart(path);
+    EXPECT_EQ(CardValue(path, "EXPOSURE"), "30.");
+    EXPECT_EQ(CardValue(path, "EXPTIME"), "30.");
+    EXPECT_EQ(CardValue(path, "DATE-OBS"), "2012-11-18T19:13:42");
+    EXPECT_EQ(CardValue(path, "CCD-TEMP"), "22.");
+    const long long start = FitsDataStart(path);
     EXPECT_EQ(ReadFile(path).substr(start), before.substr(start));
 }
 
@@ -145,10 +121,10 @@ TEST(FitstagTool, WithoutOptionsWritesOnlyTheFrameTypeAndTheInput) {
     const Outcome run = RunTool(dir, {path}, input);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(Card(path, "IMAGETYP"), "Light Frame");
-    EXPECT_EQ(Card(path, "CCD-TEMP"), "-7.5");
+    EXPECT_EQ(CardValue(path, "IMAGETYP"), "Light Frame");
+    EXPECT_EQ(CardValue(path, "CCD-TEMP"), "-7.5");
     for (const char* key : {"OBJCTRA", "OBJCTDEC", "EXPOSURE", "EXPTIME", "DATE-OBS"})
-        EXPECT_EQ(Card(path, key), "") << key;
+        EXPECT_EQ(CardValue(path, key), "") << key;
 }
 
 TEST(FitstagTool, UsageAndLoadFailuresEndWithMinusOne) {
@@ -196,15 +172,15 @@ TEST(FitstagTool, FullHeaderGetsANewBlockWithTheDataUnchanged) {
     for (int i = 0; i < 27; ++i)
         cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
     WriteFitsImage(path, 300, 200, cards);
-    ASSERT_EQ(DataStart(path), 2880);
+    ASSERT_EQ(FitsDataStart(path), 2880);
     const std::string before = ReadFile(path);
 
     Outcome run = RunTool(dir, {"-r", "1", "-d", "1", path}, "Shutter: 5\n");
     EXPECT_EQ(run.status, 0) << run.err;
-    ASSERT_EQ(DataStart(path), 5760);
+    ASSERT_EQ(FitsDataStart(path), 5760);
     EXPECT_EQ(ReadFile(path).substr(5760), before.substr(2880));
-    EXPECT_EQ(Card(path, "EXPTIME"), "5.");
-    EXPECT_EQ(Card(path, "KEY26"), "26");
+    EXPECT_EQ(CardValue(path, "EXPTIME"), "5.");
+    EXPECT_EQ(CardValue(path, "KEY26"), "26");
 }
 
 TEST(FitstagTool, AFileThatCannotGrowFailsWithAClearMessage) {

@@ -31,31 +31,6 @@ const std::vector<FitsCard> kCards = {
     {"IMAGETYP", std::string("Light Frame")},
 };
 
-// Offset of the first data byte of the primary HDU.
-long long DataStart(const std::string& path) {
-    fitsfile* file = nullptr;
-    int status = 0;
-    long long head = 0, data = 0, end = 0;
-    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
-    fits_get_hduaddrll(file, &head, &data, &end, &status);
-    fits_close_file(file, &status);
-    EXPECT_EQ(status, 0);
-    return data;
-}
-
-// Text of a card as CFITSIO reads it, "" when missing.
-std::string CardText(const std::string& path, const char* key) {
-    fitsfile* file = nullptr;
-    int status = 0;
-    char value[FLEN_VALUE] = {};
-    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
-    fits_read_keyword(file, key, value, nullptr, &status);
-    int ignored = 0;
-    fits_close_file(file, &ignored);
-    fits_clear_errmsg();
-    return status == 0 ? value : "";
-}
-
 // Runs check in a child process, as "nobody" when the test runs as root (root may
 // write any file); the child's exit status is the result.
 int RunUnprivileged(const std::string& folder, const std::function<int()>& check) {
@@ -290,7 +265,7 @@ TEST(Hdrlib, WritesAddAndReplaceCardsAndKeepTheData) {
     const auto path = dir.file("a.fit");
     WriteFitsImage(path, 100, 50, kCards);
     const std::string before = ReadFile(path);
-    const long long dataStart = DataStart(path);
+    const long long dataStart = FitsDataStart(path);
 
     FitsInfo info{};
     ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
@@ -311,7 +286,7 @@ TEST(Hdrlib, WritesAddAndReplaceCardsAndKeepTheData) {
     EXPECT_EQ(CardText(path, "EXPTIME"), "0.005");
     EXPECT_EQ(CardText(path, "EXPOSURE"), "30.");
     const std::string after = ReadFile(path);
-    ASSERT_EQ(DataStart(path), dataStart);
+    ASSERT_EQ(FitsDataStart(path), dataStart);
     EXPECT_EQ(after.substr(dataStart), before.substr(dataStart));
 }
 
@@ -323,7 +298,7 @@ TEST(Hdrlib, FullHeaderGetsANewBlockAndTheDataStayIdentical) {
     for (int i = 0; i < 27; ++i)
         cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
     WriteFitsImage(path, 300, 200, cards);
-    ASSERT_EQ(DataStart(path), 2880);
+    ASSERT_EQ(FitsDataStart(path), 2880);
     const std::string before = ReadFile(path);
 
     // Through a link: the file it names grows, the link stays.
@@ -336,7 +311,7 @@ TEST(Hdrlib, FullHeaderGetsANewBlockAndTheDataStayIdentical) {
     EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
 
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    ASSERT_EQ(DataStart(path), 5760);
+    ASSERT_EQ(FitsDataStart(path), 5760);
     EXPECT_EQ(CardText(path, "EXPTIME"), "30.");
     const std::string after = ReadFile(path);
     EXPECT_EQ(after.substr(5760), before.substr(2880));

@@ -33,16 +33,7 @@ TEST(MonitorEndToEnd, ThreeSettledImagesBecomeThreeMeasurementsAndTwoCorrections
     ASSERT_EQ(state.monitorState, MonitorState::Running);
 
     // Ten minutes apart, drifting 0.36 arcseconds of RA per image.
-    const char* dates[] = {"2026-03-14T20:00:00", "2026-03-14T20:10:00", "2026-03-14T20:20:00"};
-    for (int i = 0; i < 3; ++i) {
-        const std::string path = watched.file("light_" + std::to_string(i) + ".fit");
-        WriteFitsImage(path, 20, 10,
-                       {{"DATE-OBS", std::string(dates[i])},
-                        {"EXPOSURE", 300.0},
-                        {"CRVAL1", 180.0 + 0.0001 * i},
-                        {"CRVAL2", 30.0}});
-        SetFileTime(path, 1700000000 + i);
-    }
+    WriteDriftingImages(watched, 3);
     for (int tick = 0; tick < 3; ++tick)
         TimerTick(state, platform);
 

@@ -3,9 +3,6 @@
 #include "tests/test_support.h"
 
 #include <cstdlib>
-#include <fcntl.h>
-#include <stdexcept>
-#include <sys/stat.h>
 
 Platform RecordingPlatform(Recorder& recorder) {
     Platform platform;
@@ -33,12 +30,6 @@ Platform RecordingPlatform(Recorder& recorder) {
             r->duringProcess(path);
     };
     return platform;
-}
-
-void SetFileTime(const std::string& path, std::time_t seconds, long nanoseconds) {
-    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
-    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
-        throw std::runtime_error("cannot set the time of " + path);
 }
 
 void MakeFile(const std::string& path, std::time_t seconds, long nanoseconds) {

@@ -27,8 +27,6 @@ struct Recorder {
 
 Platform RecordingPlatform(Recorder& recorder);
 
-// Sets the modification time of path (seconds since 1970 plus nanoseconds).
-void SetFileTime(const std::string& path, std::time_t seconds, long nanoseconds = 0);
 // Writes an empty file with that modification time.
 void MakeFile(const std::string& path, std::time_t seconds, long nanoseconds = 0);
 

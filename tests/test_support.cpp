@@ -1,11 +1,15 @@
 #include "tests/test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fitsio.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "veldra-test-XXXXXX").string();
@@ -72,4 +76,63 @@ void WriteFitsImage(const std::string& path, int width, int height,
     fits_close_file(file, &status);
     if (status != 0)
         throw std::runtime_error("cannot write FITS fixture " + path);
+}
+
+void SetFileTime(const std::string& path, std::time_t seconds, long nanoseconds) {
+    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+        throw std::runtime_error("cannot set the time of " + path);
+}
+
+void WriteDriftingImages(const TempDir& folder, int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::string path = folder.file("light_" + std::to_string(i) + ".fit");
+        char date[32];
+        std::snprintf(date, sizeof date, "2026-03-14T%02d:%02d:00", 20 + i / 6, i % 6 * 10);
+        WriteFitsImage(path, 20, 10,
+                       {{"DATE-OBS", std::string(date)},
+                        {"EXPOSURE", 300.0},
+                        {"CRVAL1", 180.0 + 0.0001 * i},
+                        {"CRVAL2", 30.0}});
+        SetFileTime(path, 1700000000 + i);
+    }
+}
+
+namespace {
+
+// The card's value, quoted (as written) or not (as CFITSIO hands out strings).
+std::string ReadCard(const std::string& path, const char* key, bool asWritten) {
+    fitsfile* file = nullptr;
+    int status = 0;
+    char value[FLEN_VALUE] = {};
+    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+    if (asWritten)
+        fits_read_keyword(file, key, value, nullptr, &status);
+    else
+        fits_read_key(file, TSTRING, key, value, nullptr, &status);
+    int ignored = 0;
+    fits_close_file(file, &ignored);
+    fits_clear_errmsg();
+    return status == 0 ? value : "";
+}
+
+} // namespace
+
+std::string CardValue(const std::string& path, const char* key) {
+    return ReadCard(path, key, false);
+}
+
+std::string CardText(const std::string& path, const char* key) {
+    return ReadCard(path, key, true);
+}
+
+long long FitsDataStart(const std::string& path) {
+    fitsfile* file = nullptr;
+    int status = 0;
+    long long head = 0, data = 0, end = 0;
+    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+    fits_get_hduaddrll(file, &head, &data, &end, &status);
+    fits_close_file(file, &status);
+    EXPECT_EQ(status, 0) << path;
+    return status == 0 ? data : -1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the test executables: scratch folders, the activity log as
 // messages, and FITS fixtures written with CFITSIO.
+#include <ctime>
 #include <string>
 #include <variant>
 #include <vector>
@@ -21,6 +22,9 @@ struct TempDir {
 std::vector<std::string> LogMessages(const std::string& folder);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
+// Sets the modification time of path (seconds since 1970 plus nanoseconds); throws when
+// it cannot.
+void SetFileTime(const std::string& path, std::time_t seconds, long nanoseconds = 0);
 
 // One header card of a fixture: text, real or integer value.
 struct FitsCard {
@@ -30,3 +34,15 @@ struct FitsCard {
 // Writes a 16-bit image of width x height (pixel i = i mod 1000) with the given cards.
 void WriteFitsImage(const std::string& path, int width, int height,
                     const std::vector<FitsCard>& cards);
+// Images "light_<i>.fit", i = 0 .. count-1, in folder: WCS keywords drifting 0.36
+// arcseconds of RA per image (CRVAL1 180 + 0.0001 i degrees, CRVAL2 30), 300 s exposures
+// ten minutes apart from 2026-03-14T20:00:00, file times 1700000000 + i seconds.
+void WriteDriftingImages(const TempDir& folder, int count);
+
+// A card's value as CFITSIO reads it, strings without their quotes; "" when missing.
+std::string CardValue(const std::string& path, const char* key);
+// A card's value as written in the header (strings in quotes); "" when missing.
+std::string CardText(const std::string& path, const char* key);
+// Offset of the first data byte of the primary HDU; -1, and a failed expectation, when
+// CFITSIO cannot tell.
+long long FitsDataStart(const std::string& path);

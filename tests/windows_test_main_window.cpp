@@ -17,9 +17,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -322,17 +320,7 @@ TEST_F(MainWindowTest, PendingFileShowsTheSettlingFileAndIsNotReentered) {
 
 TEST_F(MainWindowTest, StartProcessesTheNewestTwoImagesThroughTheRealPipeline) {
     TempDir watched;
-    const char* dates[] = {"2026-03-14T20:00:00", "2026-03-14T20:10:00"};
-    for (int i = 0; i < 2; ++i) {
-        const std::string path = watched.file("light_" + std::to_string(i) + ".fit");
-        WriteFitsImage(path, 20, 10,
-                       {{"DATE-OBS", std::string(dates[i])},
-                        {"EXPOSURE", 300.0},
-                        {"CRVAL1", 180.0 + 0.0001 * i},
-                        {"CRVAL2", 30.0}});
-        const timespec times[2] = {{1700000000 + i, 0}, {1700000000 + i, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    }
+    WriteDriftingImages(watched, 2);
     Settings settings;
     settings.MONITOR_PATH = watched.path;
     settings.MONITOR_START_STATE = 0; // the last two files
