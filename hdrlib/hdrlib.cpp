@@ -278,6 +278,42 @@ int32_t EnsureRoom(Load& load, const char* keyword) {
     return MakeWritable(load) == kOk && grown ? kOk : kWriteFailed;
 }
 
+// The arguments checked, then act(load) on the caller's load while the table lock is
+// held (another thread may free or reload the record meanwhile).
+template <typename Act>
+int32_t WithLoad(const char* keyword, FitsInfo* info, bool validArgument, Act act) {
+    if (!ValidKeyword(keyword) || !validArgument)
+        return kBadArgument;
+    std::lock_guard guard(tableLock);
+    Load* load = Find(info);
+    return load == nullptr ? kNotLoaded : act(*load);
+}
+
+// read(file) on the open file of the load.
+template <typename Read>
+int32_t ReadCard(const char* keyword, FitsInfo* info, bool validOutput, Read read) {
+    return WithLoad(keyword, info, validOutput, [&](Load& load) -> int32_t {
+        return load.file == nullptr ? kNotLoaded : read(load.file);
+    });
+}
+
+// update(file, status) on the load's file, made writable with room for the card first.
+template <typename Update>
+int32_t WriteCard(const char* keyword, FitsInfo* info, bool validValue, Update update) {
+    return WithLoad(keyword, info, validValue, [&](Load& load) -> int32_t {
+        if (MakeWritable(load) != kOk)
+            return kNotWritable;
+        if (EnsureRoom(load, keyword) != kOk)
+            return kWriteFailed;
+        int status = 0;
+        if (update(load.file, status) != 0) {
+            fits_clear_errmsg();
+            return kWriteFailed;
+        }
+        return kOk;
+    });
+}
+
 } // namespace
 
 extern "C" {
@@ -311,50 +347,42 @@ int32_t loadFitsFile(const char* path, FitsInfo* info) {
 }
 
 int32_t readFitsStrParam(const char* keyword, FitsInfo* info, char* text) {
-    if (!ValidKeyword(keyword) || text == nullptr)
-        return kBadArgument;
-    std::lock_guard guard(tableLock);
-    Load* load = Find(info);
-    if (load == nullptr || load->file == nullptr)
-        return kNotLoaded;
-    char value[FLEN_VALUE] = {};
-    int status = 0;
-    if (fits_read_key(load->file, TSTRING, keyword, value, nullptr, &status) != 0) {
-        fits_clear_errmsg();
-        return kNoKeyword;
-    }
-    // The callers' buffers hold 28 characters for the date and 20 for the rest.
-    const size_t limit = std::strcmp(keyword, "DATE-OBS") == 0 ? 28 : 20;
-    const size_t length = strnlen(value, limit);
-    std::memcpy(text, value, length);
-    text[length] = '\0';
-    return kOk;
+    return ReadCard(keyword, info, text != nullptr, [&](fitsfile* file) {
+        char value[FLEN_VALUE] = {};
+        int status = 0;
+        if (fits_read_key(file, TSTRING, keyword, value, nullptr, &status) != 0) {
+            fits_clear_errmsg();
+            return kNoKeyword;
+        }
+        // The callers' buffers hold 28 characters for the date and 20 for the rest.
+        const size_t limit = std::strcmp(keyword, "DATE-OBS") == 0 ? 28 : 20;
+        const size_t length = strnlen(value, limit);
+        std::memcpy(text, value, length);
+        text[length] = '\0';
+        return kOk;
+    });
 }
 
 int32_t readFitsFloatParam(const char* keyword, FitsInfo* info, float* value) {
-    if (!ValidKeyword(keyword) || value == nullptr)
-        return kBadArgument;
-    std::lock_guard guard(tableLock);
-    Load* load = Find(info);
-    if (load == nullptr || load->file == nullptr)
-        return kNotLoaded;
-    char text[FLEN_VALUE] = {};
-    int status = 0;
-    if (fits_read_keyword(load->file, keyword, text, nullptr, &status) != 0 || text[0] == '\0') {
-        fits_clear_errmsg();
-        return kNoKeyword;
-    }
-    // Only integer and real cards are numbers; a text or logical card is not.
-    char kind = 0;
-    if (fits_get_keytype(text, &kind, &status) != 0 || (kind != 'I' && kind != 'F')) {
-        fits_clear_errmsg();
-        return kNotNumber;
-    }
-    const std::optional<double> number = CardNumber(text);
-    if (!number || !std::isfinite(*number) || std::fabs(*number) > 3.4028234663852886e38)
-        return kNotNumber;
-    *value = static_cast<float>(*number);
-    return kOk;
+    return ReadCard(keyword, info, value != nullptr, [&](fitsfile* file) {
+        char text[FLEN_VALUE] = {};
+        int status = 0;
+        if (fits_read_keyword(file, keyword, text, nullptr, &status) != 0 || text[0] == '\0') {
+            fits_clear_errmsg();
+            return kNoKeyword;
+        }
+        // Only integer and real cards are numbers; a text or logical card is not.
+        char kind = 0;
+        if (fits_get_keytype(text, &kind, &status) != 0 || (kind != 'I' && kind != 'F')) {
+            fits_clear_errmsg();
+            return kNotNumber;
+        }
+        const std::optional<double> number = CardNumber(text);
+        if (!number || !std::isfinite(*number) || std::fabs(*number) > 3.4028234663852886e38)
+            return kNotNumber;
+        *value = static_cast<float>(*number);
+        return kOk;
+    });
 }
 
 int32_t freeFits(FitsInfo* info) {
@@ -381,43 +409,16 @@ int32_t get_dll_version(int32_t* major, int32_t* minor, int32_t* revision) {
 }
 
 int32_t writeFitsStrParam(const char* keyword, FitsInfo* info, const char* value) {
-    if (!ValidKeyword(keyword) || value == nullptr)
-        return kBadArgument;
-    std::lock_guard guard(tableLock);
-    Load* load = Find(info);
-    if (load == nullptr)
-        return kNotLoaded;
-    if (MakeWritable(*load) != kOk)
-        return kNotWritable;
-    if (EnsureRoom(*load, keyword) != kOk)
-        return kWriteFailed;
-    int status = 0;
-    // A null comment keeps the comment of a card that is replaced.
-    if (fits_update_key(load->file, TSTRING, keyword, const_cast<char*>(value), nullptr, &status) !=
-        0) {
-        fits_clear_errmsg();
-        return kWriteFailed;
-    }
-    return kOk;
+    return WriteCard(keyword, info, value != nullptr, [&](fitsfile* file, int& status) {
+        // A null comment keeps the comment of a card that is replaced.
+        return fits_update_key(file, TSTRING, keyword, const_cast<char*>(value), nullptr, &status);
+    });
 }
 
 int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value) {
-    if (!ValidKeyword(keyword) || !std::isfinite(value))
-        return kBadArgument;
-    std::lock_guard guard(tableLock);
-    Load* load = Find(info);
-    if (load == nullptr)
-        return kNotLoaded;
-    if (MakeWritable(*load) != kOk)
-        return kNotWritable;
-    if (EnsureRoom(*load, keyword) != kOk)
-        return kWriteFailed;
-    int status = 0;
-    if (fits_update_key(load->file, TFLOAT, keyword, &value, nullptr, &status) != 0) {
-        fits_clear_errmsg();
-        return kWriteFailed;
-    }
-    return kOk;
+    return WriteCard(keyword, info, std::isfinite(value), [&](fitsfile* file, int& status) {
+        return fits_update_key(file, TFLOAT, keyword, &value, nullptr, &status);
+    });
 }
 
 int32_t saveFitsFile(int32_t handle, FitsInfo* info) {
