@@ -72,6 +72,15 @@ QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption) 
     return frame;
 }
 
+void SetTabOrder(std::initializer_list<QWidget*> order) {
+    QWidget* previous = nullptr;
+    for (QWidget* control : order) {
+        if (previous != nullptr)
+            QWidget::setTabOrder(previous, control);
+        previous = control;
+    }
+}
+
 bool LeavesBox(const QEvent* event) {
     if (event->type() != QEvent::FocusOut)
         return false;

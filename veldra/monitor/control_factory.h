@@ -2,6 +2,7 @@
 // The controls of veldra's windows, made one way: the object name is what tests and the
 // screenshots find a control by, the accessible name what a screen reader says for it.
 #include <QString>
+#include <initializer_list>
 
 class QCheckBox;
 class QComboBox;
@@ -27,6 +28,9 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption,
 QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& caption);
 QComboBox* MakeCombo(QWidget* parent, const char* name, const QString& accessibleName);
 QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption);
+
+// Tab moves through controls in this order.
+void SetTabOrder(std::initializer_list<QWidget*> order);
 
 // True for a focus-out that leaves the box for another control of the same window;
 // switching to another window or opening a popup keeps the entry as it is.

@@ -146,23 +146,9 @@ void formSetupPlateSolve::BuildControls() {
     Place(txtImageScale, 240, 840, 615, 285);
     Place(Label2, 960, 885, 3015, 255);
 
-    QWidget* order[] = {cmbPlateSolveMethod,
-                        Command1,
-                        cmdSelectPlatesolve,
-                        txtPlatesolvePath,
-                        txtMaxSolveTime,
-                        cmbPwiPosOverride,
-                        txtRaPos,
-                        txtDecPos,
-                        cmdChooser,
-                        txtTelescope,
-                        cmbPwiTimestamp,
-                        cmbPwiExposure,
-                        txtExposure,
-                        cmbPwiImageScale,
-                        txtImageScale};
-    for (size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
+    SetTabOrder({cmbPlateSolveMethod, Command1, cmdSelectPlatesolve, txtPlatesolvePath,
+                 txtMaxSolveTime, cmbPwiPosOverride, txtRaPos, txtDecPos, cmdChooser, txtTelescope,
+                 cmbPwiTimestamp, cmbPwiExposure, txtExposure, cmbPwiImageScale, txtImageScale});
 }
 
 void formSetupPlateSolve::SetXState(bool state) {
