@@ -168,10 +168,7 @@ TEST(FitstagTool, ReadOnlyFileFailsWithAClearMessage) {
 TEST(FitstagTool, FullHeaderGetsANewBlockWithTheDataUnchanged) {
     TempDir dir;
     const auto path = dir.file("full.fit");
-    std::vector<FitsCard> cards; // with CFITSIO's own 8 cards and END: one full block
-    for (int i = 0; i < 27; ++i)
-        cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
-    WriteFitsImage(path, 300, 200, cards);
+    WriteFullHeaderImage(path);
     ASSERT_EQ(FitsDataStart(path), 2880);
     const std::string before = ReadFile(path);
 
@@ -186,10 +183,7 @@ TEST(FitstagTool, FullHeaderGetsANewBlockWithTheDataUnchanged) {
 TEST(FitstagTool, AFileThatCannotGrowFailsWithAClearMessage) {
     TempDir dir;
     const auto path = dir.file("full.fit");
-    std::vector<FitsCard> cards;
-    for (int i = 0; i < 27; ++i)
-        cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
-    WriteFitsImage(path, 300, 200, cards);
+    WriteFullHeaderImage(path);
     const std::string before = ReadFile(path);
     // As on a full disk: the header needs a new block, the file may not grow.
     const Outcome run = RunTool(dir, {"-r", "1", path}, "Shutter: 5\n",

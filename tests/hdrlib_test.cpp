@@ -293,11 +293,7 @@ TEST(Hdrlib, WritesAddAndReplaceCardsAndKeepTheData) {
 TEST(Hdrlib, FullHeaderGetsANewBlockAndTheDataStayIdentical) {
     TempDir dir;
     const auto path = dir.file("full.fit");
-    // CFITSIO writes 8 cards of its own; 27 more and END fill the first block.
-    std::vector<FitsCard> cards;
-    for (int i = 0; i < 27; ++i)
-        cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
-    WriteFitsImage(path, 300, 200, cards);
+    WriteFullHeaderImage(path);
     ASSERT_EQ(FitsDataStart(path), 2880);
     const std::string before = ReadFile(path);
 

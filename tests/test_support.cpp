@@ -78,6 +78,13 @@ void WriteFitsImage(const std::string& path, int width, int height,
         throw std::runtime_error("cannot write FITS fixture " + path);
 }
 
+void WriteFullHeaderImage(const std::string& path) {
+    std::vector<FitsCard> cards;
+    for (int i = 0; i < 27; ++i)
+        cards.push_back({"KEY" + std::to_string(i), static_cast<long>(i)});
+    WriteFitsImage(path, 300, 200, cards);
+}
+
 void SetFileTime(const std::string& path, std::time_t seconds, long nanoseconds) {
     const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)

@@ -34,6 +34,10 @@ struct FitsCard {
 // Writes a 16-bit image of width x height (pixel i = i mod 1000) with the given cards.
 void WriteFitsImage(const std::string& path, int width, int height,
                     const std::vector<FitsCard>& cards);
+// A 300 x 200 image whose header fills its first 2880-byte block exactly (CFITSIO's 8
+// cards, KEY0 .. KEY26 = 0 .. 26, END): one more card needs a second block.
+void WriteFullHeaderImage(const std::string& path);
+
 // Images "light_<i>.fit", i = 0 .. count-1, in folder: WCS keywords drifting 0.36
 // arcseconds of RA per image (CRVAL1 180 + 0.0001 i degrees, CRVAL2 30), 300 s exposures
 // ten minutes apart from 2026-03-14T20:00:00, file times 1700000000 + i seconds.
