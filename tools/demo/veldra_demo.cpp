@@ -26,6 +26,15 @@ std::string DemoSettings(const std::string& framesFolder) {
            "\r\nMONITOR_FILTER,*.fit\r\nDEBOUNCE_TIME,1\r\nMONITOR_START_STATE,2\r\n";
 }
 
+QtMessageHandler defaultMessageHandler = nullptr;
+
+// The offscreen platform warns about every window-manager request it cannot honour.
+void QuietOffscreenWarnings(QtMsgType type, const QMessageLogContext& context,
+                            const QString& message) {
+    if (!message.startsWith("This plugin does not support"))
+        defaultMessageHandler(type, context, message);
+}
+
 void SaveScreenshot(QWidget* window, const std::string& path) {
     if (window != nullptr && window->grab().save(QString::fromStdString(path)))
         std::cout << "screenshot: " << path << "\n";
@@ -50,6 +59,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const bool offscreen = QGuiApplication::platformName() == "offscreen";
+    if (offscreen)
+        defaultMessageHandler = qInstallMessageHandler(QuietOffscreenWarnings);
 
     formMain window(folder);
     window.Load();
