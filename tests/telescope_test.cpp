@@ -251,9 +251,10 @@ struct FakeIndiServer {
             const int client = accept(listener, nullptr, nullptr);
             if (client < 0)
                 continue;
-            Converse(client);
+            const bool asked = Converse(client);
             close(client);
-            if (++clients == maxClients) {
+            // veldra probes the port before each conversation: only questions count.
+            if (asked && ++clients == maxClients) {
                 close(listener); // from now on: connection refused
                 listener = -1;
                 return;
@@ -261,8 +262,8 @@ struct FakeIndiServer {
         }
     }
     // Reads until a getProperties came, answers, then reads until the client hangs up
-    // (each wait bounded by 5 s).
-    void Converse(int client) {
+    // (each wait bounded by 5 s).  True when a question was answered.
+    bool Converse(int client) {
         std::string received;
         bool answered = false;
         char buffer[1024];
@@ -270,7 +271,7 @@ struct FakeIndiServer {
         while (!stop && poll(&waiting, 1, 5000) > 0) {
             const ssize_t count = read(client, buffer, sizeof buffer);
             if (count <= 0)
-                return;
+                return answered;
             received.append(buffer, static_cast<size_t>(count));
             if (!answered && received.find("getProperties") != std::string::npos) {
                 const std::string state = connectOn ? "On" : "Off";
@@ -288,10 +289,11 @@ struct FakeIndiServer {
                     "</defSwitch>\n"
                     "</defSwitchVector>\n";
                 if (write(client, reply.data(), reply.size()) < 0)
-                    return;
+                    return answered;
                 answered = true;
             }
         }
+        return answered;
     }
 };
 

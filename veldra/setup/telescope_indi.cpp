@@ -7,14 +7,21 @@
 #include <libindi/basedevice.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <netdb.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -74,12 +81,69 @@ void CopyProperty(INDI::Property property, Answer& answer) {
     answer.arrived.notify_all();
 }
 
-void SetConnectTimeout(INDI::BaseClient& client, Clock::time_point deadline) {
-    const auto left =
-        std::clamp(std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()),
-                   std::chrono::microseconds(1000), std::chrono::microseconds(kConnectTime));
-    client.setConnectionTimeout(static_cast<uint32_t>(left.count() / 1000000),
-                                static_cast<uint32_t>(left.count() % 1000000));
+// libindi 1.9.9 ends the program (std::terminate in its socket's destructor) when a
+// client whose connect timed out is destroyed while its socket thread still runs.  So
+// libindi only ever connects to a server that has just accepted a connection of our own,
+// with a time limit it will not reach, and a client whose connect fails all the same is
+// parked for the rest of the run instead of being destroyed.
+constexpr std::chrono::milliseconds kLibindiConnectTime{5000};
+// A question started with less time left could not be answered anyway.
+constexpr std::chrono::milliseconds kLeastTimeForAQuestion{200};
+
+// True when host:port accepts a TCP connection before deadline.
+bool ServerAccepts(const std::string& host, int port, Clock::time_point deadline) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return false;
+    bool accepted = false;
+    for (addrinfo* address = found; address != nullptr && !accepted; address = address->ai_next) {
+        const int probe =
+            socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                   address->ai_protocol);
+        if (probe < 0)
+            continue;
+        if (connect(probe, address->ai_addr, address->ai_addrlen) == 0) {
+            accepted = true;
+        } else if (errno == EINPROGRESS) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd writable{probe, POLLOUT, 0};
+            int error = 0;
+            socklen_t length = sizeof error;
+            accepted = left.count() > 0 &&
+                       poll(&writable, 1, static_cast<int>(left.count())) == 1 &&
+                       getsockopt(probe, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+        }
+        close(probe);
+    }
+    freeaddrinfo(found);
+    return accepted;
+}
+
+// Connects a fresh client to a server that has just accepted a probe.  Empty when that
+// fails; a client libindi could not connect is kept alive (see above).
+std::unique_ptr<INDI::BaseClient>
+ConnectClient(const DeviceIdentifier& identifier, Clock::time_point deadline,
+              const std::function<void(INDI::BaseClient&)>& beforeConnecting = {}) {
+    if (Clock::now() + kLeastTimeForAQuestion > deadline ||
+        !ServerAccepts(identifier.host, identifier.port,
+                       std::min(deadline, Clock::now() + kConnectTime)))
+        return nullptr;
+    auto client = std::make_unique<INDI::BaseClient>();
+    client->setServer(identifier.host.c_str(), static_cast<unsigned>(identifier.port));
+    client->setConnectionTimeout(static_cast<uint32_t>(kLibindiConnectTime.count() / 1000), 0);
+    if (beforeConnecting)
+        beforeConnecting(*client);
+    if (client->connectServer())
+        return client;
+    static std::mutex parkingLock;
+    static auto* parked = new std::vector<std::unique_ptr<INDI::BaseClient>>();
+    std::lock_guard lock(parkingLock);
+    parked->push_back(std::move(client));
+    return nullptr;
 }
 
 // libindi's devices and their properties refer to each other and are never freed on
@@ -99,39 +163,43 @@ void ForgetDevices(INDI::BaseClient& client) {
 // One short conversation with the server: connect, ask for one property of the device
 // (every property when property is empty) and wait until it is defined, at most until
 // deadline.  While still connected, then runs whileConnected.  True when it arrived.
-// disconnectServer joins libindi's listener thread, so no callback can touch answer
-// after this returns.
+// The callbacks fill an answer of their own, which lives as long as they may run.
 bool Ask(const DeviceIdentifier& identifier, const std::string& property, Answer& answer,
          Clock::time_point deadline,
          const std::function<void(INDI::BaseClient&)>& whileConnected = {}) {
     SigpipeGuard guard;
-    INDI::BaseClient client;
-    client.setServer(identifier.host.c_str(), static_cast<unsigned>(identifier.port));
-    SetConnectTimeout(client, deadline);
-    if (!property.empty())
-        client.watchProperty(identifier.device.c_str(), property.c_str());
-    Answer* shared = &answer;
-    client.watchDevice(identifier.device.c_str(), [shared, property](INDI::BaseDevice device) {
-        if (property.empty()) {
-            std::lock_guard lock(shared->mutex);
-            shared->defined = true;
-            shared->arrived.notify_all();
-            return;
-        }
-        device.watchProperty(property.c_str(),
-                             [shared](INDI::Property found) { CopyProperty(found, *shared); });
+    auto shared = std::make_shared<Answer>();
+    const auto client = ConnectClient(identifier, deadline, [&](INDI::BaseClient& connecting) {
+        if (!property.empty())
+            connecting.watchProperty(identifier.device.c_str(), property.c_str());
+        connecting.watchDevice(identifier.device.c_str(), [shared,
+                                                           property](INDI::BaseDevice device) {
+            if (property.empty()) {
+                std::lock_guard lock(shared->mutex);
+                shared->defined = true;
+                shared->arrived.notify_all();
+                return;
+            }
+            device.watchProperty(property.c_str(),
+                                 [shared](INDI::Property found) { CopyProperty(found, *shared); });
+        });
     });
-    if (!client.connectServer())
+    if (!client)
         return false;
     bool defined = false;
     {
-        std::unique_lock lock(answer.mutex);
-        defined = answer.arrived.wait_until(lock, deadline, [&] { return answer.defined; });
+        std::unique_lock lock(shared->mutex);
+        defined = shared->arrived.wait_until(lock, deadline, [&] { return shared->defined; });
     }
     if (defined && whileConnected)
-        whileConnected(client);
-    client.disconnectServer();
-    ForgetDevices(client);
+        whileConnected(*client);
+    // disconnectServer joins libindi's listener thread: no callback runs after this.
+    client->disconnectServer();
+    ForgetDevices(*client);
+    std::lock_guard lock(answer.mutex);
+    answer.defined = shared->defined;
+    answer.numbers = shared->numbers;
+    answer.switches = shared->switches;
     return defined;
 }
 
@@ -215,20 +283,21 @@ void ReleaseTelescopeDriver(TelescopeDriver& driver) {
 
 bool ListTelescopeDevices(const std::string& host, int port, std::vector<std::string>& devices) {
     SigpipeGuard guard;
-    INDI::BaseClient client;
-    client.setServer(host.c_str(), static_cast<unsigned>(port));
-    SetConnectTimeout(client, Clock::now() + kConnectTime);
-    if (!client.connectServer())
+    DeviceIdentifier server;
+    server.host = host;
+    server.port = port;
+    const auto client = ConnectClient(server, Clock::now() + kConnectTime + kTelescopeListTime);
+    if (!client)
         return false;
     // The server has no "that was all": give it a fixed time to announce its devices.
     std::this_thread::sleep_for(kTelescopeListTime);
-    client.disconnectServer();
+    client->disconnectServer();
     // The listener thread has ended: the device list is ours to read.
     devices.clear();
-    for (const auto& device : client.getDevices())
+    for (const auto& device : client->getDevices())
         if (device.getDriverInterface() & INDI::BaseDevice::TELESCOPE_INTERFACE)
             devices.push_back(device.getDeviceName());
-    ForgetDevices(client);
+    ForgetDevices(*client);
     std::sort(devices.begin(), devices.end());
     return true;
 }
