@@ -61,5 +61,9 @@ int32_t ShellSync(const std::string& commandLine, int /*windowStyle*/) {
 }
 
 std::string ForceEndCommand(const std::string& exeName) {
-    return "\"" + JoinPath(ProgramFolder(), "veldra-forceend") + "\" \"" + exeName + "\"";
+    // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about "literal" + string.
+    std::string command = "\"";
+    command.append(JoinPath(ProgramFolder(), "veldra-forceend")).append("\" \"");
+    command.append(exeName).append("\"");
+    return command;
 }
