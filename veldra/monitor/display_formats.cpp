@@ -37,7 +37,10 @@ std::string GroupDigits(const std::string& digits) {
 } // namespace
 
 std::string PadTwo(int value) {
-    return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
+    // Built by appending: GCC 12 warns wrongly (-Wrestrict) about "0" + string when optimising.
+    std::string text(value < 10 ? 1 : 0, '0');
+    text.append(std::to_string(value));
+    return text;
 }
 
 std::string FormatRa(double radians) {
@@ -85,6 +88,9 @@ std::string FormatOneDecimal(double value) {
     const std::string text(buffer, end);
     const size_t point = text.find('.');
     const bool negative = std::signbit(value) && text != "0.0";
-    return (negative ? "-" : "") + GroupDigits(text.substr(0, point)) + LocaleDecimalPoint() +
-           text.substr(point + 1);
+    std::string shown(negative ? 1 : 0, '-');
+    shown.append(GroupDigits(text.substr(0, point)));
+    shown.push_back(LocaleDecimalPoint());
+    shown.append(text.substr(point + 1));
+    return shown;
 }

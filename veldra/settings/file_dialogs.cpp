@@ -53,7 +53,7 @@ std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* owner, const std::strin
 
     std::string folder = DirectoryOf(currentPath);
     if (folder.empty() && !currentPath.empty() && currentPath.front() == '/')
-        folder = "/";
+        folder.assign(1, '/'); // (not = "/": GCC 12 warns wrongly about that in release builds)
     // A folder that is not there (a path from another computer) leaves Qt's default.
     if (!folder.empty() && QDir(Text(folder)).exists())
         dialog->setDirectory(Text(folder));
