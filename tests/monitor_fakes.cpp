@@ -37,6 +37,10 @@ void MakeFile(const std::string& path, std::time_t seconds, long nanoseconds) {
     SetFileTime(path, seconds, nanoseconds);
 }
 
+double Days(std::time_t seconds) {
+    return 25569.0 + static_cast<double>(seconds) / 86400.0;
+}
+
 UtcZone::UtcZone() {
     setenv("TZ", "UTC", 1);
     tzset();

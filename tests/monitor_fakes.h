@@ -30,6 +30,9 @@ Platform RecordingPlatform(Recorder& recorder);
 // Writes an empty file with that modification time.
 void MakeFile(const std::string& path, std::time_t seconds, long nanoseconds = 0);
 
+// A system time as fractional days under UtcZone (25569 = 1970-01-01).
+double Days(std::time_t seconds);
+
 // Runs the tests in UTC, so file times convert to known local days.
 struct UtcZone {
     UtcZone();

@@ -24,10 +24,6 @@ std::string NumberedName(int i) {
     return name;
 }
 
-double Days(std::time_t seconds) {
-    return 25569.0 + static_cast<double>(seconds) / 86400.0;
-}
-
 // The exchange sort exactly as the monitor describes it, on original indices.
 std::vector<int> NaiveExchangeOrder(std::vector<double> times) {
     std::vector<int> order(times.size());

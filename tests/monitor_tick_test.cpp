@@ -13,10 +13,6 @@ namespace {
 const UtcZone utc;
 const std::time_t kBase = 1700000000;
 
-double Days(std::time_t seconds) {
-    return 25569.0 + static_cast<double>(seconds) / 86400.0;
-}
-
 class TickTest : public ::testing::Test {
   protected:
     TickTest() {
