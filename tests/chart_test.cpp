@@ -172,7 +172,7 @@ TEST(ChartLayout, TwipsAreFifteenToAPixelAt96Dpi) {
 #ifdef VELDRA_CHART_WINDOW
 // frmChart itself on the offscreen platform.
 #include "tests/qt_test_app.h"
-#include "veldra/chart/frm_chart.h"
+#include "veldra/windows/chart/frm_chart.h"
 
 #include <QApplication>
 #include <QChartView>

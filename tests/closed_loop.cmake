@@ -1,4 +1,2 @@
-if(TARGET veldra_headless)
-    veldra_test(closed_loop_test BUS SOURCES closed_loop_test.cpp LIBS veldra_headless)
-    add_dependencies(closed_loop_test veldsim)
-endif()
+veldra_test(closed_loop_test BUS SOURCES closed_loop_test.cpp LIBS veldra_headless)
+add_dependencies(closed_loop_test veldsim)

@@ -1,7 +1,7 @@
 // veldra's core against veldsim on a private session bus: the loop closes.
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
-#include "veldra/drift/guider_bus.h"
+#include "veldra/guider/guider_bus.h"
 #include "veldra/settings/file_utils.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
 veldra_test(drift_test SOURCES drift_test.cpp LIBS veldra_drift)
 # The guider link on a real, private session bus.
-veldra_test(drift_bus_test SOURCES drift_bus_test.cpp LIBS veldra_drift Qt6::DBus BUS)
+veldra_test(drift_bus_test SOURCES drift_bus_test.cpp LIBS veldra_guider Qt6::DBus BUS)
 set_target_properties(drift_bus_test PROPERTIES AUTOMOC ON)

@@ -3,10 +3,10 @@
 // "VELDRA_SetShift".
 #include "tests/qt_test_app.h"
 #include "tests/test_support.h"
-#include "veldra/drift/guider_bus.h"
-#include "veldra/drift/guider_link.h"
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/guider/guider_bus.h"
+#include "veldra/guider/guider_link.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 #include <gtest/gtest.h>
 

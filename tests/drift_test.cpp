@@ -2,9 +2,9 @@
 #include "tests/test_support.h"
 #include "veldra/drift/bias_rule.h"
 #include "veldra/drift/correction.h"
-#include "veldra/drift/guider_link.h"
 #include "veldra/drift/history.h"
 #include "veldra/drift/kalman.h"
+#include "veldra/guider/guider_link.h"
 #include "veldra/settings/date_time.h"
 #include "veldra/settings/numbers.h"
 

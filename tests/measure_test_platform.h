@@ -1,8 +1,8 @@
 #pragma once
 // A Platform whose services record what the image pipeline asks of them.  Sleeps are
 // real (the fake solver runs in real time); the clocks can be replaced per test.
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 #include <chrono>
 #include <functional>

@@ -1,7 +1,7 @@
 #pragma once
 // A recording Platform for the monitor's tests, and file-time helpers.
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 #include <ctime>
 #include <functional>

@@ -2,7 +2,7 @@
 #include "tests/monitor_fakes.h"
 #include "tests/test_support.h"
 #include "veldra/monitor/exchange_order.h"
-#include "veldra/monitor/file_listing.h"
+#include "veldra/monitor/list_folder.h"
 #include "veldra/monitor/wildcard.h"
 
 #include <dirent.h>

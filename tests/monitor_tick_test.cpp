@@ -1,8 +1,8 @@
 // The timer tick, tick by tick, on a real folder whose file times the tests set.
 #include "tests/monitor_fakes.h"
 #include "tests/test_support.h"
-#include "veldra/monitor/file_listing.h"
 #include "veldra/monitor/folder_monitor.h"
+#include "veldra/monitor/list_folder.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,8 +1,8 @@
 #include "tests/qt_test_app.h"
 #include "tests/test_support.h"
-#include "veldra/notice/dia_error.h"
-#include "veldra/settings/file_dialogs.h"
 #include "veldra/settings/file_utils.h"
+#include "veldra/windows/file_dialogs.h"
+#include "veldra/windows/notice/dia_error.h"
 
 #include <QApplication>
 #include <QDir>

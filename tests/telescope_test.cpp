@@ -5,8 +5,8 @@
 #include "veldra/settings/file_utils.h"
 #include "veldra/settings/settings.h"
 #include "veldra/settings/shell_sync.h"
-#include "veldra/setup/telescope_driver.h"
-#include "veldra/setup/telescope_link.h"
+#include "veldra/telescope/telescope_driver.h"
+#include "veldra/telescope/telescope_link.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -1,7 +1,7 @@
 // The telescope chooser dialog, offscreen, against a real indiserver.
 #include "tests/qt_test_app.h"
 #include "tests/telescope_test_server.h"
-#include "veldra/setup/telescope_chooser.h"
+#include "veldra/windows/setup/telescope_chooser.h"
 
 #include <QApplication>
 #include <QLabel>

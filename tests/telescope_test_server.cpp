@@ -1,6 +1,6 @@
 #include "tests/telescope_test_server.h"
 
-#include "veldra/setup/telescope_driver.h"
+#include "veldra/telescope/telescope_driver.h"
 
 #include <arpa/inet.h>
 #include <chrono>

@@ -1,13 +1,13 @@
 // The main window offscreen: start-up, the refresh, the input rules and the click rule.
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
-#include "veldra/chart/frm_chart.h"
-#include "veldra/drift/guider_bus.h"
-#include "veldra/monitor/box_colours.h"
-#include "veldra/monitor/display_formats.h"
-#include "veldra/monitor/form_main.h"
+#include "veldra/guider/guider_bus.h"
 #include "veldra/settings/settings.h"
 #include "veldra/version_info.h"
+#include "veldra/windows/box_colours.h"
+#include "veldra/windows/chart/frm_chart.h"
+#include "veldra/windows/main/display_formats.h"
+#include "veldra/windows/main/form_main.h"
 
 #include <QCheckBox>
 #include <QComboBox>

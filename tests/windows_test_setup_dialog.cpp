@@ -3,11 +3,11 @@
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
 #include "veldra/chart/chart_layout.h"
-#include "veldra/monitor/box_colours.h"
-#include "veldra/monitor/form_main.h"
 #include "veldra/settings/file_utils.h"
 #include "veldra/settings/settings.h"
-#include "veldra/setup/form_setup_plate_solve.h"
+#include "veldra/windows/box_colours.h"
+#include "veldra/windows/main/form_main.h"
+#include "veldra/windows/setup/form_setup_plate_solve.h"
 
 #include <QApplication>
 #include <QComboBox>

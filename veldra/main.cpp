@@ -1,7 +1,7 @@
 // veldra: the main window in the program's own folder, where "veldra.ini" and
 // "debug.txt" live.
-#include "veldra/monitor/form_main.h"
 #include "veldra/settings/file_utils.h"
+#include "veldra/windows/main/form_main.h"
 
 #include <QApplication>
 

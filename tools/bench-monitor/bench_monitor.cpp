@@ -2,8 +2,8 @@
 // to a bare scan of the same folder that reads the same per-file metadata (name and
 // modification time).  Usage: bench-monitor [scratch-folder]
 #include "veldra/monitor/exchange_order.h"
-#include "veldra/monitor/file_listing.h"
 #include "veldra/monitor/folder_monitor.h"
+#include "veldra/monitor/list_folder.h"
 
 #include <algorithm>
 #include <chrono>

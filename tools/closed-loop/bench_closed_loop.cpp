@@ -2,7 +2,7 @@
 // profiles, with filter prediction and acceleration on and off.  Run inside a session bus:
 //   dbus-run-session -- build/release/bin/bench-closed-loop [frames] [cadence-seconds]
 #include "tools/closed-loop/headless_night.h"
-#include "veldra/drift/guider_bus.h"
+#include "veldra/guider/guider_bus.h"
 #include "veldra/settings/file_utils.h"
 
 #include <QCoreApplication>

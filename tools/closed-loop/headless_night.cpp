@@ -1,13 +1,13 @@
 #include "tools/closed-loop/headless_night.h"
 
 #include "veldra/drift/bias_rule.h"
-#include "veldra/drift/guider_bus.h"
+#include "veldra/guider/guider_bus.h"
 #include "veldra/measure/pipeline.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/monitoring_control.h"
 #include "veldra/settings/date_time.h"
 #include "veldra/settings/file_utils.h"
-#include "veldra/setup/telescope_link.h"
+#include "veldra/telescope/telescope_link.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 // veldra's core without windows: the main window's state, a Platform that talks to the
 // real session bus, and Timer1, run against veldsim as the camera and the guider.
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

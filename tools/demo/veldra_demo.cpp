@@ -4,9 +4,9 @@
 // screenshots of the main and chart windows are written next to the night's summary.
 //   veldra-demo DEMO_FOLDER [FRAMES] [CADENCE_SECONDS]
 // Needs a session bus of its own (scripts/run --demo starts one).
-#include "veldra/chart/frm_chart.h"
-#include "veldra/monitor/form_main.h"
 #include "veldra/settings/file_utils.h"
+#include "veldra/windows/chart/frm_chart.h"
+#include "veldra/windows/main/form_main.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,11 +3,11 @@
 // night of eight images.  Runs on the offscreen platform (no display needed) and keeps
 // its settings and log in a scratch folder; nothing is sent on the message bus (the main
 // window is not loaded, only refreshed).  Default output folder: the source tree's docs/.
-#include "veldra/chart/frm_chart.h"
-#include "veldra/monitor/form_main.h"
 #include "veldra/settings/numbers.h"
-#include "veldra/setup/form_setup_plate_solve.h"
 #include "veldra/version_info.h"
+#include "veldra/windows/chart/frm_chart.h"
+#include "veldra/windows/main/form_main.h"
+#include "veldra/windows/setup/form_setup_plate_solve.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // The chart window's data and the rows it shows.  The data lives outside the window
 // (for the whole program), so a window closed by the user and opened again shows the
 // latest rows at once.  No widgets here.
-#include "veldra/drift/history_entry.h"
+#include "veldra/state/history_entry.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "veldra/drift/correction.h"
 
 #include "veldra/drift/drift_error.h"
-#include "veldra/drift/guider_link.h"
 #include "veldra/drift/history.h"
+#include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/numbers.h"
 

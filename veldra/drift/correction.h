@@ -1,8 +1,8 @@
 #pragma once
 // The shift rates the guider applies after each image: filtered or raw drift, look-ahead,
 // bias, rounding, and the rate limit that stops monitoring.
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 // Largest correction (arcsec/hour, either axis) that is sent; larger stops monitoring.
 inline constexpr double kRateLimit = 1000;

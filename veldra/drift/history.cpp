@@ -1,8 +1,8 @@
 #include "veldra/drift/history.h"
 
 #include "veldra/drift/correction.h"
-#include "veldra/drift/guider_link.h"
 #include "veldra/drift/kalman.h"
+#include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/date_time.h"
 #include "veldra/settings/file_utils.h"

@@ -1,10 +1,10 @@
 #pragma once
 // The measurement history and the drift rates derived from its two newest entries.
 #include "veldra/drift/drift_error.h"
-#include "veldra/drift/history_entry.h"
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
 #include "veldra/settings/numbers.h"
+#include "veldra/state/history_entry.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 #include <cstdint>
 #include <string>

@@ -1,27 +1,7 @@
 #pragma once
 // A small two-state linear Kalman filter on 2x2 matrices; one per axis smooths the
 // drift rate (x0, arcsec/hour) and estimates its change (x1, arcsec/hour per second).
-
-struct Vector2 {
-    double v0 = 0;
-    double v1 = 0;
-};
-
-struct Matrix2 {
-    double m00 = 0;
-    double m01 = 0;
-    double m10 = 0;
-    double m11 = 0;
-};
-
-struct KalmanFilter {
-    Vector2 x; // state
-    Matrix2 B; // control matrix
-    Matrix2 P; // covariance of the state estimate
-    Matrix2 Q; // process noise covariance
-    Matrix2 R; // measurement noise covariance
-    Matrix2 H; // measurement matrix
-};
+#include "veldra/state/kalman_filter.h"
 
 void MatrixProduct(const Matrix2& a, const Matrix2& b, Matrix2& result);
 void MatrixTimesVector(const Matrix2& m, const Vector2& v, Vector2& result);

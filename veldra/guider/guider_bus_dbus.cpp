@@ -1,7 +1,7 @@
 // D-Bus backend of the window messages (QtDBus); no QtDBus header leaves this file.
-#include "veldra/drift/guider_bus.h"
+#include "veldra/guider/guider_bus.h"
 
-#include "veldra/drift/guider_link.h"
+#include "veldra/guider/guider_link.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "veldra/drift/guider_link.h"
+#include "veldra/guider/guider_link.h"
 
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/numbers.h"

@@ -2,8 +2,8 @@
 // The messages between veldra and the guider (MetaGuide) or the drift simulator.
 // Every message is a broadcast: "post" fires and forgets, "send" returns once the
 // message is delivered.  The Platform's postMessage/sendMessage carry them out.
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 #include <cstdint>
 #include <optional>

@@ -4,8 +4,8 @@
 // operation logs its own lines; a failure is one log line plus one timed error, and the
 // caller takes the release exit (before the load: the end exit).
 #include "veldra/measure/sky_text.h"
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 // The image time before the exposure is accounted for.
 struct BaseTime {

@@ -18,7 +18,7 @@ struct ImageRun {
     bool loaded = false;  // the header is loaded and not yet released
 };
 
-// Step 2: the solver's start position from the settings or the telescope.
+// The solver's start position from the settings or the telescope.
 bool StartPosition(MainState& state, const Platform& platform, ImageRun& run) {
     if (state.settings.PLATE_SOLVE_METHOD != 1)
         return true;
@@ -39,7 +39,8 @@ bool StartPosition(MainState& state, const Platform& platform, ImageRun& run) {
     return true;
 }
 
-// Step 8 under the solver method.
+// The measurement under the solver method: start position from the header when no
+// other is set, field size, then the solver run.
 bool SolvePosition(MainState& state, const Platform& platform, ImageRun& run) {
     const auto resultFile = PrepareSolverResult(state, platform, run.path);
     if (!resultFile)
@@ -53,8 +54,8 @@ bool SolvePosition(MainState& state, const Platform& platform, ImageRun& run) {
     return RunSolver(state, platform, *resultFile, run.path, run.position, field, run.position);
 }
 
-// Steps 2 to 9.  Every return is one of the two exits: the release exit when the header
-// is loaded (run.loaded), the end exit before that.
+// From the start position to the measurement and its history entry.  Every return is one of the two
+// exits: the release exit when the header is loaded (run.loaded), the end exit before that.
 void RunStages(MainState& state, const Platform& platform, ImageRun& run) {
     const std::string& folder = state.programFolder;
     if (!StartPosition(state, platform, run))
@@ -97,7 +98,8 @@ void LogRunError(const std::string& folder, const char* what) {
     }
 }
 
-// Step 11, guarded so that a failing window service still lets the run finish.
+// The end of every run (window refresh, charts, last log lines), guarded so that a failing window
+// service still lets the run finish.
 void EndSteps(MainState& state, const Platform& platform) {
     const std::string& folder = state.programFolder;
     try {

@@ -1,7 +1,7 @@
 #pragma once
 // One new image to one timed position measurement.
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 #include <string>
 

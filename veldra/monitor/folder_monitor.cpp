@@ -1,5 +1,6 @@
 #include "veldra/monitor/folder_monitor.h"
 
+#include "veldra/monitor/list_folder.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/numbers.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The folder monitor: what Timer1 runs once a second while monitoring.
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 // Timer1's interval; the settle count advances by this many seconds per tick.
 inline constexpr int kTimer1IntervalMs = 1000;

@@ -1,4 +1,4 @@
-#include "veldra/monitor/file_listing.h"
+#include "veldra/monitor/list_folder.h"
 
 #include "veldra/monitor/exchange_order.h"
 #include "veldra/monitor/wildcard.h"

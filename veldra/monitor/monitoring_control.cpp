@@ -1,8 +1,8 @@
 #include "veldra/monitor/monitoring_control.h"
 
 #include "hdrlib/hdrlib.h"
-#include "veldra/drift/guider_link.h"
-#include "veldra/monitor/file_listing.h"
+#include "veldra/guider/guider_link.h"
+#include "veldra/monitor/list_folder.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/date_time.h"
 #include "veldra/settings/settings.h"

@@ -1,8 +1,8 @@
 #pragma once
 // Start/Stop, Pause/Resume and the core of the main window's start-up and end.
 // Everything runs on the user-interface thread.
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 // The poll interval of Start's waits for the pipeline to be free.
 inline constexpr int kPipelineWaitPollMs = 100;

@@ -14,11 +14,3 @@ struct FileListing {
 // is listed with its newest kMaxListingCount files only: the monitor only ever looks for
 // files newer than the ones it has seen, so the oldest are the ones that do not matter.
 inline constexpr int kMaxListingCount = 32767;
-
-// The normal files of folder matching pattern ("*" and "?"), sorted by time with the
-// exchange sort the monitor relies on.  A missing or unreadable folder gives an empty
-// listing.  Blocks for one scan of the folder (one stat per matching name).
-FileListing ListFolder(const std::string& folder, const std::string& pattern);
-
-// As ListFolder, but tells an unreadable folder (false, listing empty) from an empty one.
-bool ReadFolder(const std::string& folder, const std::string& pattern, FileListing& listing);

@@ -2,10 +2,10 @@
 // The program state that the main window owns.  Core operations take it together
 // with a Platform record; nothing here depends on widgets.
 #include "hdrlib/hdrlib.h"
-#include "veldra/drift/history_entry.h"
-#include "veldra/drift/kalman.h"
-#include "veldra/monitor/file_listing.h"
 #include "veldra/settings/settings.h"
+#include "veldra/state/file_listing.h"
+#include "veldra/state/history_entry.h"
+#include "veldra/state/kalman_filter.h"
 
 #include <cstdint>
 #include <string>

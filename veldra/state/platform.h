@@ -1,9 +1,9 @@
 #pragma once
 // Everything that leaves the core: the window fills these with real services,
 // tests with recording fakes.  Calls happen on the user-interface thread only.
-#include "veldra/drift/history_entry.h"
 #include "veldra/settings/settings.h"
-#include "veldra/setup/telescope_reading.h"
+#include "veldra/state/history_entry.h"
+#include "veldra/state/telescope_reading.h"
 
 #include <cstdint>
 #include <functional>

@@ -7,7 +7,7 @@
 // a bounded wait.  Each member access is one short conversation with the server (connect,
 // ask for that one property, take its answer, disconnect): a value is never stale, and a
 // server that went away shows at the next access.  No libindi type appears here.
-#include "veldra/setup/telescope_identifier.h"
+#include "veldra/telescope/telescope_identifier.h"
 
 #include <chrono>
 #include <string>

@@ -1,4 +1,4 @@
-#include "veldra/setup/telescope_identifier.h"
+#include "veldra/telescope/telescope_identifier.h"
 
 #include <charconv>
 

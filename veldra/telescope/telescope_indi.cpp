@@ -1,7 +1,7 @@
 // The telescope driver over libindi: the only file that sees libindi.  libindi calls
 // back on its own listener thread; the callbacks only copy values into an Answer under
 // its mutex, and the calling thread waits on its condition variable with a deadline.
-#include "veldra/setup/telescope_driver.h"
+#include "veldra/telescope/telescope_driver.h"
 
 #include <libindi/baseclient.h>
 #include <libindi/basedevice.h>

@@ -1,8 +1,8 @@
-#include "veldra/setup/telescope_link.h"
+#include "veldra/telescope/telescope_link.h"
 
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/numbers.h"
-#include "veldra/setup/telescope_driver.h"
+#include "veldra/telescope/telescope_driver.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // (modal, OK button, returns when closed).  Each call blocks on the telescope driver's
 // bounded waits (telescope_driver.h): a few seconds per step at most.
 #include "veldra/settings/settings.h"
-#include "veldra/setup/telescope_reading.h"
+#include "veldra/state/telescope_reading.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "veldra/monitor/box_colours.h"
+#include "veldra/windows/box_colours.h"
 
 #include <QApplication>
 #include <QPalette>

@@ -1,6 +1,6 @@
-#include "veldra/monitor/control_factory.h"
+#include "veldra/windows/control_factory.h"
 
-#include "veldra/monitor/box_colours.h"
+#include "veldra/windows/box_colours.h"
 
 #include <QCheckBox>
 #include <QComboBox>

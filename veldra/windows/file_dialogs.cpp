@@ -1,4 +1,4 @@
-#include "veldra/settings/file_dialogs.h"
+#include "veldra/windows/file_dialogs.h"
 
 #include "veldra/settings/file_utils.h"
 

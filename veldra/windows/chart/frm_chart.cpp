@@ -1,4 +1,4 @@
-#include "veldra/chart/frm_chart.h"
+#include "veldra/windows/chart/frm_chart.h"
 
 #include "veldra/chart/chart_layout.h"
 

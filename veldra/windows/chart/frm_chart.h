@@ -10,8 +10,8 @@
 // hidden until the next update.  killme destroys it for good at the main window's end.
 // User-interface thread only; needs a QApplication.
 #include "veldra/chart/chart_data.h"
-#include "veldra/drift/history_entry.h"
 #include "veldra/settings/settings.h"
+#include "veldra/state/history_entry.h"
 
 #include <QWidget>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "veldra/monitor/display_formats.h"
+#include "veldra/windows/main/display_formats.h"
 
 #include "veldra/settings/date_time.h"
 #include "veldra/settings/numbers.h"

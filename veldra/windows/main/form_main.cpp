@@ -1,12 +1,12 @@
-#include "veldra/monitor/form_main.h"
+#include "veldra/windows/main/form_main.h"
 
-#include "veldra/chart/frm_chart.h"
-#include "veldra/drift/guider_bus.h"
-#include "veldra/drift/guider_link.h"
+#include "veldra/guider/guider_bus.h"
+#include "veldra/guider/guider_link.h"
 #include "veldra/monitor/monitoring_control.h"
-#include "veldra/notice/dia_error.h"
-#include "veldra/setup/form_setup_plate_solve.h"
 #include "veldra/version_info.h"
+#include "veldra/windows/chart/frm_chart.h"
+#include "veldra/windows/notice/dia_error.h"
+#include "veldra/windows/setup/form_setup_plate_solve.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>

@@ -7,9 +7,9 @@
 // Lifetime: Load() runs the start-up sequence and shows the window.  Closing the window
 // unloads it (chart window closed, bus listener removed); destroying the object saves
 // the settings and logs " : Ending Veldra".  User-interface thread only.
-#include "veldra/drift/guider_bus.h"
-#include "veldra/monitor/main_state.h"
-#include "veldra/monitor/platform.h"
+#include "veldra/guider/guider_bus.h"
+#include "veldra/state/main_state.h"
+#include "veldra/state/platform.h"
 
 #include <QWidget>
 #include <memory>

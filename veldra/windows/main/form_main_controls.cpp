@@ -1,8 +1,8 @@
 // The controls of the main window and their places.  Created in reading order, with the
 // tab order set to match, so keyboard and screen-reader users meet them as they see them.
-#include "veldra/monitor/control_factory.h"
 #include "veldra/monitor/folder_monitor.h"
-#include "veldra/monitor/form_main.h"
+#include "veldra/windows/control_factory.h"
+#include "veldra/windows/main/form_main.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

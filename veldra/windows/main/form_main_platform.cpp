@@ -1,11 +1,11 @@
 // The Platform record as the running program fills it: the windows, the Qt event loop,
 // the clocks, the session bus, the telescope and the pipeline.
-#include "veldra/chart/frm_chart.h"
-#include "veldra/drift/guider_bus.h"
+#include "veldra/guider/guider_bus.h"
 #include "veldra/measure/pipeline.h"
-#include "veldra/monitor/form_main.h"
 #include "veldra/settings/date_time.h"
-#include "veldra/setup/telescope_link.h"
+#include "veldra/telescope/telescope_link.h"
+#include "veldra/windows/chart/frm_chart.h"
+#include "veldra/windows/main/form_main.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>

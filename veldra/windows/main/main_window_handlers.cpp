@@ -1,15 +1,15 @@
 // The main window's input handlers and their validation.
-#include "veldra/chart/frm_chart.h"
 #include "veldra/drift/bias_rule.h"
 #include "veldra/drift/history.h"
-#include "veldra/monitor/box_colours.h"
-#include "veldra/monitor/control_factory.h"
 #include "veldra/monitor/folder_monitor.h"
-#include "veldra/monitor/form_main.h"
 #include "veldra/monitor/monitoring_control.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/file_dialogs.h"
 #include "veldra/settings/numbers.h"
+#include "veldra/windows/box_colours.h"
+#include "veldra/windows/chart/frm_chart.h"
+#include "veldra/windows/control_factory.h"
+#include "veldra/windows/file_dialogs.h"
+#include "veldra/windows/main/form_main.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

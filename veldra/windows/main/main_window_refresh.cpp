@@ -1,11 +1,11 @@
 // RefreshMainWindow and RefreshPendingFile: every control in line with the settings, the
 // monitoring state and the history.
 #include "veldra/drift/correction.h"
-#include "veldra/monitor/box_colours.h"
-#include "veldra/monitor/display_formats.h"
-#include "veldra/monitor/form_main.h"
 #include "veldra/settings/file_utils.h"
 #include "veldra/settings/numbers.h"
+#include "veldra/windows/box_colours.h"
+#include "veldra/windows/main/display_formats.h"
+#include "veldra/windows/main/form_main.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -21,7 +21,7 @@ void Show(QLineEdit* box, const std::string& text) {
         box->setText(shown);
 }
 
-// Step 2: a box is rewritten only when the number it holds differs, so an equal entry
+// The settings boxes: a box is rewritten only when the number it holds differs, so an equal entry
 // such as "4.0" stays as typed; text that is no number (typing in progress) stays too.
 void ShowNumber(QLineEdit* box, double value, const std::string& text) {
     const std::optional<double> shown = ParseLocaleNumber(box->text().toStdString());

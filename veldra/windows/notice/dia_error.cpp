@@ -1,4 +1,4 @@
-#include "veldra/notice/dia_error.h"
+#include "veldra/windows/notice/dia_error.h"
 
 #include "veldra/settings/numbers.h"
 

@@ -1,4 +1,4 @@
-#include "veldra/setup/setup_entry_rules.h"
+#include "veldra/windows/setup/setup_entry_rules.h"
 
 #include "veldra/settings/numbers.h"
 

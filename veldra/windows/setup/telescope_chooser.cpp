@@ -1,8 +1,8 @@
-#include "veldra/setup/telescope_chooser.h"
+#include "veldra/windows/setup/telescope_chooser.h"
 
-#include "veldra/setup/telescope_driver.h"
-#include "veldra/setup/telescope_identifier.h"
-#include "veldra/setup/telescope_link.h"
+#include "veldra/telescope/telescope_driver.h"
+#include "veldra/telescope/telescope_identifier.h"
+#include "veldra/telescope/telescope_link.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
