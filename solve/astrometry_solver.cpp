@@ -42,7 +42,7 @@ SolveOutcome ReadSolution(const SolveJob& job) {
     const std::string solution = JoinPath(job.scratch, "centre.fits");
     const std::string output = JoinPath(job.scratch, "new-wcs.txt");
     const std::vector<uint16_t> pixel{0};
-    if (!WriteFitsImage(carrier, 1, 1, &pixel))
+    if (!WriteImageFile(carrier, 1, 1, &pixel))
         return {false, 0, 0, "cannot write in the scratch folder " + job.scratch};
     const ChildOutcome run =
         RunGuarded({NewWcsProgram(job.settings.solveField), "-i", carrier, "-w",

@@ -15,16 +15,17 @@ template <typename Unsigned> void AppendBigEndian(std::string& out, Unsigned val
 } // namespace
 
 bool WriteCatalogueTable(const std::string& path, const std::vector<CatalogueStar>& stars) {
-    const std::string primary = EndedFitsHeader(FitsCard("SIMPLE", "T") + FitsCard("BITPIX", "8") +
-                                                FitsCard("NAXIS", "0") + FitsCard("EXTEND", "T"));
-    const std::string table = EndedFitsHeader(
-        FitsTextCard("XTENSION", "BINTABLE") + FitsCard("BITPIX", "8") + FitsCard("NAXIS", "2") +
-        FitsCard("NAXIS1", "20") + FitsCard("NAXIS2", std::to_string(stars.size())) +
-        FitsCard("PCOUNT", "0") + FitsCard("GCOUNT", "1") + FitsCard("TFIELDS", "3") +
-        FitsTextCard("TTYPE1", "RA") + FitsTextCard("TFORM1", "1D") +
-        FitsTextCard("TUNIT1", "deg") + FitsTextCard("TTYPE2", "DEC") +
-        FitsTextCard("TFORM2", "1D") + FitsTextCard("TUNIT2", "deg") +
-        FitsTextCard("TTYPE3", "MAG") + FitsTextCard("TFORM3", "1E"));
+    const std::string primary = EndedHeader(HeaderCard("SIMPLE", "T") + HeaderCard("BITPIX", "8") +
+                                            HeaderCard("NAXIS", "0") + HeaderCard("EXTEND", "T"));
+    const std::string table =
+        EndedHeader(HeaderTextCard("XTENSION", "BINTABLE") + HeaderCard("BITPIX", "8") +
+                    HeaderCard("NAXIS", "2") + HeaderCard("NAXIS1", "20") +
+                    HeaderCard("NAXIS2", std::to_string(stars.size())) + HeaderCard("PCOUNT", "0") +
+                    HeaderCard("GCOUNT", "1") + HeaderCard("TFIELDS", "3") +
+                    HeaderTextCard("TTYPE1", "RA") + HeaderTextCard("TFORM1", "1D") +
+                    HeaderTextCard("TUNIT1", "deg") + HeaderTextCard("TTYPE2", "DEC") +
+                    HeaderTextCard("TFORM2", "1D") + HeaderTextCard("TUNIT2", "deg") +
+                    HeaderTextCard("TTYPE3", "MAG") + HeaderTextCard("TFORM3", "1E"));
     std::string data;
     data.reserve(stars.size() * 20 + 2880);
     for (const CatalogueStar& star : stars) {
@@ -32,7 +33,7 @@ bool WriteCatalogueTable(const std::string& path, const std::vector<CatalogueSta
         AppendBigEndian(data, std::bit_cast<uint64_t>(star.dec));
         AppendBigEndian(data, std::bit_cast<uint32_t>(star.mag));
     }
-    PadFitsData(data);
+    PadDataUnit(data);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << primary << table << data;
     return static_cast<bool>(out.flush());

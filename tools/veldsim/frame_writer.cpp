@@ -18,8 +18,8 @@ std::string WriteFrame(const std::string& folder, const std::string& name,
     const std::string temporary = folder + "/." + name + ".part";
     const bool written =
         pixels == nullptr
-            ? WriteFitsImage(temporary, kBlankSize, kBlankSize, nullptr)
-            : WriteFitsImage(temporary, pixels->width, pixels->height, &pixels->values);
+            ? WriteImageFile(temporary, kBlankSize, kBlankSize, nullptr)
+            : WriteImageFile(temporary, pixels->width, pixels->height, &pixels->values);
     if (!written)
         return "cannot write " + temporary;
     FitsInfo info{};
