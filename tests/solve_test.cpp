@@ -271,6 +271,7 @@ TEST_F(VeldraSolve, TheResultFileIsNeverSeenHalfWritten) {
                 if (seen.empty() || seen.back() != text)
                     seen.push_back(text);
             }
+            std::this_thread::yield();
         }
     });
     const ChildOutcome run = Run({SolverText(camera_, image)});
