@@ -1,44 +1,26 @@
 #include "tools/veldsim/frame_writer.h"
 
 #include "hdrlib/hdrlib.h"
+#include "solve/fits_image.h"
 
 #include <cstdio>
-#include <fstream>
 
 namespace {
 
-const int kWidth = 64;
-const int kHeight = 64;
-const size_t kBlock = 2880;
-
-std::string Card(const std::string& text) {
-    std::string card = text;
-    card.resize(80, ' ');
-    return card;
-}
-
-// The smallest valid FITS image: a primary header with room for the keywords, and data.
-bool WriteBlankImage(const std::string& path) {
-    std::string header =
-        Card("SIMPLE  =                    T") + Card("BITPIX  =                   16") +
-        Card("NAXIS   =                    2") +
-        Card("NAXIS1  =                   " + std::to_string(kWidth)) +
-        Card("NAXIS2  =                   " + std::to_string(kHeight)) + Card("END");
-    header.resize(kBlock, ' ');
-    const size_t dataBytes = static_cast<size_t>(kWidth) * kHeight * 2;
-    std::string data((dataBytes + kBlock - 1) / kBlock * kBlock, '\0');
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << header << data;
-    return static_cast<bool>(out.flush());
-}
+// The blank frame: what veldra needs is in the header only.
+const int kBlankSize = 64;
 
 } // namespace
 
 std::string WriteFrame(const std::string& folder, const std::string& name,
-                       const FrameHeader& header) {
+                       const FrameHeader& header, const FramePixels* pixels) {
     const std::string target = folder + "/" + name;
     const std::string temporary = folder + "/." + name + ".part";
-    if (!WriteBlankImage(temporary))
+    const bool written =
+        pixels == nullptr
+            ? WriteImageFile(temporary, kBlankSize, kBlankSize, nullptr)
+            : WriteImageFile(temporary, pixels->width, pixels->height, &pixels->values);
+    if (!written)
         return "cannot write " + temporary;
     FitsInfo info{};
     if (loadFitsFile(temporary.c_str(), &info) != 0) {
@@ -48,8 +30,16 @@ std::string WriteFrame(const std::string& folder, const std::string& name,
     int failures = 0;
     failures += writeFitsStrParam("DATE-OBS", &info, header.dateObs.c_str()) != 0;
     failures += writeFitsFloatParam("EXPOSURE", &info, header.exposure) != 0;
-    failures += writeFitsFloatParam("CRVAL1", &info, static_cast<float>(header.crval1)) != 0;
-    failures += writeFitsFloatParam("CRVAL2", &info, static_cast<float>(header.crval2)) != 0;
+    if (header.wcs) {
+        failures += writeFitsFloatParam("CRVAL1", &info, static_cast<float>(header.crval1)) != 0;
+        failures += writeFitsFloatParam("CRVAL2", &info, static_cast<float>(header.crval2)) != 0;
+    }
+    if (header.telescope) {
+        failures += writeFitsFloatParam("EXPTIME", &info, header.exposure) != 0;
+        failures += writeFitsFloatParam("RA", &info, static_cast<float>(header.telescopeRa)) != 0;
+        failures += writeFitsFloatParam("DEC", &info, static_cast<float>(header.telescopeDec)) != 0;
+        failures += writeFitsFloatParam("YPIXSZ", &info, header.pixelSize) != 0;
+    }
     failures += writeFitsStrParam("OBJCTRA", &info, header.objctra.c_str()) != 0;
     failures += writeFitsStrParam("OBJCTDEC", &info, header.objctdec.c_str()) != 0;
     failures += writeFitsFloatParam("FOCALLEN", &info, header.focalLength) != 0;

@@ -6,6 +6,8 @@
 #include "tools/veldsim/night_report.h"
 #include "tools/veldsim/sim_options.h"
 #include "tools/veldsim/sky_model.h"
+#include "tools/veldsim/star_index.h"
+#include "tools/veldsim/star_night.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,6 +36,7 @@ struct Night {
     bool awaitingSetShift = false;
     std::mt19937 random;
     std::ofstream csvFile;
+    StarNight stars; // with --stars
 
     std::ostream& Csv() { return options.csvPath.empty() ? std::cout : csvFile; }
     double StartSeconds(int frame) const { return frame * (options.exposure + options.gap); }
@@ -78,9 +81,20 @@ struct Night {
         header.objctdec = DecText(options.targetDecDegrees);
         header.focalLength = static_cast<float>(options.focalLength);
         header.pixelSize = static_cast<float>(options.pixelSize);
+        FramePixels pixels;
+        if (options.stars) {
+            // The solver measures these frames: the true pointing is in the stars only.
+            header.wcs = false;
+            header.telescope = true;
+            header.telescopeRa = options.targetRaHours * 15;
+            header.telescopeDec = options.targetDecDegrees;
+            pixels = RenderStarFrame(stars, ra, dec);
+        }
         char name[32];
         std::snprintf(name, sizeof name, "frame_%04d.fit", frame + 1);
-        if (std::string error = WriteFrame(options.folder, name, header); !error.empty())
+        if (std::string error =
+                WriteFrame(options.folder, name, header, options.stars ? &pixels : nullptr);
+            !error.empty())
             return error;
         lastWrittenWall = wall.elapsed() / 1000.0;
         awaitingSetShift = true;
@@ -106,6 +120,18 @@ int main(int argc, char** argv) {
     if (help) {
         std::cout << UsageText();
         return 0;
+    }
+    if (night.options.stars)
+        night.stars = MakeStarNight(night.options);
+    if (!night.options.indexPath.empty()) {
+        const std::string error =
+            WriteStarIndexFor(night.stars.catalogue, night.stars.camera, night.options.indexPath);
+        if (!error.empty()) {
+            std::cerr << "veldsim: " << error << "\n";
+            return 1;
+        }
+        if (night.options.folder.empty())
+            return 0;
     }
     std::error_code ignored;
     std::filesystem::create_directories(night.options.folder, ignored);

@@ -15,6 +15,7 @@ bool ToNumber(const std::string& text, double& value) {
 
 std::string UsageText() {
     return "usage: veldsim --folder DIR [options]\n"
+           "       veldsim --stars --index FILE [options]\n"
            "Writes simulated FITS frames into DIR and plays the guider: the image drifts with\n"
            "the flexure plus the shift rates received on the D-Bus session bus.\n"
            "  --frames N           frames to write (40)\n"
@@ -37,6 +38,10 @@ std::string UsageText() {
            "  --start TEXT         DATE-OBS of the first frame (2026-12-08T21:00:00)\n"
            "  --simulator-mode     follow VELDSIM_SetShift instead of the guider messages\n"
            "  --csv FILE           per-frame CSV to FILE instead of standard output\n"
+           "  --stars              star fields (no CRVAL keywords) for a plate solver to measure\n"
+           "  --width N, --height N  star frame size, pixels (1024 x 768)\n"
+           "  --index FILE         write the astrometry.net index of the star catalogue to FILE\n"
+           "                       (needs build-astrometry-index); without --folder: only that\n"
            "  --help               this text\n";
 }
 
@@ -44,6 +49,7 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
     help = false;
     double frames = o.frames;
     double seed = o.seed;
+    double width = o.width, height = o.height;
     const std::map<std::string, double*> numbers = {
         {"--frames", &frames},
         {"--exposure", &o.exposure},
@@ -61,6 +67,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         {"--dec", &o.targetDecDegrees},
         {"--focal-length", &o.focalLength},
         {"--pixel-size", &o.pixelSize},
+        {"--width", &width},
+        {"--height", &height},
     };
     std::string profile = "constant";
     for (size_t i = 0; i < args.size(); ++i) {
@@ -69,8 +77,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
             help = true;
             return {};
         }
-        if (name == "--simulator-mode") {
-            o.simulatorMode = true;
+        if (name == "--simulator-mode" || name == "--stars") {
+            (name == "--stars" ? o.stars : o.simulatorMode) = true;
             continue;
         }
         if (i + 1 >= args.size())
@@ -83,6 +91,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
             o.folder = value;
         } else if (name == "--start") {
             o.start = value;
+        } else if (name == "--index") {
+            o.indexPath = value;
         } else if (name == "--csv") {
             o.csvPath = value;
         } else if (name == "--profile") {
@@ -91,8 +101,14 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
             return "unknown option " + name;
         }
     }
-    if (o.folder.empty())
+    if (!o.indexPath.empty() && !o.stars)
+        return "--index needs --stars";
+    if (o.folder.empty() && o.indexPath.empty())
         return "--folder is required";
+    if (width < 16 || width > 20000 || height < 16 || height > 20000)
+        return "a value is out of range";
+    o.width = static_cast<int>(width);
+    o.height = static_cast<int>(height);
     if (frames < 1 || frames > 10000 || o.exposure <= 0 || o.gap < 0 || o.cadence <= 0 ||
         o.profile.periodHours <= 0 || o.focalLength <= 0 || o.pixelSize <= 0 || o.noise < 0)
         return "a value is out of range";

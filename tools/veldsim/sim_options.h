@@ -22,6 +22,10 @@ struct SimOptions {
     std::string start = "2026-12-08T21:00:00"; // DATE-OBS of the first frame
     bool simulatorMode = false; // follow "VELDSIM_SetShift" instead of the guider messages
     std::string csvPath;        // empty: standard output
+    bool stars = false;         // star fields a solver can measure, instead of blank frames
+    int width = 1024;           // star frames, pixels
+    int height = 768;
+    std::string indexPath; // write the astrometry.net index of the star catalogue here
     FlexureProfile profile;
 };
 

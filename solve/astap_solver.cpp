@@ -1,0 +1,90 @@
+#include "solve/astap_solver.h"
+
+#include "solve/child_process.h"
+#include "solve/scratch_files.h"
+#include "veldra/settings/file_utils.h"
+#include "veldra/settings/numbers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <sstream>
+
+std::vector<std::string> AstapArguments(const SolveJob& job, const std::string& outputBase) {
+    const SolveRequest& request = job.request;
+    double hours = std::fmod(Degrees(request.ra) / 15, 24.0);
+    if (hours < 0)
+        hours += 24;
+    const double radius = std::min(180.0, job.settings.searchRadius *
+                                              Degrees(std::max(request.width, request.height)));
+    std::vector<std::string> arguments = {
+        job.settings.astapCli,
+        "-f",
+        request.imagePath,
+        "-ra",
+        PlainNumberText(hours),
+        "-spd",
+        PlainNumberText(Degrees(request.dec) + 90), // south pole distance
+        "-r",
+        PlainNumberText(radius),
+        "-fov",
+        PlainNumberText(Degrees(request.height)), // the field's height
+        "-z",
+        std::to_string(job.settings.downsample), // 0: ASTAP chooses
+        "-o",
+        outputBase};
+    if (!job.settings.astapDatabase.empty()) {
+        arguments.push_back("-d");
+        arguments.push_back(job.settings.astapDatabase);
+    }
+    return arguments;
+}
+
+SolveOutcome ParseAstapResult(const std::string& text) {
+    std::map<std::string, std::string> values;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    if (values["PLTSOLVD"] != "T") {
+        const std::string& error = values["ERROR"];
+        return {false, 0, 0,
+                "ASTAP found no solution" + (error.empty() ? std::string() : ": " + error)};
+    }
+    const auto ra = ParseNumber(values["CRVAL1"]);
+    const auto dec = ParseNumber(values["CRVAL2"]);
+    if (!ra || !dec || !std::isfinite(*ra) || !std::isfinite(*dec) || std::fabs(*dec) > 90)
+        return {false, 0, 0, "ASTAP's result has no valid CRVAL1/CRVAL2"};
+    return SolvedAt(*ra, *dec);
+}
+
+SolveOutcome SolveWithAstap(const SolveJob& job) {
+    const std::string base = JoinPath(job.scratch, "solution");
+    const std::string output = JoinPath(job.scratch, "astap.txt");
+    const ChildOutcome run =
+        RunGuarded(AstapArguments(job, base), output, SecondsLeft(job), job.scratch);
+    switch (run.end) {
+    case ChildOutcome::End::NotStarted:
+        return {false, 0, 0,
+                "cannot run " + job.settings.astapCli + " (" + run.startError +
+                    "): install the Debian package astap-cli and ASTAP's star database, or name "
+                    "the program with ASTAP_CLI in veldra-solve.ini"};
+    case ChildOutcome::End::TimedOut:
+        return {false, 0, 0, TimeLimitReason(job)};
+    case ChildOutcome::End::Signalled:
+        return {false, 0, 0, "astap_cli ended by a signal: " + LastLines(output, 2)};
+    case ChildOutcome::End::Exited:
+        break;
+    }
+    const std::string result = ReadTextFile(base + ".ini");
+    if (result.empty())
+        return {false, 0, 0,
+                "astap_cli wrote no result (exit status " + std::to_string(run.exitCode) +
+                    "): " + LastLines(output, 2)};
+    return ParseAstapResult(result);
+}

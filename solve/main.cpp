@@ -1,0 +1,95 @@
+// veldra-solve: the plate solver veldra starts with its solver command line; it runs
+// astrometry.net's solve-field (or ASTAP's astap_cli) and answers in the ".apm" file
+// beside the image.  See --help.
+#include "solve/solve_request.h"
+#include "solve/solve_run.h"
+#include "solve/solve_settings.h"
+#include "veldra/settings/file_utils.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+
+namespace {
+
+const char* const kUsage = "usage: veldra-solve RA,DEC,WIDTH,HEIGHT,999,IMAGE [options]\n"
+                           "       veldra-solve RA DEC WIDTH HEIGHT 999 IMAGE [options]\n";
+
+std::string HelpText(const std::string& settingsPath) {
+    return std::string(kUsage) +
+           "\n"
+           "Plate-solves IMAGE (FITS) and writes IMAGE's name with \".apm\" beside it:\n"
+           "\"RA,DEC,1\" (radians) when solved, \"RA,DEC,0\" when not.  RA and DEC are the\n"
+           "start position, WIDTH and HEIGHT the field, all in radians, as veldra passes them.\n"
+           "Choose this program with \"Set Application\" in veldra's plate-solve setup.\n"
+           "Each run adds a line to veldra-solve.log beside the image (or in LOG_DIR), with\n"
+           "the reason when it did not solve.  Exit status: 0 solved, 1 not solved, 2 bad\n"
+           "command line, 3 result not written.\n"
+           "\n"
+           "Settings come from " +
+           settingsPath +
+           "\n"
+           "(lines KEY=value; looked for beside the program, where veldra.ini is, then in\n"
+           "$XDG_CONFIG_HOME/veldra/), then from these options:\n" +
+           SettingsHelp() +
+           "  --config FILE            read the settings from FILE instead\n"
+           "  --help                   this text\n"
+           "\n"
+           "Index files (ENGINE=astrometry): apt install astrometry.net and the Tycho-2 index\n"
+           "package that fits the field width (the range in its name is the size of its\n"
+           "star quads; neighbouring packages help):\n"
+           "  field 22'-30': astrometry-data-tycho2-07    30'-44': astrometry-data-tycho2-08\n"
+           "  field 44'-60': astrometry-data-tycho2-09    60' and more: "
+           "astrometry-data-tycho2-10-19\n"
+           "They install into /usr/share/astrometry; for index files elsewhere set INDEX_DIR.\n"
+           "Check an index with one image: veldra-solve RA,DEC,WIDTH,HEIGHT,999,IMAGE\n"
+           "(or solve-field IMAGE) and read the line it prints.\n"
+           "ENGINE=astap runs astap_cli (apt install astap-cli); ASTAP's star database\n"
+           "(for example D50) must be installed separately, see ASTAP_DATABASE.\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto started = std::chrono::steady_clock::now();
+    CommandLine line;
+    const std::string error = ParseCommandLine({argv + 1, argv + argc}, line);
+    const std::string settingsPath =
+        line.settingsPath.empty() ? DefaultSettingsPath(ProgramFolder()) : line.settingsPath;
+    if (line.help && !line.request) {
+        std::cout << HelpText(settingsPath);
+        return 0;
+    }
+    if (!line.request) {
+        std::cerr << "veldra-solve: " << error << "\n" << kUsage;
+        return 2;
+    }
+
+    // From here on every path answers veldra with a result file.
+    SolveSettings settings;
+    std::string problem = error;
+    if (problem.empty() && !line.settingsPath.empty() && !FileExists(settingsPath))
+        problem = "cannot read the settings file " + settingsPath;
+    if (problem.empty())
+        problem = ReadSettingsFile(settingsPath, settings);
+    for (const auto& [key, value] : line.settings)
+        if (problem.empty())
+            problem = ApplySetting(settings, key, value);
+    // The solvers parse their numbers the C way, whatever the user's locale.
+    setenv("LC_ALL", "C", 1);
+    const SolveOutcome outcome =
+        problem.empty() ? RunSolve(*line.request, settings) : SolveOutcome{false, 0, 0, problem};
+
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - started;
+    const std::string report = LogText(*line.request, outcome, spent.count());
+    std::cerr << "veldra-solve: " << report << "\n";
+    if (!AppendLog(*line.request, settings, report))
+        std::cerr << "veldra-solve: cannot append to veldra-solve.log\n";
+    // The result goes last: veldra ends this program as soon as the file is there.
+    const std::string resultFile = ResultFileName(line.request->imagePath);
+    if (!WriteFileAtomically(resultFile, ApmText(*line.request, outcome))) {
+        std::cerr << "veldra-solve: cannot write " << resultFile << "\n";
+        return 3;
+    }
+    return outcome.solved ? 0 : 1;
+}

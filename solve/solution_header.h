@@ -1,0 +1,11 @@
+#pragma once
+// Reading a solution's centre from a FITS header, through hdrlib.
+#include "solve/solve_job.h"
+
+#include <string>
+
+// CRVAL1/CRVAL2 (degrees) of the image at path, read as their full text rather than as
+// single-precision numbers; a failed outcome says what is missing.
+SolveOutcome ReadCentre(const std::string& path);
+// The image's width and height in pixels; false when hdrlib cannot load it.
+bool ReadImageSize(const std::string& path, int& width, int& height, std::string& error);

@@ -1,0 +1,39 @@
+#include "solve/solve_job.h"
+
+#include "veldra/settings/numbers.h"
+
+#include <algorithm>
+#include <cmath>
+
+double SecondsLeft(const SolveJob& job) {
+    const std::chrono::duration<double> left = job.deadline - std::chrono::steady_clock::now();
+    return std::max(0.0, left.count());
+}
+
+std::string TimeLimitReason(const SolveJob& job) {
+    return "no solution within the time limit of " + PlainNumberText(job.settings.timeLimit) +
+           " seconds (TIME_LIMIT)";
+}
+
+double Degrees(double radians) {
+    return radians / (2 * kPi) * 360;
+}
+
+double Radians(double degrees) {
+    return degrees / 360 * 2 * kPi;
+}
+
+SolveOutcome SolvedAt(double raDegrees, double decDegrees) {
+    double ra = std::fmod(raDegrees, 360.0);
+    if (ra < 0)
+        ra += 360;
+    return {true, Radians(ra), Radians(decDegrees), {}};
+}
+
+int DownsampleFor(const SolveJob& job) {
+    if (job.settings.downsample > 0)
+        return job.settings.downsample;
+    // About 1200 pixels on the longer side find enough stars; larger grids only cost time.
+    const int longer = std::max(job.imageWidth, job.imageHeight);
+    return std::max(1, static_cast<int>(std::lround(longer / 1200.0)));
+}

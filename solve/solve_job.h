@@ -1,0 +1,36 @@
+#pragma once
+// One solve: what the engines get and what they give back.
+#include "solve/solve_request.h"
+#include "solve/solve_settings.h"
+
+#include <chrono>
+#include <string>
+
+struct SolveJob {
+    SolveRequest request;
+    SolveSettings settings;
+    int imageWidth = 0; // pixels, from the image header
+    int imageHeight = 0;
+    std::string scratch; // private folder, removed after the solve
+    std::chrono::steady_clock::time_point deadline;
+};
+
+struct SolveOutcome {
+    bool solved = false;
+    double ra = 0;      // radians, 0 .. 2 pi
+    double dec = 0;     // radians
+    std::string reason; // why not, for the log; empty when solved
+};
+
+// Seconds left until the job's deadline (0 when it has passed).
+double SecondsLeft(const SolveJob& job);
+// The reason given when the solver was still running at the deadline.
+std::string TimeLimitReason(const SolveJob& job);
+// Degrees from radians and back, with veldra's pi, so a centre read from a header
+// turns into the same radians as veldra's own reading of CRVAL1/CRVAL2.
+double Degrees(double radians);
+double Radians(double degrees);
+// A solved outcome from a centre in degrees (RA wrapped into 0 .. 360).
+SolveOutcome SolvedAt(double raDegrees, double decDegrees);
+// The factor the image is shrunk by before its stars are found (DOWNSAMPLE, or by size).
+int DownsampleFor(const SolveJob& job);

@@ -1,0 +1,131 @@
+#include "tools/veldsim/star_field.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+const double kDegree = kPi / 180;
+
+struct Vector3 {
+    double x, y, z;
+};
+
+Vector3 UnitVector(double ra, double dec) {
+    return {std::cos(dec * kDegree) * std::cos(ra * kDegree),
+            std::cos(dec * kDegree) * std::sin(ra * kDegree), std::sin(dec * kDegree)};
+}
+
+// Magnitudes with N(< m) growing as 10^(0.35 m), as star counts do at these depths.
+const double kCountSlope = 0.35;
+const double kBrightest = 7;
+const double kFaintest = 14;
+
+} // namespace
+
+std::vector<CatalogueStar> MakeCatalogue(double ra, double dec, double capRadius, double density,
+                                         unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double cosRadius = std::cos(capRadius * kDegree);
+    const double areaSquareDegrees = 2 * kPi * (1 - cosRadius) / (kDegree * kDegree);
+    const auto count = static_cast<size_t>(std::lround(density * areaSquareDegrees));
+
+    // The cap's own axes: its centre, east and north at the centre.
+    const Vector3 centre = UnitVector(ra, dec);
+    const double a = ra * kDegree, d = dec * kDegree;
+    const Vector3 east{-std::sin(a), std::cos(a), 0};
+    const Vector3 north{-std::sin(d) * std::cos(a), -std::sin(d) * std::sin(a), std::cos(d)};
+    const double low = std::pow(10.0, kCountSlope * kBrightest);
+    const double high = std::pow(10.0, kCountSlope * kFaintest);
+
+    std::vector<CatalogueStar> stars;
+    stars.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        // Uniform over the cap: cos of the distance from the centre is uniform.
+        const double z = cosRadius + (1 - cosRadius) * unit(random);
+        const double s = std::sqrt(std::max(0.0, 1 - z * z));
+        const double phi = 2 * kPi * unit(random);
+        const double e = s * std::cos(phi), n = s * std::sin(phi);
+        const Vector3 p{z * centre.x + e * east.x + n * north.x,
+                        z * centre.y + e * east.y + n * north.y,
+                        z * centre.z + e * east.z + n * north.z};
+        double starRa = std::atan2(p.y, p.x) / kDegree;
+        if (starRa < 0)
+            starRa += 360;
+        const double starDec = std::asin(std::clamp(p.z, -1.0, 1.0)) / kDegree;
+        const double mag = std::log10(low + (high - low) * unit(random)) / kCountSlope;
+        stars.push_back({starRa, starDec, static_cast<float>(mag)});
+    }
+    return stars;
+}
+
+std::vector<CatalogueStar> CatalogueFor(const StarCamera& camera, double ra, double dec,
+                                        unsigned seed) {
+    const double diagonal = std::hypot(FieldWidth(camera), FieldHeight(camera));
+    return MakeCatalogue(ra, dec, std::max(1.5, 1.5 * diagonal), 200, seed);
+}
+
+double FieldWidth(const StarCamera& camera) {
+    return camera.width * camera.scale / 3600;
+}
+
+double FieldHeight(const StarCamera& camera) {
+    return camera.height * camera.scale / 3600;
+}
+
+std::vector<uint16_t> RenderStars(const std::vector<CatalogueStar>& catalogue,
+                                  const StarCamera& camera, double ra, double dec,
+                                  std::mt19937& random) {
+    const int width = camera.width, height = camera.height;
+    std::vector<double> light(static_cast<size_t>(width) * static_cast<size_t>(height),
+                              camera.background);
+    const double sigma = camera.fwhm / 2.3548200450309493;
+    const int reach = static_cast<int>(std::ceil(4 * sigma));
+    // The centre of the frame is the middle of its centre pixel, (width - 1) / 2 counted
+    // from 0: FITS pixel (width + 1) / 2, where a solver puts its reference point.
+    const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0;
+    const double radiansPerPixel = camera.scale / 3600 * kDegree;
+    const double a0 = ra * kDegree, d0 = dec * kDegree;
+
+    for (const CatalogueStar& star : catalogue) {
+        const double a = star.ra * kDegree, d = star.dec * kDegree;
+        // Gnomonic (TAN) projection onto the plane touching the sky at the centre.
+        const double cosDistance =
+            std::sin(d0) * std::sin(d) + std::cos(d0) * std::cos(d) * std::cos(a - a0);
+        if (cosDistance <= 0.1)
+            continue;
+        const double xi = std::cos(d) * std::sin(a - a0) / cosDistance;
+        const double eta =
+            (std::cos(d0) * std::sin(d) - std::sin(d0) * std::cos(d) * std::cos(a - a0)) /
+            cosDistance;
+        const double x = cx - xi / radiansPerPixel; // east to the left
+        const double y = cy + eta / radiansPerPixel;
+        if (x < -reach || y < -reach || x > width + reach || y > height + reach)
+            continue;
+        const double flux = std::pow(10.0, -0.4 * (star.mag - camera.zeroPoint));
+        const double peak = flux / (2 * kPi * sigma * sigma);
+        const int x0 = std::max(0, static_cast<int>(std::floor(x)) - reach);
+        const int x1 = std::min(width - 1, static_cast<int>(std::floor(x)) + reach + 1);
+        const int y0 = std::max(0, static_cast<int>(std::floor(y)) - reach);
+        const int y1 = std::min(height - 1, static_cast<int>(std::floor(y)) + reach + 1);
+        for (int row = y0; row <= y1; ++row)
+            for (int column = x0; column <= x1; ++column) {
+                const double dx = column - x, dy = row - y;
+                light[static_cast<size_t>(row) * width + column] +=
+                    peak * std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma));
+            }
+    }
+
+    std::vector<uint16_t> pixels(light.size());
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    for (size_t i = 0; i < light.size(); ++i) {
+        double value = light[i];
+        // Shot noise (gain 1) and read noise, as one Gaussian.
+        if (camera.noise)
+            value += std::sqrt(value + camera.readNoise * camera.readNoise) * gauss(random);
+        pixels[i] = static_cast<uint16_t>(std::clamp(std::lround(value), 0L, 65535L));
+    }
+    return pixels;
+}
