@@ -172,6 +172,7 @@ TEST(ChartLayout, TwipsAreFifteenToAPixelAt96Dpi) {
 #ifdef VELDRA_CHART_WINDOW
 // frmChart itself on the offscreen platform.
 #include "tests/qt_test_app.h"
+#include "tests/spoken_name.h"
 #include "veldra/windows/chart/frm_chart.h"
 
 #include <QApplication>
@@ -333,9 +334,13 @@ TEST_F(ChartWindow, ResizingSnapsToTheMinimumAndScalesTheCharts) {
 TEST_F(ChartWindow, ControlsHaveNamesAndTabInVisualOrder) {
     ClearCharts();
     frmChart& window = Window();
-    EXPECT_EQ(window.Check1->accessibleName(), "Show All History");
-    EXPECT_EQ(window.pos_err_chart.view->accessibleName(), "Position Error (arcseconds)");
-    EXPECT_EQ(window.flex_rate_chart.view->accessibleName(), window.Label2->text());
+    EXPECT_EQ(SpokenName(window.Check1), "Show All History");
+    EXPECT_EQ(SpokenName(window.pos_err_chart.view), "Position Error (arcseconds)");
+    EXPECT_EQ(SpokenName(window.flex_rate_chart.view), "Correction Rate (arcseconds/hour)");
+    // The rate chart is announced with the caption its label shows now.
+    settings.DISABLE_CORRECTIONS = true;
+    UpdateCharts(0, {}, settings);
+    EXPECT_EQ(SpokenName(window.flex_rate_chart.view), "Flexure Rate (arcseconds/hour)");
     EXPECT_EQ(window.Label5->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     EXPECT_TRUE(window.Label6->font().bold());
     EXPECT_EQ(NextTabStop(window.Check1), window.pos_err_chart.view);

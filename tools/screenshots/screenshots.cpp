@@ -3,6 +3,7 @@
 // night of eight images.  Runs on the offscreen platform (no display needed) and keeps
 // its settings and log in a scratch folder; nothing is sent on the message bus (the main
 // window is not loaded, only refreshed).  Default output folder: the source tree's docs/.
+#include "veldra/program_options.h"
 #include "veldra/settings/numbers.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/chart/frm_chart.h"
@@ -57,10 +58,19 @@ void FillNight(MainState& state) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Screenshots of veldra's windows for the README.");
+    parser.addPositionalArgument("OUTPUT_FOLDER", "Where the PNGs go (default: docs/).",
+                                 "[OUTPUT_FOLDER]");
+    if (const auto end =
+            ParseProgramOptions(parser, ArgumentsOf(argc, argv), "veldra-screenshots", 1))
+        return *end;
+    const QStringList positional = parser.positionalArguments();
+    const QString output =
+        positional.isEmpty() ? QString(VELDRA_SOURCE_DIR "/docs") : positional.first();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::setlocale(LC_ALL, "C");
-    const QString output = argc > 1 ? QString(argv[1]) : QString(VELDRA_SOURCE_DIR "/docs");
     QDir().mkpath(output);
     QTemporaryDir programFolder;
     if (!programFolder.isValid())
