@@ -181,6 +181,7 @@ TEST(ChartLayout, TwipsAreFifteenToAPixelAt96Dpi) {
 #include <QLabel>
 #include <QLineSeries>
 #include <QScatterSeries>
+#include <QWindow>
 
 namespace {
 
@@ -329,6 +330,18 @@ TEST_F(ChartWindow, ResizingSnapsToTheMinimumAndScalesTheCharts) {
     EXPECT_EQ(window.frameGeometry().width(), TwipsToPixels(6500, dpi));
     EXPECT_EQ(window.frameGeometry().height(), TwipsToPixels(5220, dpi));
     EXPECT_EQ(window.flex_rate_chart.view->width(), TwipsToPixels(6500.0 / 8385 * 8295, dpi));
+}
+
+TEST_F(ChartWindow, AWindowSystemThatIgnoresTheMinimumIsOverruledInTheResizeHandler) {
+    ShowChart();
+    frmChart& window = Window();
+    const double dpi = window.logicalDpi();
+    // As a window manager without size hints would: the platform window itself shrinks.
+    window.windowHandle()->resize(300, 200);
+    QCoreApplication::processEvents();
+    EXPECT_GE(window.frameGeometry().width(), TwipsToPixels(6500, dpi));
+    EXPECT_GE(window.frameGeometry().height(), TwipsToPixels(5220, dpi));
+    EXPECT_EQ(window.windowHandle()->width(), window.width());
 }
 
 TEST_F(ChartWindow, ControlsHaveNamesAndTabInVisualOrder) {

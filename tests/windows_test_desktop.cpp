@@ -1,5 +1,6 @@
 // The main window on the desktop: night mode in every window, boxes legible under a dark
 // palette, one message-box title, and settings that cannot be saved.
+#include "tests/held_to_permissions.h"
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
 #include "veldra/settings/settings.h"
@@ -22,10 +23,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -192,30 +190,6 @@ TEST_F(DesktopTest, EveryMessageBoxHasOneTitleAndAWarningForFailures) {
     EXPECT_EQ(seen[0], std::make_pair(QString(kMessageBoxTitle), QMessageBox::Warning));
     EXPECT_EQ(seen[1], std::make_pair(QString("Veldra"), QMessageBox::Information));
 }
-
-// Root writes through any permission bits.  While this lives, the calling thread lacks
-// the capabilities that allow it, so a folder of mode 0555 cannot be written by anyone.
-class HeldToPermissions {
-  public:
-    HeldToPermissions() {
-        if (geteuid() != 0)
-            return;
-        header_.version = _LINUX_CAPABILITY_VERSION_3;
-        syscall(SYS_capget, &header_, saved_);
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        held_ = syscall(SYS_capset, &header_, reduced) == 0;
-    }
-    ~HeldToPermissions() {
-        if (held_)
-            syscall(SYS_capset, &header_, saved_);
-    }
-
-  private:
-    __user_cap_header_struct header_{};
-    __user_cap_data_struct saved_[2]{};
-    bool held_ = false;
-};
 
 TEST_F(DesktopTest, ASaveIntoAFolderThatCannotBeWrittenIsShownOnceAndLosesNothing) {
     formMain& w = LoadWindow();
