@@ -70,16 +70,16 @@ set(CPACK_PACKAGE_NAME veldra)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${VELDRA_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "flexure drift correction for guided astrophotography")
+# CPack puts the summary first and indents every line below it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "flexure drift correction for guided astrophotography
- veldra watches the folder where the camera program writes its FITS images,
- measures where each new image points (from its world-coordinate keywords or
- by plate solving), derives the drift rates in right ascension and
- declination, filters them and tells the guider to shift its lock point.
- .
- The package also holds fitstag, which writes the header keywords veldra
- needs into FITS files converted from camera-raw files, veldsim, a simulated
- night for trying veldra out, and libhdrlib, the FITS header library.")
+    "veldra watches the folder where the camera program writes its FITS images,
+measures where each new image points (from its world-coordinate keywords or
+by plate solving), derives the drift rates in right ascension and
+declination, filters them and tells the guider to shift its lock point.
+.
+The package also holds fitstag, which writes the header keywords veldra
+needs into FITS files converted from camera-raw files, veldsim, a simulated
+night for trying veldra out, and libhdrlib, the FITS header library.")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -89,6 +89,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "astrometry.net, astrometry-data-tycho2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# libhdrlib is a shared library: ldconfig runs through a trigger after installing.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${data_dir}/debian/triggers)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

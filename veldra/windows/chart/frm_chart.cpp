@@ -250,6 +250,7 @@ void frmChart::PaintColours() {
     ColourLabel(Label6, colours.dec, colours.decCaption);
     PaintPlot(pos_err_chart);
     PaintPlot(flex_rate_chart);
+    PlaceControls(); // the captions' widths differ between day and night
 }
 
 double frmChart::logicalDpi() const {
