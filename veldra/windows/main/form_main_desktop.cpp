@@ -11,7 +11,7 @@
 #include <cstdio>
 
 void formMain::ConnectDesktop() {
-    // Works from the chart window and the dialogs too.
+    // Works from the chart window too; a modal dialog keeps the keys while it is open.
     auto* night = new QShortcut(QKeySequence("Ctrl+N"), this);
     night->setObjectName("nightModeShortcut");
     night->setContext(Qt::ApplicationShortcut);
