@@ -172,6 +172,7 @@ TEST(ChartLayout, TwipsAreFifteenToAPixelAt96Dpi) {
 #ifdef VELDRA_CHART_WINDOW
 // frmChart itself on the offscreen platform.
 #include "tests/qt_test_app.h"
+#include "tests/spoken_name.h"
 #include "veldra/windows/chart/frm_chart.h"
 
 #include <QApplication>
@@ -180,6 +181,7 @@ TEST(ChartLayout, TwipsAreFifteenToAPixelAt96Dpi) {
 #include <QLabel>
 #include <QLineSeries>
 #include <QScatterSeries>
+#include <QWindow>
 
 namespace {
 
@@ -330,12 +332,28 @@ TEST_F(ChartWindow, ResizingSnapsToTheMinimumAndScalesTheCharts) {
     EXPECT_EQ(window.flex_rate_chart.view->width(), TwipsToPixels(6500.0 / 8385 * 8295, dpi));
 }
 
+TEST_F(ChartWindow, AWindowSystemThatIgnoresTheMinimumIsOverruledInTheResizeHandler) {
+    ShowChart();
+    frmChart& window = Window();
+    const double dpi = window.logicalDpi();
+    // As a window manager without size hints would: the platform window itself shrinks.
+    window.windowHandle()->resize(300, 200);
+    QCoreApplication::processEvents();
+    EXPECT_GE(window.frameGeometry().width(), TwipsToPixels(6500, dpi));
+    EXPECT_GE(window.frameGeometry().height(), TwipsToPixels(5220, dpi));
+    EXPECT_EQ(window.windowHandle()->width(), window.width());
+}
+
 TEST_F(ChartWindow, ControlsHaveNamesAndTabInVisualOrder) {
     ClearCharts();
     frmChart& window = Window();
-    EXPECT_EQ(window.Check1->accessibleName(), "Show All History");
-    EXPECT_EQ(window.pos_err_chart.view->accessibleName(), "Position Error (arcseconds)");
-    EXPECT_EQ(window.flex_rate_chart.view->accessibleName(), window.Label2->text());
+    EXPECT_EQ(SpokenName(window.Check1), "Show All History");
+    EXPECT_EQ(SpokenName(window.pos_err_chart.view), "Position Error (arcseconds)");
+    EXPECT_EQ(SpokenName(window.flex_rate_chart.view), "Correction Rate (arcseconds/hour)");
+    // The rate chart is announced with the caption its label shows now.
+    settings.DISABLE_CORRECTIONS = true;
+    UpdateCharts(0, {}, settings);
+    EXPECT_EQ(SpokenName(window.flex_rate_chart.view), "Flexure Rate (arcseconds/hour)");
     EXPECT_EQ(window.Label5->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     EXPECT_TRUE(window.Label6->font().bold());
     EXPECT_EQ(NextTabStop(window.Check1), window.pos_err_chart.view);

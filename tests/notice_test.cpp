@@ -1,4 +1,5 @@
 #include "tests/qt_test_app.h"
+#include "tests/spoken_name.h"
 #include "tests/test_support.h"
 #include "veldra/settings/file_utils.h"
 #include "veldra/windows/file_dialogs.h"
@@ -6,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -34,25 +36,50 @@ template <typename Dialog> void WhenModal(const std::function<void(Dialog*)>& ac
     });
 }
 
-TEST(TimedError, ShowsTheMessageAsTitleWithFiveSecondsAndOkClosesAtOnce) {
+TEST(TimedError, ShowsTheMessageAsTitleAndInsideWithFiveSecondsAndOkClosesAtOnce) {
     QPointer<diaError> shown;
     WhenModal<diaError>([&shown](diaError* dialog) {
         shown = dialog;
         EXPECT_EQ(dialog->windowTitle(), "fits file does not have DATE-OBS tag");
+        EXPECT_EQ(dialog->lblMessage->text(), dialog->windowTitle());
+        EXPECT_TRUE(dialog->lblMessage->isVisible());
         EXPECT_TRUE(dialog->Timer1->isActive());
         EXPECT_EQ(dialog->Timer1->interval(), 5000);
+        // The design width, heightened just enough for the text above the button.
         const double dpi = dialog->logicalDpiX();
-        EXPECT_EQ(dialog->size(), QSize(qRound(6030 * dpi / 1440), qRound(630 * dpi / 1440)));
-        EXPECT_EQ(dialog->OKButton->geometry(),
-                  QRect(qRound(2280 * dpi / 1440), qRound(120 * dpi / 1440),
-                        qRound(1215 * dpi / 1440), qRound(375 * dpi / 1440)));
+        EXPECT_EQ(dialog->width(), qRound(6030 * dpi / 1440));
+        EXPECT_GT(dialog->height(), qRound(630 * dpi / 1440));
+        EXPECT_LT(dialog->height(), qRound(630 * dpi / 1440) + 3 * dialog->fontMetrics().height());
+        EXPECT_EQ(dialog->OKButton->size(),
+                  QSize(qRound(1215 * dpi / 1440), qRound(375 * dpi / 1440)));
+        const QRect inside = dialog->rect();
+        EXPECT_TRUE(inside.contains(dialog->lblMessage->geometry()));
+        EXPECT_TRUE(inside.contains(dialog->OKButton->geometry()));
+        EXPECT_FALSE(dialog->lblMessage->geometry().intersects(dialog->OKButton->geometry()));
         EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
         EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
-        EXPECT_EQ(dialog->OKButton->accessibleName(), "OK");
+        EXPECT_EQ(SpokenName(dialog->OKButton), "OK");
         dialog->OKButton->click();
     });
     ShowTimedError(nullptr, "fits file does not have DATE-OBS tag");
     EXPECT_TRUE(shown.isNull()); // closed and destroyed with its timer
+}
+
+TEST(TimedError, ALongMessageWidensThenWrapsAndIsShownWhole) {
+    diaError dialog;
+    const double dpi = dialog.logicalDpiX();
+    EXPECT_EQ(dialog.size(), QSize(qRound(6030 * dpi / 1440), qRound(630 * dpi / 1440)));
+    // A deep path: long enough to need more than one line at the widest.
+    QString path = "Could not load fits file: ";
+    for (int night = 0; night < 12; ++night)
+        path += QString("/observatory-night-%1").arg(night);
+    dialog.ShowMessage(path + "/M57_L_300s_0001.fit");
+    EXPECT_GT(dialog.width(), qRound(6030 * dpi / 1440));
+    EXPECT_LE(dialog.width(), qRound(12060 * dpi / 1440));
+    const QRect text = dialog.lblMessage->geometry();
+    EXPECT_GE(text.height(), dialog.lblMessage->heightForWidth(text.width()));
+    EXPECT_TRUE(dialog.rect().contains(text));
+    EXPECT_TRUE(dialog.rect().contains(dialog.OKButton->geometry()));
 }
 
 TEST(TimedError, ClosesItselfWhenTheTimerFiresAndEveryCallGetsAFreshDialog) {

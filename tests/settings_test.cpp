@@ -37,7 +37,8 @@ const char* const kDefaultFile =
     "RUN_COMMAND,False\r\n"
     "COMMAND,\r\n"
     "FLIP_RA,False\r\n"
-    "SIM,False\r\n";
+    "SIM,False\r\n"
+    "NIGHT_MODE,False\r\n";
 
 Settings LoadFrom(const TempDir& folder, const std::string& text) {
     WriteFile(folder.file("veldra.ini"), text);

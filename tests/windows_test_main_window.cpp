@@ -1,4 +1,5 @@
 // The main window offscreen: start-up, the refresh, the input rules and the click rule.
+#include "tests/spoken_name.h"
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
 #include "veldra/guider/guider_bus.h"
@@ -101,8 +102,7 @@ TEST_F(MainWindowTest, ControlsAsDesigned) {
     for (QWidget* control : w.findChildren<QWidget*>()) {
         if (qobject_cast<QLineEdit*>(control) || qobject_cast<QAbstractButton*>(control) ||
             qobject_cast<QComboBox*>(control)) {
-            EXPECT_FALSE(control->accessibleName().isEmpty())
-                << control->objectName().toStdString();
+            EXPECT_FALSE(SpokenName(control).isEmpty()) << control->objectName().toStdString();
             EXPECT_FALSE(names.contains(control->objectName()))
                 << control->objectName().toStdString();
             names.append(control->objectName());
@@ -128,9 +128,10 @@ TEST_F(MainWindowTest, RefreshFollowsTheMonitoringState) {
         w.state().monitorState = row.state;
         w.RefreshMainWindow();
         EXPECT_TRUE(w.cmdStart->isEnabled());
-        EXPECT_EQ(w.cmdStart->text().toStdString(), row.start);
+        // Announced as shown.
+        EXPECT_EQ(SpokenName(w.cmdStart).toStdString(), row.start);
         EXPECT_EQ(w.cmdPause->isEnabled(), row.pauseEnabled);
-        EXPECT_EQ(w.cmdPause->text().toStdString(), row.pause);
+        EXPECT_EQ(SpokenName(w.cmdPause).toStdString(), row.pause);
         EXPECT_EQ(w.cmdFolder->isEnabled(), row.stoppedControls);
         EXPECT_EQ(w.Option1->isEnabled(), row.stoppedControls);
         EXPECT_EQ(w.Option3->isEnabled(), row.stoppedControls);

@@ -1,5 +1,6 @@
 // The plate-solve setup dialog offscreen: visibility by method, the per-keystroke rules,
 // the leaving-box rules, combo choices, the close box and the executable chooser.
+#include "tests/spoken_name.h"
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
 #include "veldra/chart/chart_layout.h"
@@ -86,8 +87,7 @@ TEST_F(SetupDialogTest, ControlsSitAtTheirTwipPositionsAndNoCaptionIsCutOff) {
         }
         if (qobject_cast<QLineEdit*>(control) || qobject_cast<QPushButton*>(control) ||
             qobject_cast<QComboBox*>(control)) {
-            EXPECT_FALSE(control->accessibleName().isEmpty())
-                << control->objectName().toStdString();
+            EXPECT_FALSE(SpokenName(control).isEmpty()) << control->objectName().toStdString();
         }
     }
 }

@@ -1,9 +1,12 @@
 // bench-monitor: the cost of one Timer1 tick over a folder of many matching files, next
 // to a bare scan of the same folder that reads the same per-file metadata (name and
-// modification time).  Usage: bench-monitor [scratch-folder]
+// modification time).  Usage: bench-monitor [PARENT_FOLDER]
+// The folders are made in a fresh folder inside PARENT_FOLDER (default: the temporary
+// folder), and only that fresh folder is removed at the end.
 #include "veldra/monitor/exchange_order.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/list_folder.h"
+#include "veldra/program_options.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,12 +110,36 @@ std::vector<double> UnsortedTimes(const std::string& folder) {
     return times;
 }
 
+// The options in one place: an optional parent folder for the scratch files.
+std::optional<std::string> ParentFolder(int argc, char** argv, int& status) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription("One monitor tick over large folders, beside a bare scan.");
+    parser.addPositionalArgument("PARENT_FOLDER",
+                                 "Where the scratch folder is made (default: the temporary "
+                                 "folder).",
+                                 "[PARENT_FOLDER]");
+    if (const auto end = ParseProgramOptions(parser, ArgumentsOf(argc, argv), "bench-monitor", 1)) {
+        status = *end;
+        return std::nullopt;
+    }
+    const QStringList positional = parser.positionalArguments();
+    return positional.isEmpty() ? std::filesystem::temp_directory_path().string()
+                                : positional.first().toStdString();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string scratch =
-        argc > 1 ? argv[1]
-                 : (std::filesystem::temp_directory_path() / "veldra-bench-monitor").string();
+    int status = 0;
+    const std::optional<std::string> parent = ParentFolder(argc, argv, status);
+    if (!parent)
+        return status;
+    // A folder of its own: what the benchmark removes at the end is only what it made.
+    std::string scratch = *parent + "/veldra-bench-monitor.XXXXXX";
+    if (mkdtemp(scratch.data()) == nullptr) {
+        std::fprintf(stderr, "bench-monitor: cannot make a folder in %s\n", parent->c_str());
+        return 1;
+    }
     const int runs = 7;
     std::printf("%-8s %-22s %10s %10s %7s %12s %14s\n", "files", "times", "scan ms", "tick ms",
                 "ratio", "order ms", "stated sort ms");

@@ -1,8 +1,9 @@
 // The closed loop measured: veldra's core against veldsim for the built-in flexure
 // profiles, with filter prediction and acceleration on and off.  Run inside a session bus:
-//   dbus-run-session -- build/release/bin/bench-closed-loop [frames] [cadence-seconds]
+//   dbus-run-session -- build/release/bin/bench-closed-loop [FRAMES] [CADENCE_SECONDS]
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
+#include "veldra/program_options.h"
 #include "veldra/settings/file_utils.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
+#include <optional>
 #include <string>
 
 namespace {
@@ -20,17 +22,45 @@ double SummaryFigure(const std::string& output, const std::string& label) {
     return at == std::string::npos ? -1 : std::atof(output.c_str() + at + label.size());
 }
 
+// The options in one place: frames per night and seconds between frames.
+std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription("veldra's core against veldsim for every flexure profile.");
+    parser.addPositionalArgument("FRAMES", "Frames per night (default 40).", "[FRAMES]");
+    parser.addPositionalArgument("CADENCE_SECONDS", "Seconds between frames (default 0.8).",
+                                 "[CADENCE_SECONDS]");
+    const QString name = "bench-closed-loop";
+    if (const auto end = ParseProgramOptions(parser, ArgumentsOf(argc, argv), name, 2))
+        return end;
+    const QStringList positional = parser.positionalArguments();
+    night.frames = 40;
+    night.cadenceSeconds = 0.8;
+    if (!positional.isEmpty()) {
+        const auto frames = WholeNumberArgument(positional[0], 2);
+        if (!frames)
+            return UsageError(parser, name, "FRAMES must be a whole number of at least 2.");
+        night.frames = *frames;
+    }
+    if (positional.size() > 1) {
+        const auto cadence = PositiveNumberArgument(positional[1]);
+        if (!cadence)
+            return UsageError(parser, name, "CADENCE_SECONDS must be a number above 0.");
+        night.cadenceSeconds = *cadence;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    NightSettings base;
+    if (const auto end = ReadOptions(argc, argv, base))
+        return *end;
     QCoreApplication app(argc, argv);
     if (!BusConnected()) {
         std::fprintf(stderr, "bench-closed-loop: no session bus; run it under dbus-run-session\n");
         return 1;
     }
-    NightSettings base;
-    base.frames = argc > 1 ? std::atoi(argv[1]) : 40;
-    base.cadenceSeconds = argc > 2 ? std::atof(argv[2]) : 0.8;
     const std::string veldsim = JoinPath(ProgramFolder(), "veldsim");
 
     std::printf("| profile | noise \" | filter prediction | acceleration | rms residual \"/h | "

@@ -3,7 +3,11 @@
 // With a display the windows stay open at the end; without one (offscreen platform)
 // screenshots of the main and chart windows are written next to the night's summary.
 //   veldra-demo DEMO_FOLDER [FRAMES] [CADENCE_SECONDS]
-// Needs a session bus of its own (scripts/run --demo starts one).
+// Needs a session bus of its own (scripts/run --demo starts one).  Prints one line per
+// measured frame as it goes.
+#include "veldra/drift/correction.h"
+#include "veldra/guider/guider_link.h"
+#include "veldra/program_options.h"
 #include "veldra/settings/file_utils.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/main/form_main.h"
@@ -17,8 +21,100 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace {
+
+struct DemoOptions {
+    std::string folder;
+    int frames = 40;
+    double cadenceSeconds = 4;
+};
+
+// The options in one place.
+std::optional<int> ReadOptions(int argc, char** argv, DemoOptions& options) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "A simulated night: veldsim writes frames and plays the guider, veldra's real main "
+        "window measures and corrects them.  Needs a session bus of its own.");
+    parser.addPositionalArgument("DEMO_FOLDER", "Folder for the frames, settings and log.");
+    parser.addPositionalArgument("FRAMES", "Frames of the night (default 40).", "[FRAMES]");
+    parser.addPositionalArgument("CADENCE_SECONDS", "Seconds between frames (default 4).",
+                                 "[CADENCE_SECONDS]");
+    const QString name = "veldra-demo";
+    if (const auto end = ParseProgramOptions(parser, ArgumentsOf(argc, argv), name, 3))
+        return end;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return UsageError(parser, name, "DEMO_FOLDER is missing.");
+    options.folder = QDir(positional[0]).absolutePath().toStdString();
+    if (positional.size() > 1) {
+        const auto frames = WholeNumberArgument(positional[1], 2);
+        if (!frames)
+            return UsageError(parser, name, "FRAMES must be a whole number of at least 2.");
+        options.frames = *frames;
+    }
+    if (positional.size() > 2) {
+        const auto cadence = PositiveNumberArgument(positional[2]);
+        if (!cadence)
+            return UsageError(parser, name, "CADENCE_SECONDS must be a number above 0.");
+        options.cadenceSeconds = *cadence;
+    }
+    return std::nullopt;
+}
+
+std::string Rate(double arcsecondsPerHour) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%+7.1f", arcsecondsPerHour);
+    return text;
+}
+
+// One line per frame as veldra measures it: the frame, the drift measured over the
+// interval before it, and the correction sent to the guider after it.
+void ReportFrames(formMain& window) {
+    Platform& platform = window.platform();
+    auto sent = std::make_shared<bool>(false);
+    const auto post = platform.postMessage;
+    platform.postMessage = [post, sent](const std::string& name, int32_t wParam, int32_t lParam) {
+        *sent = *sent || name == kSetShiftMessage;
+        post(name, wParam, lParam);
+    };
+    const auto process = platform.processImage;
+    platform.processImage = [process, sent, &window](const std::string& path, double fileTime) {
+        *sent = false;
+        process(path, fileTime);
+        const MainState& state = window.state();
+        std::string line = "frame " + FileNameOf(path) + ": ";
+        if (state.historyCount < 2) {
+            line += state.historyCount == 1 ? "first position, no drift yet" : "not measured";
+        } else {
+            const double hours = (state.history.at(state.newestIndex).time -
+                                  state.history.at(state.previousIndex).time) *
+                                 24;
+            line += "measured drift RA " + Rate(LastRaError(state) / hours) + " DEC " +
+                    Rate(LastDecError(state) / hours) + " \"/h";
+        }
+        if (*sent)
+            line += ", correction sent RA " + Rate(RaRate(state)) + " DEC " + Rate(DecRate(state)) +
+                    " \"/h";
+        std::cout << line << std::endl;
+    };
+}
+
+// veldsim counts a frame in its residual figures from its fifth frame on; says why.
+void ExplainCount(const std::string& veldsimOutput, int frames) {
+    const std::string label = "frames counted: ";
+    const size_t at = veldsimOutput.find(label);
+    if (at == std::string::npos)
+        return;
+    const int counted = std::atoi(veldsimOutput.c_str() + at + label.size());
+    const int first = frames - counted;
+    std::cout << counted << " of " << frames << " frames counted: the first " << first
+              << " start the measurement and the filter (the first frame has no drift, the "
+                 "second gives the first correction, the filter settles over the next)\n";
+}
 
 // WCS method, a short settle time, and nothing of what is already in the folder.
 std::string DemoSettings(const std::string& framesFolder) {
@@ -43,14 +139,13 @@ void SaveScreenshot(QWidget* window, const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    DemoOptions options;
+    if (const auto end = ReadOptions(argc, argv, options))
+        return *end;
     QApplication app(argc, argv);
-    if (argc < 2) {
-        std::cerr << "usage: veldra-demo DEMO_FOLDER [FRAMES] [CADENCE_SECONDS]\n";
-        return 2;
-    }
-    const std::string folder = QDir(argv[1]).absolutePath().toStdString();
-    const QString frames = argc > 2 ? argv[2] : "40";
-    const QString cadence = argc > 3 ? argv[3] : "4";
+    const std::string& folder = options.folder;
+    const QString frames = QString::number(options.frames);
+    const QString cadence = QString::number(options.cadenceSeconds);
     const std::string framesFolder = JoinPath(folder, "frames");
     QDir(QString::fromStdString(framesFolder)).removeRecursively();
     QDir().mkpath(QString::fromStdString(framesFolder));
@@ -64,6 +159,7 @@ int main(int argc, char** argv) {
 
     formMain window(folder);
     window.Load();
+    ReportFrames(window);
 
     QProcess veldsim;
     veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -86,7 +182,9 @@ int main(int argc, char** argv) {
     });
     int status = 0;
     QObject::connect(&veldsim, &QProcess::finished, &app, [&](int exitCode) {
-        std::cout << veldsim.readAllStandardOutput().toStdString();
+        const std::string summary = veldsim.readAllStandardOutput().toStdString();
+        std::cout << summary;
+        ExplainCount(summary, options.frames);
         std::cout << "per-frame figures: " << JoinPath(folder, "night.csv") << "\n";
         status = exitCode;
         if (offscreen) {

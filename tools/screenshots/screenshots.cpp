@@ -1,12 +1,15 @@
 // veldra-screenshots [OUTPUT_FOLDER]: saves PNGs of the main window, the plate-solve
-// setup dialog and the chart window, built from the real window classes with a made-up
-// night of eight images.  Runs on the offscreen platform (no display needed) and keeps
-// its settings and log in a scratch folder; nothing is sent on the message bus (the main
-// window is not loaded, only refreshed).  Default output folder: the source tree's docs/.
+// setup dialog and the chart window, and of the main and chart windows in night mode, built from
+// the real window classes with a made-up night of eight images.  Runs on the offscreen platform (no
+// display needed) and keeps its settings and log in a scratch folder; nothing is sent on the
+// message bus (the main window is not loaded, only refreshed).  Default output folder: the source
+// tree's docs/.
+#include "veldra/program_options.h"
 #include "veldra/settings/numbers.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/main/form_main.h"
+#include "veldra/windows/night_mode.h"
 #include "veldra/windows/setup/form_setup_plate_solve.h"
 
 #include <QApplication>
@@ -57,10 +60,19 @@ void FillNight(MainState& state) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Screenshots of veldra's windows for the README.");
+    parser.addPositionalArgument("OUTPUT_FOLDER", "Where the PNGs go (default: docs/).",
+                                 "[OUTPUT_FOLDER]");
+    if (const auto end =
+            ParseProgramOptions(parser, ArgumentsOf(argc, argv), "veldra-screenshots", 1))
+        return *end;
+    const QStringList positional = parser.positionalArguments();
+    const QString output =
+        positional.isEmpty() ? QString(VELDRA_SOURCE_DIR "/docs") : positional.first();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::setlocale(LC_ALL, "C");
-    const QString output = argc > 1 ? QString(argv[1]) : QString(VELDRA_SOURCE_DIR "/docs");
     QDir().mkpath(output);
     QTemporaryDir programFolder;
     if (!programFolder.isValid())
@@ -88,6 +100,12 @@ int main(int argc, char* argv[]) {
         SetPwiExePath(state.settings, "/opt/platesolve2/PlateSolve2.exe");
         formSetupPlateSolve dialog(state.settings, state.programFolder, &window);
         saved = Save(&dialog, output + "/setup-dialog.png") && saved;
+        dialog.hide();
+
+        SetNightMode(true);
+        saved = Save(&window, output + "/main-window-night.png") && saved;
+        saved = Save(LoadedChartWindow(), output + "/chart-window-night.png") && saved;
+        SetNightMode(false);
     }
     return saved ? 0 : 1;
 }

@@ -47,6 +47,7 @@ const Field kFields[] = {
     {"COMMAND", &Settings::COMMAND},
     {"FLIP_RA", &Settings::FLIP_RA},
     {"SIM", &Settings::SIM},
+    {"NIGHT_MODE", &Settings::NIGHT_MODE},
 };
 
 std::string ValueText(const Settings& settings, const FieldRef& member) {
@@ -150,5 +151,6 @@ bool SaveSettings(const Settings& settings, const std::string& programFolder) {
     if (WriteFileAtomically(path, SettingsFileText(settings)))
         return true;
     LogEvent(programFolder, " : unable to save the settings file " + path);
+    ReportWriteFailure("Could not save the settings to " + path);
     return false;
 }

@@ -32,6 +32,8 @@ struct Settings {
     std::string COMMAND;
     bool FLIP_RA = false;
     bool SIM = false;
+    // Keys after the 25 above; older versions skip them.
+    bool NIGHT_MODE = false; // red on black for every window (Ctrl+N, --night)
 
     // Runtime only.
     double raBias = 0;                             // arcsec/hour, -3000..3000
@@ -42,7 +44,7 @@ struct Settings {
 // Assigns PWI_EXE_PATH and keeps solverExeName in step with it.
 void SetPwiExePath(Settings& settings, const std::string& path);
 
-// The file text of the 25 stored fields, in order, CR LF line ends.
+// The file text of the stored fields, in order, CR LF line ends.
 std::string SettingsFileText(const Settings& settings);
 // Stores one key/value pair; unknown keys and values that do not convert are skipped.
 void ApplySetting(Settings& settings, std::string_view key, std::string_view value);
@@ -50,6 +52,7 @@ void ApplySetting(Settings& settings, std::string_view key, std::string_view val
 // exists; FLIP_RA is false afterwards.
 void LoadSettings(Settings& settings, const std::string& programFolder,
                   const std::function<void()>& resetCharts = {});
-// Rewrites "veldra.ini" atomically.  A failure is logged once per call and the
-// previous file stays intact.  Returns true when saved.
+// Rewrites "veldra.ini" atomically.  A failure is logged and reported
+// (ReportWriteFailure) once per call and the previous file stays intact.  Returns true
+// when saved.
 bool SaveSettings(const Settings& settings, const std::string& programFolder);

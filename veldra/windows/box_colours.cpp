@@ -1,28 +1,53 @@
 #include "veldra/windows/box_colours.h"
 
+#include "veldra/windows/night_mode.h"
+
 #include <QApplication>
 #include <QPalette>
 #include <QWidget>
 
-QColor ScrollBarGrey() {
-    return QColor(200, 200, 200);
-}
+namespace {
+const char* const kColourProperty = "veldraBoxColour";
 
-void PaintBox(QWidget* box, BoxColour colour) {
-    QPalette palette = box->palette();
+// The theme's own text colours over the theme's window colour; a fixed text colour
+// (every group: display-only boxes are disabled but must read clearly) over the others.
+QPalette Painted(QPalette palette, const QWidget* box, BoxColour colour) {
+    const QPalette& application = QApplication::palette(box);
+    const bool night = NightModeOn();
     switch (colour) {
     case BoxColour::Window:
-        palette.setColor(QPalette::Base,
-                         QApplication::palette(box).color(QPalette::Active, QPalette::Base));
+        palette.setColor(QPalette::Base, application.color(QPalette::Active, QPalette::Base));
+        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            palette.setColor(group, QPalette::Text, application.color(group, QPalette::Text));
         break;
     case BoxColour::Grey:
         palette.setColor(QPalette::Base, ScrollBarGrey());
+        palette.setColor(QPalette::Text, night ? NightText() : QColor(0, 0, 0));
         break;
     case BoxColour::Refused:
-        palette.setColor(QPalette::Base, QColor(255, 0, 0));
+        palette.setColor(QPalette::Base, night ? NightRefused() : QColor(255, 0, 0));
+        palette.setColor(QPalette::Text, QColor(0, 0, 0));
         break;
     }
-    box->setPalette(palette);
+    return palette;
+}
+} // namespace
+
+QColor ScrollBarGrey() {
+    return NightModeOn() ? NightGrey() : QColor(200, 200, 200);
+}
+
+void PaintBox(QWidget* box, BoxColour colour) {
+    box->setPalette(Painted(box->palette(), box, colour));
+    box->setProperty(kColourProperty, static_cast<int>(colour));
+}
+
+void RepaintBoxes() {
+    for (QWidget* widget : QApplication::allWidgets()) {
+        const QVariant colour = widget->property(kColourProperty);
+        if (colour.isValid())
+            PaintBox(widget, static_cast<BoxColour>(colour.toInt()));
+    }
 }
 
 QColor BoxBackground(const QWidget* box) {
@@ -33,8 +58,4 @@ QColor BoxBackground(const QWidget* box) {
 void MakeDisplayOnly(QWidget* box) {
     box->setEnabled(false);
     PaintBox(box, BoxColour::Grey);
-    QPalette palette = box->palette();
-    palette.setColor(QPalette::Disabled, QPalette::Text,
-                     palette.color(QPalette::Active, QPalette::Text));
-    box->setPalette(palette);
 }

@@ -39,7 +39,6 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy, const ch
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
-    button->setAccessibleName(caption);
     button->setAutoDefault(false);
     return button;
 }
@@ -48,14 +47,14 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption,
                      const QString& accessibleName) {
     auto* box = new QCheckBox(caption, parent);
     box->setObjectName(name);
-    box->setAccessibleName(accessibleName);
+    if (accessibleName != caption)
+        box->setAccessibleName(accessibleName);
     return box;
 }
 
 QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& caption) {
     auto* option = new QRadioButton(caption, parent);
     option->setObjectName(name);
-    option->setAccessibleName(caption);
     return option;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // The controls of veldra's windows, made one way: the object name is what tests and the
 // screenshots find a control by, the accessible name what a screen reader says for it.
+// Where the caption is the name, Qt's own name from the text is used, so a caption that
+// changes ("Start"/"Stop") is announced as shown; a fixed name is set only where the
+// caption alone does not say what the control is ("RA" under "Filter Prediction").
 #include <QString>
 #include <initializer_list>
 
@@ -23,6 +26,7 @@ QLineEdit* MakeDisplayBox(QWidget* parent, const char* name, const QString& acce
 QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy = nullptr,
                   const char* name = nullptr);
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption);
+// accessibleName: set only when it differs from the caption.
 QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption,
                      const QString& accessibleName);
 QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& caption);

@@ -1,6 +1,7 @@
 #include "veldra/windows/chart/frm_chart.h"
 
 #include "veldra/chart/chart_layout.h"
+#include "veldra/windows/night_mode.h"
 
 #include <QChart>
 #include <QChartView>
@@ -25,6 +26,22 @@ const QColor kDecColour(0, 192, 0);
 const QColor kMarkerFill(0, 0, 255);
 constexpr double kMarkerPoints = 20;
 
+// The series colours of the day, or of the night (both red: the DEC line is dashed in
+// both, so the series differ by more than colour).
+struct ChartColours {
+    QColor ra;
+    QColor dec;
+    QColor markerFill;
+    const char* raCaption;
+    const char* decCaption;
+};
+
+ChartColours Colours() {
+    if (NightModeOn())
+        return {NightText(), NightText(), NightGrey(), "RA = Solid", "DEC = Dashed"};
+    return {kRaColour, kDecColour, kMarkerFill, "RA = Red", "DEC = Green"};
+}
+
 // Any use of the window by the chart operations loads it (hidden) when it is not loaded.
 frmChart& LoadChartWindow() {
     if (!loadedWindow)
@@ -35,8 +52,8 @@ frmChart& LoadChartWindow() {
 void UpdateChartsWith(int16_t count, const std::vector<HistoryEntry>& history,
                       bool disableCorrections) {
     frmChart& window = LoadChartWindow();
+    // The rate chart is announced by Label2, its buddy, so its name follows the caption.
     window.Label2->setText(RateCaption(disableCorrections));
-    window.flex_rate_chart.view->setAccessibleName(window.Label2->text());
     const std::optional<bool> markers = ApplyChartUpdate(
         GlobalChartData(), count, history, window.Check1->isChecked(), disableCorrections);
     window.ShowData();
@@ -49,49 +66,83 @@ void UpdateChartsWith(int16_t count, const std::vector<HistoryEntry>& history,
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption) {
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
     label->setObjectName(name);
-    label->setAccessibleName(label->text());
     return label;
 }
 
-void MakeBold(QLabel* label, const QColor& colour) {
+void MakeBold(QLabel* label) {
     QFont font = label->font();
     font.setBold(true);
     label->setFont(font);
+}
+
+void ColourLabel(QLabel* label, const QColor& colour, const char* caption) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
+    label->setText(caption);
 }
 
-QLineSeries* MakeLine(QChart* chart, const QString& name, const QColor& colour) {
+QLineSeries* MakeLine(QChart* chart, const QString& name) {
     auto* series = new QLineSeries(chart);
     series->setName(name);
-    QPen pen(colour);
-    pen.setWidth(2);
-    series->setPen(pen);
     chart->addSeries(series);
     return series;
 }
 
-QScatterSeries* MakeMarkers(QChart* chart, const QString& name, const QColor& border) {
+QScatterSeries* MakeMarkers(QChart* chart, const QString& name) {
     auto* series = new QScatterSeries(chart);
     series->setName(name);
     series->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-    series->setColor(kMarkerFill);
-    series->setBorderColor(border);
     series->setVisible(false); // design setting until an update says otherwise
     chart->addSeries(series);
     return series;
 }
 
-ChartPlot MakePlot(QWidget* parent, const char* name, const QString& accessibleName) {
+void PaintLine(QLineSeries* series, const QColor& colour, Qt::PenStyle style) {
+    QPen pen(colour);
+    pen.setWidth(2);
+    pen.setStyle(style);
+    series->setPen(pen);
+}
+
+// The chart's own colours: Qt Charts' light theme by day; by night black with red
+// axes, labels and grid.
+void PaintPlot(ChartPlot& plot) {
+    const ChartColours colours = Colours();
+    const bool night = NightModeOn();
+    plot.chart->setTheme(QChart::ChartThemeLight); // also the day's colours back
+    if (night) {
+        const QColor black(0, 0, 0);
+        plot.chart->setBackgroundBrush(black);
+        plot.chart->setPlotAreaBackgroundBrush(black);
+        plot.chart->setPlotAreaBackgroundVisible(true);
+        plot.view->setBackgroundBrush(black);
+        for (QValueAxis* axis : {plot.axisX, plot.axisY}) {
+            axis->setLabelsColor(NightText());
+            axis->setLinePenColor(NightGrey());
+            axis->setGridLineColor(QColor(30, 0, 0));
+        }
+    } else {
+        plot.view->setBackgroundBrush(QBrush());
+    }
+    PaintLine(plot.ra, colours.ra, Qt::SolidLine);
+    PaintLine(plot.dec, colours.dec, Qt::DashLine);
+    plot.raMarkers->setBorderColor(colours.ra);
+    plot.decMarkers->setBorderColor(colours.dec);
+    for (QScatterSeries* markers : {plot.raMarkers, plot.decMarkers})
+        markers->setColor(colours.markerFill);
+}
+
+// Named by the label whose buddy it is.
+ChartPlot MakePlot(QWidget* parent, const char* name) {
     ChartPlot plot;
     plot.chart = new QChart();
     plot.chart->legend()->hide();
     plot.chart->setMargins(QMargins(2, 2, 2, 2));
-    plot.ra = MakeLine(plot.chart, "RA", kRaColour);
-    plot.dec = MakeLine(plot.chart, "DEC", kDecColour);
-    plot.raMarkers = MakeMarkers(plot.chart, "RA markers", kRaColour);
-    plot.decMarkers = MakeMarkers(plot.chart, "DEC markers", kDecColour);
+    plot.ra = MakeLine(plot.chart, "RA");
+    plot.dec = MakeLine(plot.chart, "DEC");
+    plot.raMarkers = MakeMarkers(plot.chart, "RA markers");
+    plot.decMarkers = MakeMarkers(plot.chart, "DEC markers");
     plot.axisX = new QValueAxis(plot.chart);
     plot.axisX->setLabelFormat("%d");
     plot.axisX->setTickType(QValueAxis::TicksDynamic);
@@ -106,7 +157,6 @@ ChartPlot MakePlot(QWidget* parent, const char* name, const QString& accessibleN
     plot.view = new QChartView(plot.chart, parent); // takes ownership of the chart
     plot.view->setObjectName(name);
     plot.view->setRenderHint(QPainter::Antialiasing);
-    plot.view->setAccessibleName(accessibleName);
     return plot;
 }
 
@@ -159,6 +209,11 @@ frmChart* LoadedChartWindow() {
     return loadedWindow;
 }
 
+void RecolourChartWindow() {
+    if (loadedWindow)
+        loadedWindow->PaintColours();
+}
+
 frmChart::frmChart(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("frmChart");
     setWindowTitle("Veldra Chart");
@@ -167,15 +222,14 @@ frmChart::frmChart(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     Label1 = MakeLabel(this, "Label1", "Position Error (arcseconds)");
     Label5 = MakeLabel(this, "Label5", "RA = Red");
-    MakeBold(Label5, kRaColour);
+    MakeBold(Label5);
     Label6 = MakeLabel(this, "Label6", "DEC = Green");
-    MakeBold(Label6, kDecColour);
+    MakeBold(Label6);
     Check1 = new QCheckBox("Show All History", this);
     Check1->setObjectName("Check1");
-    Check1->setAccessibleName(Check1->text());
-    pos_err_chart = MakePlot(this, "pos_err_chart", Label1->text());
+    pos_err_chart = MakePlot(this, "pos_err_chart");
     Label2 = MakeLabel(this, "Label2", RateCaption(false));
-    flex_rate_chart = MakePlot(this, "flex_rate_chart", Label2->text());
+    flex_rate_chart = MakePlot(this, "flex_rate_chart");
     Label1->setBuddy(pos_err_chart.view);
     Label2->setBuddy(flex_rate_chart.view);
     setTabOrder(Check1, pos_err_chart.view);
@@ -183,10 +237,20 @@ frmChart::frmChart(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     connect(Check1, &QCheckBox::clicked, this, [this] { Check1Clicked(); });
 
+    PaintColours();
     const double dpi = logicalDpi();
     resize(TwipsToPixels(8385, dpi), TwipsToPixels(4650, dpi));
     PlaceControls();
     ShowData();
+}
+
+void frmChart::PaintColours() {
+    const ChartColours colours = Colours();
+    ColourLabel(Label5, colours.ra, colours.raCaption);
+    ColourLabel(Label6, colours.dec, colours.decCaption);
+    PaintPlot(pos_err_chart);
+    PaintPlot(flex_rate_chart);
+    PlaceControls(); // the captions' widths differ between day and night
 }
 
 double frmChart::logicalDpi() const {
@@ -233,7 +297,7 @@ void frmChart::SetMarkers(ChartPlot& plot, bool visible) {
     const double size = kMarkerPoints * logicalDpi() / 72;
     for (QScatterSeries* markers : {plot.raMarkers, plot.decMarkers}) {
         markers->setMarkerSize(size);
-        markers->setColor(kMarkerFill);
+        markers->setColor(Colours().markerFill);
         markers->setVisible(visible);
     }
 }
@@ -302,9 +366,14 @@ void frmChart::resizeEvent(QResizeEvent* event) {
     const QSize minimum(
         std::max(0, TwipsToPixels(kChartMinWidth, dpi) - std::max(0, frame.width())),
         std::max(0, TwipsToPixels(kChartMinHeight, dpi) - std::max(0, frame.height())));
-    // Also snaps a smaller window back to the minimum at once.
+    // The hint lets a window manager stop the drag; the rule itself is applied here, for
+    // window systems that honour no hints: a smaller window is set back to the minimum.
     if (minimumSize() != minimum)
         setMinimumSize(minimum);
+    if (width() < minimum.width() || height() < minimum.height()) {
+        resize(size().expandedTo(minimum));
+        return; // placed by the resize event that follows
+    }
     PlaceControls();
 }
 

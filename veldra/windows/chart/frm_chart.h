@@ -1,7 +1,8 @@
 #pragma once
 // frmChart, the chart window "Veldra Chart": position errors of each interval between two
 // consecutive images (upper chart) and the correction rate in force or, with corrections
-// disabled, the measured drift rate (lower chart).  RA red, DEC green.
+// disabled, the measured drift rate (lower chart).  RA red and solid, DEC green and
+// dashed; in night mode both dim red, still solid and dashed.
 //
 // Lifetime: the window is created, hidden, by the first UpdateCharts, ClearCharts or
 // ShowChart.  Closing it by the user destroys it (the data in GlobalChartData() stays);
@@ -44,6 +45,8 @@ void SetChartSettings(const Settings* settings);
 class frmChart;
 // The loaded window, or nullptr when none is loaded (for the main window and tests).
 frmChart* LoadedChartWindow();
+// The loaded window's colours again, after night mode was switched.
+void RecolourChartWindow();
 
 // One chart: two line series (RA red, DEC green) and their markers.
 struct ChartPlot {
@@ -71,6 +74,8 @@ class frmChart : public QWidget {
     // Both charts from GlobalChartData() (window load, ClearCharts, UpdateCharts).
     void ShowData();
     bool markersVisible(const ChartPlot& plot) const;
+    // Series, labels and chart backgrounds in the day's or the night's colours.
+    void PaintColours();
     double logicalDpi() const;
 
     QLabel* Label1 = nullptr;

@@ -3,6 +3,7 @@
 #include "veldra/guider/guider_bus.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/monitor/monitoring_control.h"
+#include "veldra/settings/activity_log.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/notice/dia_error.h"
@@ -17,6 +18,7 @@ formMain::formMain(const std::string& programFolder, QWidget* parent) : QWidget(
     BuildControls();
     FillPlatform();
     ConnectHandlers();
+    ConnectDesktop();
     // "Show All History" in the chart window reads DISABLE_CORRECTIONS from here.
     SetChartSettings(&state_.settings);
 }
@@ -26,6 +28,7 @@ formMain::~formMain() {
     // An image run under way at the close may have loaded the chart window again.
     killme();
     ShutDown(state_);
+    SetWriteFailureReporter({});
 }
 
 void formMain::Load() {
@@ -35,6 +38,7 @@ void formMain::Load() {
             HandleIncomingMessage(name, wParam, lParam, platform_);
         });
     StartUpBeforeShow(state_, platform_);
+    SetNightMode(startInNightMode || state_.settings.NIGHT_MODE);
     show();
     txtDummy->setFocus();
     StartUpAfterShow(state_);

@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -43,6 +44,13 @@ class formMain : public QWidget {
     // The setup dialog, modal; created and loaded at the first call only.
     void ShowSetupPlateSolve();
     formSetupPlateSolve* setupDialog() const { return setupDialog_; }
+    // Night mode on or off (Ctrl+N), stored as NIGHT_MODE in "veldra.ini".
+    void SetNightMode(bool on);
+    // A settings file or log that cannot be written: shown in the window, each text once.
+    void ShowWriteFailure(const std::string& text);
+
+    // Set before Load(): night mode from the start (--night), whatever "veldra.ini" says.
+    bool startInNightMode = false;
 
     MainState& state() { return state_; }
     Platform& platform() { return platform_; }
@@ -87,6 +95,7 @@ class formMain : public QWidget {
     QPushButton* cmdClearHistory = nullptr;
     QPushButton* Command1 = nullptr;
     QLineEdit* txtDummy = nullptr;
+    QLabel* lblFileNotice = nullptr; // hidden until a write fails
     QTimer* Timer1 = nullptr;
 
   protected:
@@ -98,6 +107,8 @@ class formMain : public QWidget {
     void BuildControls();
     // form_main_platform.cpp
     void FillPlatform();
+    // form_main_desktop.cpp: the night-mode shortcut and the write-failure notice.
+    void ConnectDesktop();
     // main_window_handlers.cpp
     void ConnectHandlers();
     void CheckBoxClicked(QCheckBox* box);
@@ -116,4 +127,5 @@ class formMain : public QWidget {
     formSetupPlateSolve* setupDialog_ = nullptr; // child of the window once loaded
     bool unloaded_ = false;
     BusListenerHandle busListener_; // incoming bus messages while loaded
+    std::vector<std::string> writeFailuresShown_;
 };

@@ -164,7 +164,15 @@ void formMain::BuildControls() {
     fit(txtNewFile, "M57_L_300s_0001.fit");
     fit(txtFolder, "/home/observer/images/");
 
-    auto* window = new QHBoxLayout(this);
+    // Below both frames: a settings file or log that cannot be written.
+    lblFileNotice = MakeLabel(this, QString(), nullptr, "lblFileNotice");
+    lblFileNotice->setWordWrap(true);
+    lblFileNotice->hide();
+
+    auto* outer = new QVBoxLayout(this);
+    auto* window = new QHBoxLayout();
+    outer->addLayout(window);
+    outer->addWidget(lblFileNotice);
     window->addWidget(txtDummy, 0, Qt::AlignTop);
     window->addWidget(frameFileMonitor, 0, Qt::AlignTop);
     window->addWidget(frameShiftStatus, 1, Qt::AlignTop);

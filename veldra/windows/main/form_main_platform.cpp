@@ -6,10 +6,10 @@
 #include "veldra/telescope/telescope_link.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/main/form_main.h"
+#include "veldra/windows/message_box.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 #include <chrono>
@@ -18,10 +18,9 @@ void formMain::FillPlatform() {
     // Every member runs on the user-interface thread while the window exists: the
     // lambdas capture the window, which owns the record.
     platform_.showTimedError = [this](const std::string& message) { ShowTimedError(message); };
+    // The core's boxes all report failures: the rate limit, the solver and the telescope.
     platform_.messageBox = [this](const std::string& message) {
-        QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromStdString(message),
-                        QMessageBox::Ok, this);
-        box.exec();
+        ShowMessageBox(this, message, QMessageBox::Warning);
     };
     platform_.pumpEvents = [] { QCoreApplication::processEvents(); };
     platform_.sleep = [](int milliseconds) {

@@ -3,6 +3,7 @@
 #include "veldra/telescope/telescope_driver.h"
 #include "veldra/telescope/telescope_identifier.h"
 #include "veldra/telescope/telescope_link.h"
+#include "veldra/windows/message_box.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -10,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -97,6 +97,6 @@ std::string RunTelescopeChooser(const std::string& current, QWidget* owner) {
 void ChooseTelescopeDriver(Settings& settings, const std::string& programFolder, QWidget* owner) {
     const std::string chosen = RunTelescopeChooser(settings.ASCOM_DRIVER_NAME, owner);
     ApplyChosenTelescopeDriver(settings, programFolder, chosen, [owner](const std::string& text) {
-        QMessageBox::warning(owner, "veldra", QString::fromStdString(text), QMessageBox::Ok);
+        ShowMessageBox(owner, text, QMessageBox::Warning);
     });
 }
