@@ -16,7 +16,7 @@ namespace {
 constexpr long long kMaxHeaderBlocks = 10000;
 
 // What the value of a keyword must be.
-enum class Rule { Any, Int32, Int64, Number, SmallNumber, Logical };
+enum class Rule { Any, Int32, Int64, Positive, Number, SmallNumber, Logical };
 
 // prefix followed by one or more digits ("NAXIS12").
 bool Indexed(std::string_view name, std::string_view prefix) {
@@ -39,9 +39,11 @@ Rule RuleFor(std::string_view name, bool binaryTable) {
         return Rule::Int32;
     if (OneOf(name, {"PCOUNT", "GCOUNT", "THEAP", "BLANK", "ZPCOUNT", "ZGCOUNT", "ZBLANK", "ZTHEAP",
                      "ZTILELEN"}) ||
-        Indexed(name, "NAXIS") || Indexed(name, "ZNAXIS") || Indexed(name, "ZTILE") ||
+        Indexed(name, "NAXIS") || Indexed(name, "ZNAXIS") ||
         (binaryTable && Indexed(name, "TNULL")))
         return Rule::Int64;
+    if (Indexed(name, "ZTILE"))
+        return Rule::Positive; // CFITSIO divides by it
     if (OneOf(name, {"BSCALE", "BZERO", "ZSCALE", "ZZERO"}) || Indexed(name, "TSCAL") ||
         Indexed(name, "TZERO"))
         return Rule::Number;
@@ -60,10 +62,13 @@ bool Follows(const CardValue& value, Rule rule) {
     case Rule::Logical:
         return value.kind == ValueKind::Logical;
     case Rule::Int32:
-    case Rule::Int64: {
+    case Rule::Int64:
+    case Rule::Positive: {
         const auto integer =
             value.kind == ValueKind::Integer ? ValueInteger(value.text) : std::nullopt;
-        return integer && (rule == Rule::Int64 || (*integer >= INT32_MIN && *integer <= INT32_MAX));
+        return integer &&
+               (rule != Rule::Int32 || (*integer >= INT32_MIN && *integer <= INT32_MAX)) &&
+               (rule != Rule::Positive || *integer >= 1);
     }
     case Rule::Number:
     case Rule::SmallNumber: {
