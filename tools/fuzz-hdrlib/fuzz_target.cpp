@@ -27,18 +27,21 @@ void Expect(bool condition, const char* what) {
     }
 }
 
-// The scratch file of this process, in its own folder, removed at exit.
-const std::string& ScratchPath() {
-    static const std::string path = [] {
-        std::string folder =
-            (std::filesystem::temp_directory_path() / "fuzz-hdrlib-XXXXXX").string();
+// The scratch file of this process, in a folder of its own that goes at exit.
+struct Scratch {
+    std::string folder;
+    std::string path;
+    Scratch() {
+        folder = (std::filesystem::temp_directory_path() / "fuzz-hdrlib-XXXXXX").string();
         Expect(mkdtemp(folder.data()) != nullptr, "no scratch folder");
-        std::atexit([] {
-            std::filesystem::remove_all(std::filesystem::path(ScratchPath()).parent_path());
-        });
-        return folder + "/input.fits";
-    }();
-    return path;
+        path = folder + "/input.fits";
+    }
+    ~Scratch() { std::filesystem::remove_all(folder); }
+};
+
+const std::string& ScratchPath() {
+    static const Scratch scratch;
+    return scratch.path;
 }
 
 void ReadEverything(FitsInfo& info) {
