@@ -23,20 +23,21 @@ struct Outcome {
 };
 
 struct Launch {
+    std::string program = FITSTAG_EXE;
     std::string timeZone = "UTC";
     bool unprivileged = false;   // as "nobody" when the test runs as root
     long long fileSizeLimit = 0; // bytes; 0 = none
 };
 
-// Runs fitstag with args and input on standard input; returns its exit status and
-// what it printed.
+// Runs fitstag (or launch.program) with args and input on standard input; returns its exit status
+// and what it printed.
 Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const std::string& input,
                 const Launch& launch = {}) {
     const auto in = dir.file("stdin.txt"), out = dir.file("stdout.txt"),
                err = dir.file("stderr.txt");
     WriteFile(in, input);
     chmod(dir.path.c_str(), 0755);
-    std::vector<std::string> argv = {FITSTAG_EXE};
+    std::vector<std::string> argv = {launch.program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
     for (auto& arg : argv)
@@ -216,7 +217,7 @@ TEST(FitstagTool, AFileThatCannotGrowStaysByteIdentical) {
         chmod(dir.path.c_str(), 0755);
         EXPECT_EQ(run.status, 255) << limitSize;
         EXPECT_NE(run.err.find("fits file: " + path), std::string::npos) << run.err;
-        EXPECT_EQ(ReadFile(path), bytes) << limitSize;
+        EXPECT_TRUE(ReadFile(path) == bytes) << limitSize;
         // No half-written copy is left.
         size_t files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(dir.path))
@@ -242,4 +243,18 @@ TEST(FitstagTool, AnUnpaddedFileIsSavedWholeOnAFullDisk) {
     EXPECT_EQ(after.substr(2880), before.substr(2880));
     EXPECT_EQ(CardValue(path, "EXPTIME"), "5.");
     EXPECT_EQ(CardValue(path, "OBJCTRA"), "03 49 11");
+}
+
+// The benchmarks take no arguments: "--help" must not start a run (nor name its folder).
+TEST(BenchTools, AnswerHelpAndRefuseOtherArguments) {
+    TempDir dir;
+    for (const std::string program : {BENCH_HDRLIB_EXE, BENCH_FITSTAG_EXE}) {
+        Outcome run = RunTool(dir, {"--help"}, "", {.program = program});
+        EXPECT_EQ(run.status, 0) << program;
+        EXPECT_EQ(run.out.rfind("usage: " + program + " [--help]\n", 0), 0u) << run.out;
+        run = RunTool(dir, {"/tmp/some-folder"}, "", {.program = program});
+        EXPECT_EQ(run.status, 2) << program;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("usage: " + program), std::string::npos) << run.err;
+    }
 }
