@@ -5,7 +5,9 @@
 
 // A header of the old size goes over the old one: one write into bytes the file
 // already holds (no new space needed, so a full disk cannot stop it), undone when it
-// fails part-way, then flushed to disk.  fd is open for reading and writing.
+// fails part-way.  Not flushed: the caller checks the close, and the time stays
+// independent of the size of the data (a flush would write out a fresh copy's data).
+// fd is open for reading and writing.
 bool WriteHeaderInPlace(int fd, long long headStart, const std::string& header,
                         const std::string& original);
 
