@@ -126,6 +126,14 @@ std::optional<CardValue> ParseValue(std::string_view card, size_t valueStart) {
 
 } // namespace
 
+std::string UpperCase(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
 bool IsHierarch(std::string_view card) {
     return card.substr(0, 9) == "HIERARCH ";
 }

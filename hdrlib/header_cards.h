@@ -31,6 +31,8 @@ struct CardValue {
 // "HIERARCH" and "=" (HIERARCH cards never match the 8-character keywords of the API).
 std::string_view CardKeyword(std::string_view card);
 bool IsHierarch(std::string_view card);
+// a-z made A-Z: CFITSIO finds keywords whatever their case.
+std::string UpperCase(std::string_view text);
 // "END" and 77 blanks.
 bool IsEndCard(std::string_view card);
 bool IsBlankCard(std::string_view card);

@@ -2,7 +2,6 @@
 
 #include "hdrlib/header_cards.h"
 
-#include <algorithm>
 #include <fitsio.h>
 
 // CFITSIO's own formatting of values (exported, declared in its private header only).
@@ -40,15 +39,12 @@ std::optional<std::string> MakeCard(const std::string& keyword, const char* valu
 std::optional<std::string> NormalKeyword(const char* keyword) {
     if (keyword == nullptr)
         return std::nullopt;
-    std::string name(keyword);
+    const std::string name = UpperCase(keyword);
     if (name.empty() || name.size() > 8)
         return std::nullopt;
-    for (char& c : name) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    for (const char c : name)
         if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
             return std::nullopt;
-    }
     return name;
 }
 
@@ -58,11 +54,7 @@ std::optional<std::string_view> FindCard(const std::string& header, std::string_
         const std::string_view card = std::string_view(header).substr(at, kCardLength);
         if (IsHierarch(card))
             continue;
-        const std::string_view name = CardKeyword(card);
-        if (name.size() == keyword.size() &&
-            std::equal(name.begin(), name.end(), keyword.begin(), [](char a, char b) {
-                return (a >= 'a' && a <= 'z' ? a - 'a' + 'A' : a) == b;
-            }))
+        if (UpperCase(CardKeyword(card)) == keyword)
             return card;
     }
     return std::nullopt;

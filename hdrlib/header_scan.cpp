@@ -136,10 +136,10 @@ std::optional<long long> IntegerAt(const std::vector<std::string_view>& cards,
     return ValueInteger(values[index].text);
 }
 
-// The first card named `name` (not HIERARCH), or npos.
+// The first card named `name` in any case (not HIERARCH), or npos.
 size_t Find(const std::vector<std::string_view>& cards, std::string_view name) {
     for (size_t i = 0; i < cards.size(); ++i)
-        if (!IsHierarch(cards[i]) && CardKeyword(cards[i]) == name)
+        if (!IsHierarch(cards[i]) && UpperCase(CardKeyword(cards[i])) == name)
             return i;
     return std::string_view::npos;
 }
@@ -221,9 +221,9 @@ Hdu CheckHeader(const std::vector<std::string_view>& cards, bool primary) {
 
     // Every keyword CFITSIO converts holds a value of its kind, and only once: CFITSIO
     // and hdrlib then cannot read different cards.
-    std::set<std::string_view> seen;
+    std::set<std::string> seen;
     for (size_t i = 0; i < cards.size(); ++i) {
-        const std::string_view name = CardKeyword(cards[i]);
+        const std::string name = UpperCase(CardKeyword(cards[i]));
         const Rule rule = RuleFor(name, kind == Kind::BinaryTable);
         if (rule != Rule::Any && (!Follows(values[i], rule) || !seen.insert(name).second))
             return fail(ScanFault::BadHeader);
