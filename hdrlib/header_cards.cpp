@@ -66,7 +66,8 @@ size_t ScanString(std::string_view card, size_t at) {
             }
             return at + 1;
         }
-        if (!IsPrintable(card[at]))
+        // Control characters never; bytes above ASCII (a name in UTF-8) do no harm.
+        if (!IsPrintable(card[at]) && static_cast<unsigned char>(card[at]) < 0x80)
             return std::string_view::npos;
     }
     return std::string_view::npos;

@@ -37,8 +37,9 @@ std::string UpperCase(std::string_view text);
 bool IsEndCard(std::string_view card);
 bool IsBlankCard(std::string_view card);
 // The card's value, or empty when the card breaks the rules: a keyword of other
-// characters than A-Z, a-z, 0-9, "-" and "_", a value that is no string, logical,
-// number or complex number, text after the value that is no comment.
+// characters than A-Z, a-z, 0-9, "-" and "_", a value that is no string (without
+// control characters), logical, number or complex number, text after the value that
+// is no comment.
 std::optional<CardValue> ParseCard(std::string_view card);
 
 // The number of an Integer or Real value ("D" exponents allowed); empty when it does

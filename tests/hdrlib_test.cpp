@@ -246,6 +246,7 @@ TEST(Hdrlib, CraftedHeadersAreRefusedBeforeCfitsioSeesThem) {
         {plain, "EXPTIME", "BLANK   = " + text},
         {plain, "EXPTIME", "EXPTIME =30"},
         {plain, "OBJCTRA", "OBJCTRA = 'no closing quote"},
+        {plain, "OBJCTRA", "OBJCTRA = 'a\tb'"},
         {plain, "XPIXSZ", "XPIXSZ  = 4.3 trailing text"},
         {plain, "CRVAL1", "CRVAL1 X= 1"},
         {plain, "END", "END     x"},
@@ -263,6 +264,7 @@ TEST(Hdrlib, CraftedHeadersAreRefusedBeforeCfitsioSeesThem) {
         {plain, "EXPTIME", "COMMENT =any text"},
         {plain, "EXPTIME", "        ='blank keyword: commentary"},
         {plain, "EXPTIME", "CPLX    = (1.5, -2) / a complex number"},
+        {plain, "EXPTIME", "OBSERVER= 'J\xc3\xbcrgen' / UTF-8"},
         {packed, "ZVAL1", "ZVAL1   = 32.0D0"},
     };
     for (const Case& c : accepted) {
