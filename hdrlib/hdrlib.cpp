@@ -9,6 +9,7 @@
 // writes all changes at once or none (header_save.h).  Reading never changes the file.
 #include "hdrlib/hdrlib.h"
 
+#include "hdrlib/file_io.h"
 #include "hdrlib/header_cards.h"
 #include "hdrlib/header_edit.h"
 #include "hdrlib/header_save.h"
@@ -332,8 +333,7 @@ int32_t saveFitsFile(int32_t handle, FitsInfo* info) {
     if (load->header != load->original) {
         // Only over the header that was loaded: a file changed since is left alone.
         std::string onDisk(load->original.size(), '\0');
-        saved = pread(load->writer, onDisk.data(), onDisk.size(), load->headStart) ==
-                    static_cast<ssize_t>(onDisk.size()) &&
+        saved = ReadAllAt(load->writer, onDisk.data(), onDisk.size(), load->headStart) &&
                 onDisk == load->original;
         if (saved && load->header.size() == load->original.size())
             saved = WriteHeaderInPlace(load->writer, load->headStart, load->header, load->original);

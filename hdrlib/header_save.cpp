@@ -1,5 +1,7 @@
 #include "hdrlib/header_save.h"
 
+#include "hdrlib/file_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -19,18 +21,6 @@ bool WriteAll(int file, const char* data, size_t size) {
             return false;
         data += step;
         size -= static_cast<size_t>(step);
-    }
-    return true;
-}
-
-bool WriteAllAt(int file, const char* data, size_t size, long long offset) {
-    while (size > 0) {
-        const ssize_t step = pwrite(file, data, size, offset);
-        if (step <= 0)
-            return false;
-        data += step;
-        size -= static_cast<size_t>(step);
-        offset += step;
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "hdrlib/header_scan.h"
 
+#include "hdrlib/file_io.h"
 #include "hdrlib/header_cards.h"
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <cmath>
 #include <cstdint>
 #include <set>
-#include <unistd.h>
 
 namespace {
 
@@ -79,18 +79,6 @@ bool Follows(const CardValue& value, Rule rule) {
     return false;
 }
 
-bool ReadAll(int fd, char* data, size_t size, long long offset) {
-    while (size > 0) {
-        const ssize_t step = pread(fd, data, size, offset);
-        if (step <= 0)
-            return false;
-        data += step;
-        size -= static_cast<size_t>(step);
-        offset += step;
-    }
-    return true;
-}
-
 // The header from offset up to and with the block of its END card (the first card
 // that starts with "END" and five blanks, as CFITSIO finds it); false when the file
 // ends first.  cards: the cards before END.
@@ -102,7 +90,7 @@ bool ReadHeader(int fd, long long offset, long long fileSize, std::string& heade
         if (start + static_cast<long long>(kBlockLength) > fileSize)
             return false;
         header.resize(header.size() + kBlockLength);
-        if (!ReadAll(fd, header.data() + header.size() - kBlockLength, kBlockLength, start))
+        if (!ReadAllAt(fd, header.data() + header.size() - kBlockLength, kBlockLength, start))
             return false;
         for (size_t card = header.size() - kBlockLength; card < header.size(); card += kCardLength)
             if (std::string_view(header).substr(card, 8) == "END     ") {
