@@ -114,22 +114,33 @@ struct Hdu {
 
 enum class Kind { Primary, Image, BinaryTable, AsciiTable };
 
+// One header's cards before END, with their values and their keywords in upper case.
+struct Cards {
+    std::vector<std::string_view> text;
+    std::vector<CardValue> values;
+    std::vector<std::string> names;
+};
+
 // The value of card `index` when it is the keyword `name` with an integer value.
-std::optional<long long> IntegerAt(const std::vector<std::string_view>& cards,
-                                   const std::vector<CardValue>& values, size_t index,
-                                   std::string_view name) {
-    if (index >= cards.size() || IsHierarch(cards[index]) || CardKeyword(cards[index]) != name ||
-        values[index].kind != ValueKind::Integer)
+std::optional<long long> IntegerAt(const Cards& cards, size_t index, std::string_view name) {
+    if (index >= cards.text.size() || IsHierarch(cards.text[index]) ||
+        CardKeyword(cards.text[index]) != name || cards.values[index].kind != ValueKind::Integer)
         return std::nullopt;
-    return ValueInteger(values[index].text);
+    return ValueInteger(cards.values[index].text);
 }
 
-// The first card named `name` in any case (not HIERARCH), or npos.
-size_t Find(const std::vector<std::string_view>& cards, std::string_view name) {
-    for (size_t i = 0; i < cards.size(); ++i)
-        if (!IsHierarch(cards[i]) && UpperCase(CardKeyword(cards[i])) == name)
+// The first card named `name` (not HIERARCH: CFITSIO finds those by longer names), or
+// npos.
+size_t Find(const Cards& cards, std::string_view name) {
+    for (size_t i = 0; i < cards.names.size(); ++i)
+        if (cards.names[i] == name && !IsHierarch(cards.text[i]))
             return i;
     return std::string_view::npos;
+}
+
+// The integer value of the card that Find gives; the rules made sure it has one.
+long long IntegerOf(const Cards& cards, size_t index) {
+    return ValueInteger(cards.values[index].text).value_or(0);
 }
 
 bool ValidBitpix(long long bitpix) {
@@ -139,16 +150,15 @@ bool ValidBitpix(long long bitpix) {
 
 // The image size of a tile-compressed image from its Z keywords; an Hdu with a fault
 // when they are missing.
-Hdu CompressedImage(const std::vector<std::string_view>& cards,
-                    const std::vector<CardValue>& values) {
+Hdu CompressedImage(const Cards& cards) {
     Hdu hdu;
     const size_t zbitpix = Find(cards, "ZBITPIX"), znaxis = Find(cards, "ZNAXIS");
     if (zbitpix == std::string_view::npos || znaxis == std::string_view::npos ||
-        !ValidBitpix(*ValueInteger(values[zbitpix].text))) {
+        !ValidBitpix(IntegerOf(cards, zbitpix))) {
         hdu.fault = ScanFault::BadHeader;
         return hdu;
     }
-    const long long dimensions = *ValueInteger(values[znaxis].text);
+    const long long dimensions = IntegerOf(cards, znaxis);
     if (dimensions < 0 || dimensions > 999) {
         hdu.fault = ScanFault::BadHeader;
         return hdu;
@@ -156,11 +166,11 @@ Hdu CompressedImage(const std::vector<std::string_view>& cards,
     std::vector<long long> axes;
     for (long long axis = 1; axis <= dimensions; ++axis) {
         const size_t at = Find(cards, "ZNAXIS" + std::to_string(axis));
-        if (at == std::string_view::npos || *ValueInteger(values[at].text) < 0) {
+        if (at == std::string_view::npos || IntegerOf(cards, at) < 0) {
             hdu.fault = ScanFault::BadHeader;
             return hdu;
         }
-        axes.push_back(*ValueInteger(values[at].text));
+        axes.push_back(IntegerOf(cards, at));
     }
     hdu.compressed = true;
     hdu.image =
@@ -173,20 +183,20 @@ Hdu CompressedImage(const std::vector<std::string_view>& cards,
 }
 
 // Checks one header (its cards before END) and reads its layout.
-Hdu CheckHeader(const std::vector<std::string_view>& cards, bool primary) {
+Hdu CheckHeader(const std::vector<std::string_view>& text, bool primary) {
     Hdu hdu;
     auto fail = [&hdu](ScanFault fault) {
         hdu.fault = fault;
         return hdu;
     };
     // The first card: SIMPLE = T, or XTENSION (anything else ends the HDUs for CFITSIO).
-    const auto first = cards.empty() ? std::nullopt : ParseCard(cards[0]);
+    const auto first = text.empty() ? std::nullopt : ParseCard(text[0]);
     Kind kind = Kind::Primary;
     if (primary) {
-        if (!first || CardKeyword(cards[0]) != "SIMPLE" || first->text != "T")
+        if (!first || CardKeyword(text[0]) != "SIMPLE" || first->text != "T")
             return fail(ScanFault::NotFits);
     } else {
-        if (!first || CardKeyword(cards[0]) != "XTENSION" || first->kind != ValueKind::Text)
+        if (!first || CardKeyword(text[0]) != "XTENSION" || first->kind != ValueKind::Text)
             return fail(ScanFault::NoImage);
         const std::string type = ValueString(first->text);
         if (type == "IMAGE")
@@ -198,36 +208,37 @@ Hdu CheckHeader(const std::vector<std::string_view>& cards, bool primary) {
         else
             return fail(ScanFault::BadHeader);
     }
-    std::vector<CardValue> values;
-    for (const std::string_view card : cards) {
+    Cards cards{text, {}, {}};
+    for (const std::string_view card : text) {
         const auto value = ParseCard(card);
         if (!value)
             return fail(ScanFault::BadHeader);
-        values.push_back(*value);
+        cards.values.push_back(*value);
+        cards.names.push_back(UpperCase(CardKeyword(card)));
     }
     const bool table = kind == Kind::BinaryTable || kind == Kind::AsciiTable;
 
     // Every keyword CFITSIO converts holds a value of its kind, and only once: CFITSIO
     // and hdrlib then cannot read different cards.
     std::set<std::string> seen;
-    for (size_t i = 0; i < cards.size(); ++i) {
-        const std::string name = UpperCase(CardKeyword(cards[i]));
+    for (size_t i = 0; i < text.size(); ++i) {
+        const std::string& name = cards.names[i];
         const Rule rule = RuleFor(name, kind == Kind::BinaryTable);
-        if (rule != Rule::Any && (!Follows(values[i], rule) || !seen.insert(name).second))
+        if (rule != Rule::Any && (!Follows(cards.values[i], rule) || !seen.insert(name).second))
             return fail(ScanFault::BadHeader);
     }
 
     // The mandatory keywords in their places: BITPIX, NAXIS, NAXISn, then PCOUNT and
     // GCOUNT (and TFIELDS for a table) in an extension.
-    const auto bitpix = IntegerAt(cards, values, 1, "BITPIX");
-    const auto naxis = IntegerAt(cards, values, 2, "NAXIS");
+    const auto bitpix = IntegerAt(cards, 1, "BITPIX");
+    const auto naxis = IntegerAt(cards, 2, "NAXIS");
     if (!bitpix || !ValidBitpix(*bitpix) || !naxis || *naxis < 0 || *naxis > 999 ||
         (table && (*bitpix != 8 || *naxis != 2)))
         return fail(ScanFault::BadHeader);
     std::vector<long long> axes;
     for (long long axis = 1; axis <= *naxis; ++axis) {
         const auto length =
-            IntegerAt(cards, values, static_cast<size_t>(2 + axis), "NAXIS" + std::to_string(axis));
+            IntegerAt(cards, static_cast<size_t>(2 + axis), "NAXIS" + std::to_string(axis));
         if (!length || *length < 0)
             return fail(ScanFault::BadHeader);
         axes.push_back(*length);
@@ -240,19 +251,19 @@ Hdu CheckHeader(const std::vector<std::string_view>& cards, bool primary) {
         const size_t groups = Find(cards, "GROUPS"), p = Find(cards, "PCOUNT"),
                      g = Find(cards, "GCOUNT");
         if ((!axes.empty() && axes[0] == 0) ||
-            (groups != std::string_view::npos && values[groups].text == "T") ||
-            (p != std::string_view::npos && *ValueInteger(values[p].text) != 0) ||
-            (g != std::string_view::npos && *ValueInteger(values[g].text) != 1))
+            (groups != std::string_view::npos && cards.values[groups].text == "T") ||
+            (p != std::string_view::npos && IntegerOf(cards, p) != 0) ||
+            (g != std::string_view::npos && IntegerOf(cards, g) != 1))
             return fail(ScanFault::BadHeader);
     } else {
-        const auto p = IntegerAt(cards, values, next, "PCOUNT");
-        const auto g = IntegerAt(cards, values, next + 1, "GCOUNT");
+        const auto p = IntegerAt(cards, next, "PCOUNT");
+        const auto g = IntegerAt(cards, next + 1, "GCOUNT");
         if (!p || !g || *g != 1 || *p < 0 || (kind != Kind::BinaryTable && *p != 0))
             return fail(ScanFault::BadHeader);
         pcount = *p;
         gcount = *g;
         if (table) {
-            const auto fields = IntegerAt(cards, values, next + 2, "TFIELDS");
+            const auto fields = IntegerAt(cards, next + 2, "TFIELDS");
             if (!fields || *fields < 0 || *fields > 999)
                 return fail(ScanFault::BadHeader);
         }
@@ -269,9 +280,9 @@ Hdu CheckHeader(const std::vector<std::string_view>& cards, bool primary) {
 
     if (kind == Kind::BinaryTable) {
         const size_t zimage = Find(cards, "ZIMAGE");
-        if (zimage != std::string_view::npos && values[zimage].text == "T") {
+        if (zimage != std::string_view::npos && cards.values[zimage].text == "T") {
             const long long bytes = hdu.dataBytes;
-            hdu = CompressedImage(cards, values);
+            hdu = CompressedImage(cards);
             hdu.dataBytes = bytes;
         }
     } else if (!table && !axes.empty() &&
