@@ -1,5 +1,6 @@
-# The regression inputs of the hdrlib fuzzer (crafted files and what the fuzzer
-# found), replayed through the whole fuzz target on every run.
+# The regression inputs of the hdrlib fuzzer (crafted files, what the fuzzer found,
+# and two seeds that take the save paths), replayed through the whole fuzz target on
+# every run.
 if(TARGET fuzz-hdrlib-replay)
     add_test(NAME fuzz_hdrlib_corpus
              COMMAND fuzz-hdrlib-replay ${CMAKE_SOURCE_DIR}/tests/fuzz-corpus)
