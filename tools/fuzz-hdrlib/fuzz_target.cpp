@@ -27,21 +27,13 @@ void Expect(bool condition, const char* what) {
     }
 }
 
-// The scratch file of this process, in a folder of its own that goes at exit.
-struct Scratch {
-    std::string folder;
-    std::string path;
-    Scratch() {
-        folder = (std::filesystem::temp_directory_path() / "fuzz-hdrlib-XXXXXX").string();
-        Expect(mkdtemp(folder.data()) != nullptr, "no scratch folder");
-        path = folder + "/input.fits";
-    }
-    ~Scratch() { std::filesystem::remove_all(folder); }
-};
-
+// The scratch file of this process in the temp folder; removed after each input
+// (libFuzzer may end the process without running destructors).
 const std::string& ScratchPath() {
-    static const Scratch scratch;
-    return scratch.path;
+    static const std::string path = (std::filesystem::temp_directory_path() /
+                                     ("fuzz-hdrlib-" + std::to_string(getpid()) + ".fits"))
+                                        .string();
+    return path;
 }
 
 void ReadEverything(FitsInfo& info) {
@@ -68,10 +60,8 @@ void WriteEverything(FitsInfo& info, bool grow) {
         writeFitsFloatParam(("FZ" + std::to_string(i)).c_str(), &info, static_cast<float>(i));
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& path = ScratchPath();
+// One input, the scratch file removed afterwards.
+void Exercise(const std::string& path, const uint8_t* data, size_t size) {
     FILE* file = std::fopen(path.c_str(), "wb");
     Expect(file != nullptr && std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0,
            "cannot write the input");
@@ -79,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FitsInfo info{};
     if (loadFitsFile(path.c_str(), &info) != 0) {
         Expect(freeFits(&info) != 0, "a failed load left a live record");
-        return 0;
+        return;
     }
     Expect(info.width > 0 && info.height > 0, "a load without an image size");
     ReadEverything(info);
@@ -99,5 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "the saved file lacks a written value");
     ReadEverything(info);
     Expect(freeFits(&info) == 0, "free failed");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Exercise(ScratchPath(), data, size);
+    std::remove(ScratchPath().c_str());
     return 0;
 }
