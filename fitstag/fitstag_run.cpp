@@ -56,7 +56,11 @@ int RunFitstag(const std::vector<std::string>& args, std::istream& in, std::ostr
     const std::string program = args.empty() ? "fitstag" : args[0];
     const Options options =
         ParseOptions(args.empty() ? args : std::vector<std::string>(args.begin() + 1, args.end()));
-    // Seconds that do not fit an int are no position at all: a usage error.
+    if (options.help) {
+        PrintUsage(program, out);
+        return 0;
+    }
+    // A position outside the sky is a usage error; the file is not touched.
     const auto raSeconds = options.hasRa ? RaSeconds(options.ra) : std::optional<int>(0);
     const auto decSeconds = options.hasDec ? DecSeconds(options.dec) : std::optional<int>(0);
     if (options.usage || !raSeconds || !decSeconds) {

@@ -8,6 +8,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
     size_t next = 0;
     while (next < args.size()) {
         const std::string& arg = args[next];
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+            return options;
+        }
         if (arg.size() != 2 || arg[0] != '-')
             break;
         if (arg[1] != 'r' && arg[1] != 'd') {
@@ -16,13 +20,17 @@ Options ParseOptions(const std::vector<std::string>& args) {
         }
         if (next + 1 >= args.size())
             break; // the value is missing: the letter is left as an argument
-        const double value = OptionNumber(args[next + 1]);
+        const std::optional<double> value = OptionNumber(args[next + 1]);
+        if (!value) {
+            options.usage = true;
+            return options;
+        }
         if (arg[1] == 'r') {
             options.hasRa = true;
-            options.ra = value;
+            options.ra = *value;
         } else {
             options.hasDec = true;
-            options.dec = value;
+            options.dec = *value;
         }
         next += 2;
     }
@@ -34,21 +42,21 @@ Options ParseOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-double OptionNumber(const std::string& text) {
-    size_t start = text.find_first_not_of(" \t\n\v\f\r");
-    if (start == std::string::npos)
-        return 0;
-    bool negative = false;
-    if (text[start] == '+' || text[start] == '-') {
-        negative = text[start] == '-';
-        ++start;
-    }
-    if (start < text.size() && (text[start] == '+' || text[start] == '-'))
-        return 0; // one sign only
+std::optional<double> OptionNumber(const std::string& text) {
+    constexpr const char* kBlanks = " \t\n\v\f\r";
+    const size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string::npos)
+        return std::nullopt;
+    const size_t end = text.find_last_not_of(kBlanks) + 1;
+    size_t start = first;
+    if (text[start] == '+')
+        ++start; // from_chars takes a minus sign only
+    if (start < end && (text[start] == '+' || (start > first && text[start] == '-')))
+        return std::nullopt; // one sign only
     double value = 0;
-    const auto [end, error] = std::from_chars(text.data() + start, text.data() + text.size(), value,
-                                              std::chars_format::general);
-    if (error != std::errc() || !std::isfinite(value))
-        return 0;
-    return negative ? -value : value;
+    const auto [stop, error] =
+        std::from_chars(text.data() + start, text.data() + end, value, std::chars_format::general);
+    if (error != std::errc() || stop != text.data() + end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
 }

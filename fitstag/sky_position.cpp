@@ -13,11 +13,18 @@ std::optional<int> RoundAwayFromZero(double value) {
 }
 
 std::optional<int> RaSeconds(double ra) {
-    return RoundAwayFromZero(ra / 2 / std::numbers::pi * 24 * 60 * 60);
+    constexpr int kDay = 24 * 60 * 60;
+    const auto seconds = RoundAwayFromZero(ra / 2 / std::numbers::pi * kDay);
+    if (!seconds || *seconds < 0 || *seconds > kDay)
+        return std::nullopt;
+    return *seconds % kDay;
 }
 
 std::optional<int> DecSeconds(double dec) {
-    return RoundAwayFromZero(std::fabs(dec) / 2 / std::numbers::pi * 360 * 60 * 60);
+    const auto seconds = RoundAwayFromZero(std::fabs(dec) / 2 / std::numbers::pi * 360 * 60 * 60);
+    if (!seconds || *seconds > 90 * 60 * 60)
+        return std::nullopt;
+    return seconds;
 }
 
 std::string RaText(int seconds) {

@@ -20,28 +20,42 @@ typedef struct FitsInfo {
 } FitsInfo;         /* 32 bytes */
 
 /* 0 = loaded; negative for every failure: -1 bad argument, -2 missing or not a regular
- * file, -3 empty or not FITS, -4 no image, -5 truncated.  Opens the first HDU with image
- * data (primary, image extension or tile-compressed image) read-only; the first write
- * reopens the file for writing, so reading never changes the file.  Loading into a record
- * that still holds its own load releases that load first. */
+ * file, -3 empty or not FITS, -4 no image, -5 truncated, -12 a header card breaks the
+ * FITS rules (a keyword without the "= " in columns 9-10 but with one elsewhere, a value
+ * that is no string, logical or number, text after a value that is no comment), or a
+ * keyword that CFITSIO converts to a number (BITPIX, NAXISn, ZBITPIX, ZNAXISn, ZTILEn,
+ * TFIELDS, BLANK, BSCALE ...) holds no number that fits, or appears twice.  Every
+ * header up to the image's is checked before CFITSIO parses any of it.
+ * Opens the first HDU with image data (primary, image extension or tile-compressed
+ * image); the file is read only.  Loading into a record that still holds its own load
+ * releases that load first. */
 int32_t loadFitsFile(const char* path, FitsInfo* info);
 /* 0 = found.  Copies at most 28 characters for "DATE-OBS", at most 20 for any other
- * keyword, then the terminator: the caller's buffer must hold 29 or 21 bytes. */
+ * keyword, then the terminator: the caller's buffer must hold 29 or 21 bytes.  Reads
+ * and writes address the first card of a keyword in the header, however often it
+ * appears. */
 int32_t readFitsStrParam(const char* keyword, FitsInfo* info, char* text);
 /* 0 = found and numeric; otherwise *value is left untouched. */
 int32_t readFitsFloatParam(const char* keyword, FitsInfo* info, float* value);
-/* Releases the load; non-zero when info holds no live load. */
+/* Releases the load, dropping writes that were not saved; non-zero when info holds no
+ * live load. */
 int32_t freeFits(FitsInfo* info);
 int32_t get_dll_version(int32_t* major, int32_t* minor, int32_t* revision);
 /* Add or replace a card in the loaded header; non-zero (and nothing changed) when the
- * file cannot be written.  Visible to reads at once; on disk at the latest after
- * saveFitsFile.  A new card in a full header gives the header another block: the file
- * is written anew beside itself and renamed over itself only when complete, so a full
- * disk leaves it as it was.  "*", "?" and "#" are refused in keywords. */
+ * file cannot be written.  Visible to reads at once; the file changes only with
+ * saveFitsFile.  Refused: "*", "?", "#" and other characters than A-Z, a-z, 0-9, "-"
+ * and "_" in keywords (1 to 8 of them), keywords that describe the data layout
+ * (BITPIX, NAXISn, XTENSION, ZBITPIX, TFORMn ...), text that is not printable ASCII or
+ * longer than a card holds (68 characters, a quote counting twice). */
 int32_t writeFitsStrParam(const char* keyword, FitsInfo* info, const char* value);
 int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value);
-/* Writes the header back; the image data stay byte-identical.  0 = saved.  The save
- * also releases the load, as freeFits does: afterwards info holds no load. */
+/* Writes the header back with all writes, or leaves the file byte-identical and
+ * returns non-zero (a full disk, a folder that is not writable, a file changed since
+ * the load); a close that reports an error is a failed save too.  The image data stay
+ * byte-identical.  A header that still
+ * has room is written in place; one that needs another 2880-byte block makes the file
+ * written anew beside itself and renamed over itself only when complete.  0 = saved.
+ * The save also releases the load, as freeFits does: afterwards info holds no load. */
 int32_t saveFitsFile(int32_t handle, FitsInfo* info);
 
 #ifdef __cplusplus

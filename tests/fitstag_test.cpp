@@ -55,11 +55,17 @@ TEST(FitstagOptions, FollowTheOptionRules) {
     EXPECT_TRUE(o.hasDec);
     EXPECT_EQ(o.path, "-r");
 
-    // The value is the whole next argument, even when it looks like an option.
-    o = ParseOptions({"-d", "-r", "a.fit"});
-    EXPECT_TRUE(o.hasDec && !o.hasRa);
-    EXPECT_EQ(o.dec, 0);
-    EXPECT_EQ(o.path, "a.fit");
+    // The value is the whole next argument, even when it looks like an option: no
+    // number then.
+    EXPECT_TRUE(ParseOptions({"-d", "-r", "a.fit"}).usage);
+    EXPECT_TRUE(ParseOptions({"-r", "abc", "a.fit"}).usage);
+
+    // Help where an option may stand.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-h"}, {"--help"}, {"-r", "1", "--help", "a.fit"}}) {
+        o = ParseOptions(args);
+        EXPECT_TRUE(o.help && !o.usage) << args.size();
+    }
 
     EXPECT_TRUE(ParseOptions({}).usage);
     EXPECT_TRUE(ParseOptions({"-x", "a.fit"}).usage);
@@ -70,14 +76,14 @@ TEST(FitstagOptions, FollowTheOptionRules) {
     EXPECT_TRUE(ParseOptions({"a.fit", "-r", "1"}).usage);
 }
 
-TEST(FitstagOptions, NumbersReadLikeAtof) {
+TEST(FitstagOptions, ValuesMustBeWholeNumbers) {
     EXPECT_EQ(OptionNumber("1.5707963267948966"), 1.5707963267948966);
-    EXPECT_EQ(OptionNumber("  -0.5"), -0.5);
+    EXPECT_EQ(OptionNumber("  -0.5 "), -0.5);
     EXPECT_EQ(OptionNumber("+2e-1"), 0.2);
-    EXPECT_EQ(OptionNumber("1.25rad"), 1.25);
     EXPECT_EQ(OptionNumber(".5"), 0.5);
-    for (const char* text : {"", "abc", "--1", "inf", "nan", "1e999"})
-        EXPECT_EQ(OptionNumber(text), 0) << text;
+    for (const char* text :
+         {"", " ", "abc", "--1", "+-1", "-+1", "inf", "nan", "1e999", "1.25rad", "0x1", "1 2"})
+        EXPECT_FALSE(OptionNumber(text).has_value()) << text;
 }
 
 TEST(FitstagPosition, SecondsAndTexts) {
@@ -86,10 +92,18 @@ TEST(FitstagPosition, SecondsAndTexts) {
     EXPECT_EQ(DecSeconds(-0.5), 103132); // 0.5 / 2pi * 1296000 = 103132.403
     EXPECT_EQ(DecText(-0.5, 103132), "-28 38 52");
     EXPECT_EQ(DecText(0.0, 0), "+00 00 00");
-    // 86399.6 seconds of time round up to a whole day.
-    const double almostDay = 86399.6 / 86400 * 2 * 3.141592653589793;
-    EXPECT_EQ(RaSeconds(almostDay), 86400);
-    EXPECT_EQ(RaText(86400), "24 00 00");
+    // 86399.6 seconds of time round up to a whole day: 24h00m00s is 00 00 00.
+    const double pi = 3.141592653589793;
+    EXPECT_EQ(RaSeconds(86399.6 / 86400 * 2 * pi), 0);
+    EXPECT_EQ(RaSeconds(2 * pi), 0);
+    EXPECT_EQ(RaSeconds(-1e-6), 0); // -0.01 s rounds to 0
+    EXPECT_EQ(DecSeconds(-pi / 2), 324000);
+    // Outside [0, 2 pi) and beyond +-90 degrees after the rounding.
+    EXPECT_FALSE(RaSeconds(-0.0001).has_value());
+    EXPECT_FALSE(RaSeconds(2 * pi + 0.0001).has_value());
+    EXPECT_FALSE(RaSeconds(7).has_value());
+    EXPECT_FALSE(DecSeconds(1.5708).has_value()); // 90.0002 degrees
+    EXPECT_FALSE(DecSeconds(-2).has_value());
 
     EXPECT_EQ(RoundAwayFromZero(2.5), 3);
     EXPECT_EQ(RoundAwayFromZero(-2.5), -3);

@@ -23,20 +23,21 @@ struct Outcome {
 };
 
 struct Launch {
+    std::string program = FITSTAG_EXE;
     std::string timeZone = "UTC";
     bool unprivileged = false;   // as "nobody" when the test runs as root
     long long fileSizeLimit = 0; // bytes; 0 = none
 };
 
-// Runs fitstag with args and input on standard input; returns its exit status and
-// what it printed.
+// Runs fitstag (or launch.program) with args and input on standard input; returns its exit status
+// and what it printed.
 Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args, const std::string& input,
                 const Launch& launch = {}) {
     const auto in = dir.file("stdin.txt"), out = dir.file("stdout.txt"),
                err = dir.file("stderr.txt");
     WriteFile(in, input);
     chmod(dir.path.c_str(), 0755);
-    std::vector<std::string> argv = {FITSTAG_EXE};
+    std::vector<std::string> argv = {launch.program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
     for (auto& arg : argv)
@@ -132,10 +133,25 @@ TEST(FitstagTool, UsageAndLoadFailuresEndWithMinusOne) {
     const auto path = dir.file("light.fit");
     WriteFitsImage(path, 10, 10, {});
     const std::string before = ReadFile(path);
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"-x", path}, {path, path}, {"-r", "1e30", path}}) {
+    // Positions that are no number or outside the sky are usage errors too.
+    for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                  {"-x", path},
+                                                                  {path, path},
+                                                                  {"-r", "1e30", path},
+                                                                  {"-r", "abc", path},
+                                                                  {"-r", "7", "-d", "2", path},
+                                                                  {"-r", "-0.001", path},
+                                                                  {"-d", "1.5708", path}}) {
         const Outcome run = RunTool(dir, args, "Shutter: 5\n");
-        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.status, 255) << args.size();
+        EXPECT_EQ(run.out, kUsage);
+        EXPECT_EQ(run.err, "");
+    }
+    // Help: the usage on standard output, success, the file untouched.
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"-r", "1", "-h", path}}) {
+        const Outcome run = RunTool(dir, args, "Shutter: 5\n");
+        EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, kUsage);
         EXPECT_EQ(run.err, "");
     }
@@ -180,20 +196,65 @@ TEST(FitstagTool, FullHeaderGetsANewBlockWithTheDataUnchanged) {
     EXPECT_EQ(CardValue(path, "KEY26"), "26");
 }
 
-TEST(FitstagTool, AFileThatCannotGrowFailsWithAClearMessage) {
+// All keywords are saved or none: a header that cannot grow (a full disk, a folder
+// that is not writable) fails the run and leaves the file byte-identical, also when
+// a keyword that could be replaced in place came first.
+TEST(FitstagTool, AFileThatCannotGrowStaysByteIdentical) {
+    for (const bool limitSize : {true, false}) {
+        TempDir dir;
+        const auto path = dir.file("full.fit");
+        WriteFullHeaderImage(path);
+        std::string bytes = ReadFile(path);
+        const auto key = bytes.find("KEY0    ");
+        bytes.replace(key, 80, std::string("OBJCTRA = '01 02 03'") + std::string(60, ' '));
+        WriteFile(path, bytes);
+        if (!limitSize)
+            chmod(dir.path.c_str(), 0555);
+        const Launch launch = limitSize
+                                  ? Launch{.fileSizeLimit = static_cast<long long>(bytes.size())}
+                                  : Launch{.unprivileged = true};
+        const Outcome run = RunTool(dir, {"-r", "1", path}, "Shutter: 5\n", launch);
+        chmod(dir.path.c_str(), 0755);
+        EXPECT_EQ(run.status, 255) << limitSize;
+        EXPECT_NE(run.err.find("fits file: " + path), std::string::npos) << run.err;
+        EXPECT_TRUE(ReadFile(path) == bytes) << limitSize;
+        // No half-written copy is left.
+        size_t files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+            files +=
+                entry.path().extension() == ".fit" || entry.path().filename().c_str()[0] == '.';
+        EXPECT_EQ(files, 1u);
+    }
+}
+
+// A file without the final fill of its last block: the save needs no new space and
+// leaves the length as it was, keywords written, also on a full disk.
+TEST(FitstagTool, AnUnpaddedFileIsSavedWholeOnAFullDisk) {
     TempDir dir;
-    const auto path = dir.file("full.fit");
-    WriteFullHeaderImage(path);
+    const auto path = dir.file("unpadded.fit");
+    WriteFitsImage(path, 100, 100, {});
+    std::filesystem::resize_file(path, 2880 + 20000);
     const std::string before = ReadFile(path);
-    // As on a full disk: the header needs a new block, the file may not grow.
     const Outcome run = RunTool(dir, {"-r", "1", path}, "Shutter: 5\n",
-                                {.fileSizeLimit = static_cast<long long>(before.size())});
-    EXPECT_EQ(run.status, 255);
-    EXPECT_NE(run.err.find("fits file: " + path), std::string::npos) << run.err;
-    // Nothing lost: the file is as it was, and no half-written copy is left.
-    EXPECT_EQ(ReadFile(path), before);
-    size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
-        files += entry.path().extension() == ".fit" || entry.path().filename().c_str()[0] == '.';
-    EXPECT_EQ(files, 1u);
+                                {.fileSizeLimit = static_cast<long long>(before.size()) + 100});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string after = ReadFile(path);
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.substr(2880), before.substr(2880));
+    EXPECT_EQ(CardValue(path, "EXPTIME"), "5.");
+    EXPECT_EQ(CardValue(path, "OBJCTRA"), "03 49 11");
+}
+
+// The benchmarks take no arguments: "--help" must not start a run (nor name its folder).
+TEST(BenchTools, AnswerHelpAndRefuseOtherArguments) {
+    TempDir dir;
+    for (const std::string program : {BENCH_HDRLIB_EXE, BENCH_FITSTAG_EXE}) {
+        Outcome run = RunTool(dir, {"--help"}, "", {.program = program});
+        EXPECT_EQ(run.status, 0) << program;
+        EXPECT_EQ(run.out.rfind("usage: " + program + " [--help]\n", 0), 0u) << run.out;
+        run = RunTool(dir, {"/tmp/some-folder"}, "", {.program = program});
+        EXPECT_EQ(run.status, 2) << program;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("usage: " + program), std::string::npos) << run.err;
+    }
 }

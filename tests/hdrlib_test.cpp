@@ -46,6 +46,33 @@ int RunUnprivileged(const std::string& folder, const std::function<int()>& check
     return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
 }
 
+// A 64 x 32 16-bit image, Rice-compressed by CFITSIO.
+void WriteCompressedImage(const std::string& path) {
+    std::vector<short> pixels(64 * 32, 7);
+    long axes[2] = {64, 32};
+    fitsfile* file = nullptr;
+    int status = 0;
+    fits_create_file(&file, ("!" + path + "[compress R]").c_str(), &status);
+    fits_create_img(file, SHORT_IMG, 2, axes, &status);
+    fits_write_img(file, TSHORT, 1, pixels.size(), pixels.data(), &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+}
+
+// bytes with the first header card that starts with key (8 columns) replaced by card.
+std::string WithCard(std::string bytes, const std::string& key, const std::string& card) {
+    std::string name = key;
+    name.resize(8, ' ');
+    for (size_t at = 0; at + 80 <= bytes.size(); at += 80)
+        if (bytes.compare(at, 8, name) == 0) {
+            std::string text = card;
+            text.resize(80, ' ');
+            return bytes.replace(at, 80, text);
+        }
+    ADD_FAILURE() << "no card " << key;
+    return bytes;
+}
+
 } // namespace
 
 TEST(Hdrlib, LoadsImageAndReadsTextAndNumbers) {
@@ -194,6 +221,100 @@ TEST(Hdrlib, EveryLoadFailureIsNegative) {
     EXPECT_LT(loadFitsFile(valid.c_str(), nullptr), 0);
 }
 
+// Cards CFITSIO 4.2.0 overflows its buffers on (a fortified build aborts) or that it
+// would read otherwise than the rules: refused before CFITSIO parses the file.
+TEST(Hdrlib, CraftedHeadersAreRefusedBeforeCfitsioSeesThem) {
+    TempDir dir;
+    WriteCompressedImage(dir.file("packed.fits"));
+    WriteFitsImage(dir.file("plain.fit"), 16, 8, kCards);
+    const std::string packed = ReadFile(dir.file("packed.fits"));
+    const std::string plain = ReadFile(dir.file("plain.fit"));
+    const std::string text(40, 'x'), digits(35, '9');
+    struct Case {
+        const std::string& file;
+        const char* key;
+        std::string card;
+    };
+    const Case refused[] = {
+        {packed, "ZBITPIX", "ZBITPIX = " + text},
+        {packed, "ZNAXIS1", "ZNAXIS1 = " + text},
+        {packed, "ZBITPIX", "zbitpix = " + text}, // CFITSIO finds keywords in any case
+        {packed, "ZNAXIS2", "ZNAXIS2 = '" + text + "'"},
+        {packed, "ZTILE1", "ZTILE1  = " + digits},
+        {packed, "ZVAL1", "ZVAL1   = 1E30"},
+        {packed, "ZNAXIS2", "ZNAXIS1 = 64"}, // twice
+        {plain, "EXPTIME", "BLANK   = " + text},
+        {plain, "EXPTIME", "EXPTIME =30"},
+        {plain, "OBJCTRA", "OBJCTRA = 'no closing quote"},
+        {plain, "OBJCTRA", "OBJCTRA = 'a\tb'"},
+        {plain, "XPIXSZ", "XPIXSZ  = 4.3 trailing text"},
+        {plain, "CRVAL1", "CRVAL1 X= 1"},
+        {plain, "END", "END     x"},
+    };
+    for (const Case& c : refused) {
+        const auto path = dir.file("crafted.fit");
+        WriteFile(path, WithCard(c.file, c.key, c.card));
+        FitsInfo info{};
+        EXPECT_EQ(loadFitsFile(path.c_str(), &info), -12) << c.card;
+    }
+    // Cards of the other forms the standard allows still load.
+    const Case accepted[] = {
+        {plain, "EXPTIME", "HIERARCH ESO DET TEMP = -12.5 / a hierarch card"},
+        {plain, "EXPTIME", "CONTINUE  'more text'"},
+        {plain, "EXPTIME", "COMMENT =any text"},
+        {plain, "EXPTIME", "        ='blank keyword: commentary"},
+        {plain, "EXPTIME", "CPLX    = (1.5, -2) / a complex number"},
+        {plain, "EXPTIME", "OBSERVER= 'J\xc3\xbcrgen' / UTF-8"},
+        {packed, "ZVAL1", "ZVAL1   = 32.0D0"},
+    };
+    for (const Case& c : accepted) {
+        const auto path = dir.file("odd.fit");
+        WriteFile(path, WithCard(c.file, c.key, c.card));
+        FitsInfo info{};
+        EXPECT_EQ(loadFitsFile(path.c_str(), &info), 0) << c.card;
+        freeFits(&info);
+    }
+}
+
+// Each keyword twice: every read and write addresses the first card, wherever an
+// earlier lookup left off.
+TEST(Hdrlib, DuplicateKeywordsAddressTheFirstCard) {
+    TempDir dir;
+    const auto path = dir.file("twice.fit");
+    WriteFitsImage(path, 8, 8, {});
+    fitsfile* file = nullptr;
+    int status = 0;
+    fits_open_diskfile(&file, path.c_str(), READWRITE, &status);
+    for (const char* card : {"OBJCTRA = '01 02 03'", "EXPTIME =                  1.0",
+                             "OBJCTRA = '04 05 06'", "EXPTIME =                  2.0"})
+        fits_write_record(file, card, &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    float value = 0;
+    char text[21];
+    EXPECT_EQ(readFitsFloatParam("EXPTIME", &info, &value), 0);
+    EXPECT_EQ(value, 1.0f);
+    EXPECT_EQ(writeFitsStrParam("OBJCTRA", &info, "07 08 09"), 0);
+    EXPECT_EQ(readFitsStrParam("OBJCTRA", &info, text), 0);
+    EXPECT_STREQ(text, "07 08 09");
+    EXPECT_EQ(writeFitsFloatParam("EXPTIME", &info, 3.0f), 0);
+    EXPECT_EQ(readFitsFloatParam("EXPTIME", &info, &value), 0);
+    EXPECT_EQ(value, 3.0f);
+    EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
+
+    const std::string header = ReadFile(path).substr(0, 2880);
+    const auto first = header.find("OBJCTRA "), second = header.find("OBJCTRA ", first + 80);
+    EXPECT_EQ(header.substr(first + 10, 10), "'07 08 09'");
+    EXPECT_EQ(header.substr(second + 10, 10), "'04 05 06'");
+    const auto firstTime = header.find("EXPTIME "),
+               secondTime = header.find("EXPTIME ", firstTime + 80);
+    EXPECT_EQ(header.substr(firstTime + 10, 20), std::string(18, ' ') + "3.");
+    EXPECT_EQ(header.substr(secondTime + 10, 20), std::string(17, ' ') + "2.0");
+}
+
 TEST(Hdrlib, RecordsWithoutALoadAreRefused) {
     FitsInfo zero{};
     FitsInfo garbage;
@@ -239,7 +360,7 @@ TEST(Hdrlib, TwoLoadsAtOnceAndDoubleFree) {
     EXPECT_EQ(freeFits(&b), 0);
 }
 
-TEST(Hdrlib, ReadingLeavesTheFileUntouched) {
+TEST(Hdrlib, ReadingAndUnsavedWritesLeaveTheFileUntouched) {
     TempDir dir;
     const auto path = dir.file("a.fit");
     WriteFitsImage(path, 100, 100, kCards);
@@ -253,6 +374,8 @@ TEST(Hdrlib, ReadingLeavesTheFileUntouched) {
     ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
     float value = 0;
     EXPECT_EQ(readFitsFloatParam("EXPTIME", &info, &value), 0);
+    // A write reaches the file only with a save; the free drops it.
+    EXPECT_EQ(writeFitsStrParam("OBJCTRA", &info, "changed"), 0);
     EXPECT_EQ(freeFits(&info), 0);
     struct stat after {};
     stat(path.c_str(), &after);
@@ -273,6 +396,8 @@ TEST(Hdrlib, WritesAddAndReplaceCardsAndKeepTheData) {
     EXPECT_EQ(writeFitsFloatParam("CCD-TEMP", &info, -12.5f), 0);  // added
     EXPECT_EQ(writeFitsFloatParam("EXPTIME", &info, 0.005f), 0);   // replaced
     EXPECT_NE(writeFitsFloatParam("EXPOSURE", &info, NAN), 0);     // refused
+    EXPECT_NE(writeFitsFloatParam("NAXIS1", &info, 5.0f), 0);      // the layout stays
+    EXPECT_NE(writeFitsStrParam("OBJECT", &info, std::string(69, 'x').c_str()), 0); // too long
     char text[21];
     EXPECT_EQ(readFitsStrParam("OBJCTRA", &info, text), 0); // visible before the save
     EXPECT_STREQ(text, "12 34 56");

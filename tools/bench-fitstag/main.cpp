@@ -51,7 +51,13 @@ double Median(std::vector<double> values) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int exitCode =
+            BenchArguments(argc, argv,
+                           "Times fitstag on 1 GB images with and without header room beside cp\n"
+                           "(written to the temp folder and removed afterwards).");
+        exitCode >= 0)
+        return exitCode;
     const std::string folder = MakeScratchFolder("bench-fitstag");
     int exitCode = 0;
     try {

@@ -1,6 +1,7 @@
 #include "tools/bench-hdrlib/bench_files.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fitsio.h>
@@ -83,4 +84,16 @@ void WriteBenchImage(const std::string& path, long long bytes, bool fullHeader, 
     fclose(out);
     if (truncate(path.c_str(), dataStart + padded) != 0)
         throw std::runtime_error("cannot extend " + path);
+}
+
+int BenchArguments(int argc, char** argv, const char* description) {
+    if (argc <= 1)
+        return -1;
+    const std::string arg = argv[1];
+    const bool help = argc == 2 && (arg == "--help" || arg == "-h");
+    std::FILE* out = help ? stdout : stderr;
+    if (!help)
+        std::fprintf(stderr, "%s: unknown argument \"%s\"\n", argv[0], argv[1]);
+    std::fprintf(out, "usage: %s [--help]\n%s\n", argv[0], description);
+    return help ? 0 : 2;
 }

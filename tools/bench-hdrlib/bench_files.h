@@ -1,5 +1,5 @@
 #pragma once
-// Scratch FITS images for the benchmarks.
+// Scratch FITS images and the command line of the benchmarks.
 #include <string>
 
 // A 16-bit image of about `bytes` bytes with the header cards veldra reads.  With
@@ -9,3 +9,8 @@
 void WriteBenchImage(const std::string& path, long long bytes, bool fullHeader, bool sparse);
 // A fresh folder below the system temp folder.
 std::string MakeScratchFolder(const char* name);
+
+// The command line of a benchmark, which takes no arguments: "--help" or "-h" prints
+// the usage and gives 0, anything else prints it to standard error and gives 2;
+// -1 when there are no arguments and the benchmark should run.
+int BenchArguments(int argc, char** argv, const char* description);

@@ -1,21 +1,18 @@
-#include "hdrlib/grown_copy.h"
+#include "hdrlib/header_save.h"
+
+#include "hdrlib/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-constexpr long long kBlock = 2880;
-constexpr size_t kCard = 80;
 
 bool WriteAll(int file, const char* data, size_t size) {
     while (size > 0) {
@@ -60,67 +57,42 @@ bool CopyBytes(int from, int to, long long length) {
     return true;
 }
 
-bool IsEndCard(const char* card) {
-    if (std::memcmp(card, "END", 3) != 0)
+} // namespace
+
+bool WriteHeaderInPlace(int fd, long long headStart, const std::string& header,
+                        const std::string& original) {
+    if (header.size() != original.size())
         return false;
-    for (size_t i = 3; i < kCard; ++i)
-        if (card[i] != ' ')
-            return false;
+    if (!WriteAllAt(fd, header.data(), header.size(), headStart)) {
+        WriteAllAt(fd, original.data(), original.size(), headStart);
+        return false;
+    }
     return true;
 }
 
-bool WriteGrownFile(int original, int grown, long long headStart, long long dataStart) {
-    std::string header(static_cast<size_t>(dataStart - headStart), ' ');
-    if (pread(original, header.data(), header.size(), headStart) !=
-        static_cast<ssize_t>(header.size()))
-        return false;
-    size_t end = 0;
-    while (end + kCard <= header.size() && !IsEndCard(header.data() + end))
-        end += kCard;
-    if (end + kCard > header.size())
-        return false;
-    header.replace(end, kCard, kCard, ' ');
-    header.append(static_cast<size_t>(kBlock - kCard), ' ');
-    header.append("END");
-    header.append(kCard - 3, ' ');
-    return lseek(original, 0, SEEK_SET) == 0 && CopyBytes(original, grown, headStart) &&
-           WriteAll(grown, header.data(), header.size()) &&
-           lseek(original, dataStart, SEEK_SET) == dataStart && CopyBytes(original, grown, -1);
-}
-
-} // namespace
-
-bool ReplaceWithGrownHeader(const std::string& givenPath, long long headStart,
-                            long long dataStart) {
-    if (headStart < 0 || dataStart <= headStart || (dataStart - headStart) % kBlock != 0)
-        return false;
-    // A link is followed: the file it names is the one that grows.
+bool ReplaceHeader(int fd, const std::string& givenPath, long long headStart, long long dataStart,
+                   const std::string& header) {
     char resolved[PATH_MAX];
-    if (realpath(givenPath.c_str(), resolved) == nullptr)
-        return false;
+    struct stat info {
+    }, named{};
+    if (headStart < 0 || dataStart <= headStart ||
+        realpath(givenPath.c_str(), resolved) == nullptr || fstat(fd, &info) != 0 ||
+        stat(resolved, &named) != 0 || named.st_dev != info.st_dev || named.st_ino != info.st_ino)
+        return false; // the name no longer leads to the loaded file
     const std::string path = resolved;
-    const int original = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (original < 0 || fstat(original, &info) != 0) {
-        if (original >= 0)
-            close(original);
-        return false;
-    }
     // Beside the file, so the rename stays on one file system.
-    const auto slash = path.rfind('/');
-    std::string temporary =
-        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".hdrlib-XXXXXX";
+    std::string temporary = path.substr(0, path.rfind('/') + 1) + ".hdrlib-XXXXXX";
     const int grown = mkostemp(temporary.data(), O_CLOEXEC);
-    if (grown < 0) {
-        close(original);
+    if (grown < 0)
         return false;
-    }
     bool done = fchmod(grown, info.st_mode & 07777) == 0;
     if (done && geteuid() == 0)
         done = fchown(grown, info.st_uid, info.st_gid) == 0;
-    done = done && WriteGrownFile(original, grown, headStart, dataStart) && fsync(grown) == 0;
+    done = done && lseek(fd, 0, SEEK_SET) == 0 && CopyBytes(fd, grown, headStart) &&
+           WriteAll(grown, header.data(), header.size()) &&
+           lseek(fd, dataStart, SEEK_SET) == dataStart && CopyBytes(fd, grown, -1) &&
+           fsync(grown) == 0;
     done = close(grown) == 0 && done;
-    close(original);
     if (!done || std::rename(temporary.c_str(), path.c_str()) != 0) {
         unlink(temporary.c_str());
         return false;

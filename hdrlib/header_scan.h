@@ -1,0 +1,39 @@
+#pragma once
+// Walks the HDUs of a FITS file through its raw 2880-byte blocks, before CFITSIO
+// parses any of them: every card of each header up to the first one with image data
+// must follow the rules of header_cards.h, the structure keywords must describe a
+// layout, and the keywords CFITSIO converts to numbers must hold numbers that fit
+// (CFITSIO 4.2.0 overflows its buffers on some that do not).
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class ScanFault {
+    None,
+    NotFits,   // the primary header is missing, incomplete or not one
+    BadHeader, // a card or structure keyword breaks the rules
+    NoImage,   // no HDU with image data before the end of the file
+    Truncated, // the file ends before the image data do
+};
+
+struct HduPlace {
+    long long headStart = 0; // byte offset of the header
+    long long dataStart = 0; // byte offset of the data unit
+};
+
+struct ScanResult {
+    ScanFault fault = ScanFault::None;
+    std::vector<HduPlace> hdus; // every HDU up to the image one, which is the last
+    std::string header;         // the image HDU's header blocks as they are in the file
+    long long width = 0;
+    long long height = 0;
+    bool compressed = false; // a tile-compressed image: the header is its binary table's
+};
+
+// The first HDU with image data of the file open as fd (the primary, an image
+// extension or a tile-compressed image), with the headers before it checked.
+ScanResult ScanFile(int fd, long long fileSize);
+
+// Keywords that describe the layout of the data or that CFITSIO converts while it
+// opens a file: hdrlib never writes them.
+bool DescribesLayout(std::string_view keyword);
