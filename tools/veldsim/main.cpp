@@ -4,6 +4,7 @@
 #include "tools/veldsim/guider_listener.h"
 #include "tools/veldsim/header_text.h"
 #include "tools/veldsim/night_report.h"
+#include "tools/veldsim/phd2_server.h"
 #include "tools/veldsim/sim_options.h"
 #include "tools/veldsim/sky_model.h"
 #include "tools/veldsim/star_index.h"
@@ -47,17 +48,22 @@ struct Night {
 
     // A message reaches the guider at the end of the newest frame's exposure plus the
     // real time since that frame was written: veldra's processing is not compressed.
-    void OnMessage(const std::string& name, int wParam, int lParam) {
+    double GuiderHours() const {
         const double now = wall.elapsed() / 1000.0;
-        const double hours =
-            written == 0 ? 0 : EndHours(written - 1) + (now - lastWrittenWall) / 3600;
-        OnGuiderMessage(guider, sky, name, wParam, lParam, hours);
-        const bool setShift =
-            name == (guider.simulatorMode ? "VELDSIM_SetShift" : "MG_RemoteSetShift");
-        if (setShift && awaitingSetShift) {
-            setShiftDelays.push_back(now - lastWrittenWall);
-            awaitingSetShift = false;
-        }
+        return written == 0 ? 0 : EndHours(written - 1) + (now - lastWrittenWall) / 3600;
+    }
+    void SetShiftArrived() {
+        if (awaitingSetShift)
+            setShiftDelays.push_back(wall.elapsed() / 1000.0 - lastWrittenWall);
+        awaitingSetShift = false;
+    }
+    void OnMessage(const std::string& name, int wParam, int lParam) {
+        OnGuiderMessage(guider, sky, name, wParam, lParam, GuiderHours());
+        if (name == (guider.simulatorMode ? "VELDSIM_SetShift" : "MG_RemoteSetShift"))
+            SetShiftArrived();
+    }
+    void OnPhd2Shift(const Phd2SkyRates& rates) {
+        ApplyShift(sky, GuiderHours(), rates.ra, rates.dec);
     }
 
     std::string WriteNextFrame() {
@@ -148,7 +154,26 @@ int main(int argc, char** argv) {
 
     GuiderListener listener(
         [&night](const std::string& name, int w, int l) { night.OnMessage(name, w, l); });
-    if (!listener.Connect()) {
+    Phd2Standin standin;
+    standin.mountConnected = night.options.phd2Mount;
+    standin.declinationDegrees = night.options.targetDecDegrees;
+    Phd2Server phd2(standin, static_cast<quint16>(night.options.port),
+                    {[&night](const Phd2SkyRates& rates) { night.OnPhd2Shift(rates); },
+                     [&night] { night.SetShiftArrived(); }});
+    // Scheduled stand-in commands after frame `frame` (0: now).
+    const auto runSchedule = [&](int frame) {
+        for (const auto& [after, command] : night.options.phd2Schedule)
+            if (after == frame)
+                phd2.Command(command);
+    };
+    if (night.options.guider == "phd2") {
+        if (!phd2.Listen()) {
+            std::cerr << "veldsim: cannot listen on port " << night.options.port << ": "
+                      << phd2.ErrorText() << "\n";
+            return 1;
+        }
+        runSchedule(0);
+    } else if (!listener.Connect()) {
         std::cerr << "veldsim: no D-Bus session bus (start one with dbus-run-session)\n";
         return 1;
     }
@@ -170,6 +195,7 @@ int main(int argc, char** argv) {
             app.quit();
             return;
         }
+        runSchedule(night.written);
         if (night.written == night.options.frames) {
             frameTimer.stop();
             QTimer::singleShot(static_cast<int>(night.options.tail * 1000), &app,

@@ -1,5 +1,8 @@
 #include "tools/veldsim/sim_options.h"
 
+#include "tools/veldsim/phd2_standin.h"
+
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <map>
@@ -9,6 +12,24 @@ namespace {
 bool ToNumber(const std::string& text, double& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+// "F:CMD,F:CMD,...": frame numbers from 0, known commands only.
+std::string ParsePhd2Schedule(const std::string& text,
+                              std::vector<std::pair<int, std::string>>& schedule) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, end - start);
+        const size_t colon = item.find(':');
+        double frame = -1;
+        if (colon == std::string::npos || !ToNumber(item.substr(0, colon), frame) || frame < 0 ||
+            !IsPhd2StandinCommand(item.substr(colon + 1)))
+            return "not a FRAME:COMMAND for --phd2-at: " + item;
+        schedule.emplace_back(static_cast<int>(frame), item.substr(colon + 1));
+        start = end + 1;
+    }
+    return {};
 }
 
 } // namespace
@@ -42,6 +63,11 @@ std::string UsageText() {
            "  --width N, --height N  star frame size, pixels (1024 x 768)\n"
            "  --index FILE         write the astrometry.net index of the star catalogue to FILE\n"
            "                       (needs build-astrometry-index); without --folder: only that\n"
+           "  --guider NAME        dbus | phd2: play PHD2's event server instead (dbus)\n"
+           "  --port N             the PHD2 stand-in's port on 127.0.0.1 (4400)\n"
+           "  --phd2-mount         the stand-in has a mount: it knows the declination\n"
+           "  --phd2-at F:CMD,...  after frame F (0: at start) the stand-in does CMD: quit,\n"
+           "                       start, stop-guiding, start-guiding, silent, answer, garbage\n"
            "  --help               this text\n";
 }
 
@@ -81,6 +107,10 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
             (name == "--stars" ? o.stars : o.simulatorMode) = true;
             continue;
         }
+        if (name == "--phd2-mount") {
+            o.phd2Mount = true;
+            continue;
+        }
         if (i + 1 >= args.size())
             return "missing value for " + name;
         const std::string& value = args[++i];
@@ -97,6 +127,19 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
             o.csvPath = value;
         } else if (name == "--profile") {
             profile = value;
+        } else if (name == "--guider") {
+            if (value != "dbus" && value != "phd2")
+                return "unknown guider " + value;
+            o.guider = value;
+        } else if (name == "--port") {
+            double port = 0;
+            if (!ToNumber(value, port) || port < 1 || port > 65535 ||
+                port != static_cast<int>(port))
+                return "not a port: " + value;
+            o.port = static_cast<int>(port);
+        } else if (name == "--phd2-at") {
+            if (std::string error = ParsePhd2Schedule(value, o.phd2Schedule); !error.empty())
+                return error;
         } else {
             return "unknown option " + name;
         }

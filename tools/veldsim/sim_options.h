@@ -3,6 +3,7 @@
 #include "tools/veldsim/flexure_profile.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SimOptions {
@@ -26,6 +27,12 @@ struct SimOptions {
     int width = 1024;           // star frames, pixels
     int height = 768;
     std::string indexPath; // write the astrometry.net index of the star catalogue here
+    // The guider veldsim plays: "dbus" (the bus messages) or "phd2" (PHD2's event server
+    // on 127.0.0.1:port, with a mount connected when phd2Mount).
+    std::string guider = "dbus";
+    int port = 4400;
+    bool phd2Mount = false;
+    std::vector<std::pair<int, std::string>> phd2Schedule; // after frame N (0: at start)
     FlexureProfile profile;
 };
 

@@ -1,0 +1,1 @@
+veldra_test(veldsim_phd2_test SOURCES veldsim_phd2_test.cpp LIBS veldsim_model)
