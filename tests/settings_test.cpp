@@ -38,7 +38,8 @@ const char* const kDefaultFile =
     "COMMAND,\r\n"
     "FLIP_RA,False\r\n"
     "SIM,False\r\n"
-    "NIGHT_MODE,False\r\n";
+    "NIGHT_MODE,False\r\n"
+    "GUIDER,dbus\r\n";
 
 Settings LoadFrom(const TempDir& folder, const std::string& text) {
     WriteFile(folder.file("veldra.ini"), text);
@@ -155,6 +156,7 @@ TEST(SettingsFile, SaveAndLoadRoundTripsEveryStoredField) {
     before.RUN_COMMAND = true;
     before.COMMAND = "conv %F,%N.fit";
     before.SIM = true;
+    before.GUIDER = "phd2:imaging-pc:4401";
     before.raBias = 12; // runtime only
     ASSERT_TRUE(SaveSettings(before, folder.path));
 

@@ -1,6 +1,7 @@
 #include "tools/closed-loop/headless_night.h"
 
 #include "veldra/drift/bias_rule.h"
+#include "veldra/guider/guider_backend.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/measure/pipeline.h"
 #include "veldra/monitor/folder_monitor.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QProcess>
+#include <QTcpServer>
 #include <QThread>
 #include <charconv>
 #include <chrono>
@@ -32,6 +34,13 @@ std::string SettingsText(const std::string& framesFolder, const NightSettings& n
            "\r\nUSE_ACCELERATION_Y," + accelY + "\r\n";
 }
 
+// A port that was free a moment ago, for veldsim's PHD2 stand-in.
+int FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
 } // namespace
 
 NightResult RunHeadlessNight(const std::string& workFolder, const std::string& veldsimPath,
@@ -47,6 +56,16 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     QElapsedTimer clock;
     clock.start();
     double processStartedMs = -1;
+    double answerAwaitedSinceMs = -1;
+    GuiderBackend guider;
+    guider.programFolder = workFolder;
+    guider.callbacks.answer = [&](const Phd2Incoming& answer) {
+        if (answer.method == "set_lock_shift_params" && answerAwaitedSinceMs >= 0) {
+            result.processToPhd2AnswerMs.push_back(clock.nsecsElapsed() / 1e6 -
+                                                   answerAwaitedSinceMs);
+            answerAwaitedSinceMs = -1;
+        }
+    };
 
     Platform platform;
     platform.showTimedError = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
@@ -72,10 +91,11 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     platform.postMessage = [&](const std::string& name, int32_t w, int32_t l) {
         if (name == "MG_RemoteSetShift" && processStartedMs >= 0) {
             result.processToSetShiftMs.push_back(clock.nsecsElapsed() / 1e6 - processStartedMs);
+            answerAwaitedSinceMs = processStartedMs;
             processStartedMs = -1;
         }
         result.posted.push_back({name, w, l});
-        BusPost(name, w, l);
+        PostGuiderMessage(guider, state, name, w, l);
     };
     platform.sendMessage = [&](const std::string& name, int32_t w, int32_t l) {
         result.posted.push_back({name, w, l});
@@ -94,9 +114,6 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     };
     QObject::connect(&timer1, &QTimer::timeout, [&] { TimerTick(state, platform); });
 
-    StartUpBeforeShow(state, platform);
-    StartUpAfterShow(state);
-
     QProcess veldsim;
     QStringList arguments{"--folder",      QString::fromStdString(framesFolder),
                           "--frames",      QString::number(night.frames),
@@ -106,12 +123,32 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
                           "--noise",       QString::number(night.noiseArcsec),
                           "--profile",     QString::fromStdString(night.profile),
                           "--ra-rate",     QString::number(night.raRate),
-                          "--dec-rate",    QString::number(night.decRate)};
+                          "--dec-rate",    QString::number(night.decRate),
+                          "--dec",         QString::number(night.declinationDegrees)};
+    const bool phd2 = night.guider == "phd2";
+    const int port = phd2 ? FreePort() : 0;
+    if (phd2) {
+        arguments << "--guider"
+                  << "phd2"
+                  << "--port" << QString::number(port);
+        if (night.phd2Mount)
+            arguments << "--phd2-mount";
+        if (!night.phd2Schedule.empty())
+            arguments << "--phd2-at" << QString::fromStdString(night.phd2Schedule);
+    }
     veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     veldsim.start(QString::fromStdString(veldsimPath), arguments);
-    // veldsim must be listening before Start sends the guider its start sequence.
+    // veldsim must be listening before the window loads and Start sends the guider its
+    // start sequence.
     if (!veldsim.waitForStarted(5000) || !veldsim.waitForReadyRead(5000))
         return result;
+    if (phd2) {
+        GuiderChoice choice{GuiderChoice::Kind::Phd2};
+        choice.port = port;
+        ChooseGuider(guider, choice);
+    }
+    StartUpBeforeShow(state, platform);
+    StartUpAfterShow(state);
     ClickStart(state, platform);
 
     QEventLoop loop;

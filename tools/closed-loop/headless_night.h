@@ -25,7 +25,14 @@ struct NightSettings {
     bool filterPrediction = true;
     bool useAccelerationX = true; // the defaults: RA on, DEC off
     bool useAccelerationY = false;
-    int tickMilliseconds = 200; // Timer1; the settle time is 0 so one tick settles
+    int tickMilliseconds = 200;     // Timer1; the settle time is 0 so one tick settles
+    double declinationDegrees = 30; // of the simulated target
+    // "dbus", or "phd2": veldsim plays PHD2 on a free local port and veldra's guider
+    // messages go there; phd2Mount: the stand-in has a mount (it knows the declination);
+    // phd2Schedule: veldsim --phd2-at, e.g. "0:quit,3:start".
+    std::string guider = "dbus";
+    bool phd2Mount = false;
+    std::string phd2Schedule;
 };
 
 struct NightResult {
@@ -33,12 +40,15 @@ struct NightResult {
     std::string veldsimOutput;               // CSV lines and the summary
     std::vector<BusRecord> posted;           // every message veldra posted or sent, in order
     std::vector<double> processToSetShiftMs; // ProcessImage start to its set-shift
+    // With PHD2: ProcessImage start to PHD2's answer to its set_lock_shift_params.
+    std::vector<double> processToPhd2AnswerMs;
     int historyCount = 0;
 };
 
 // A night in `workFolder` (program folder with "veldra.ini" and "debug.txt", and the frames
 // in workFolder/frames).  veldsim is taken from `veldsimPath`.  Needs a QCoreApplication and
 // a session bus; returns when veldsim has ended or after a bound of frames x cadence + 60 s.
+// With PHD2 the activity log "debug.txt" in workFolder holds the client's lines.
 NightResult RunHeadlessNight(const std::string& workFolder, const std::string& veldsimPath,
                              const NightSettings& night);
 

@@ -8,6 +8,12 @@ Phd2Server::Phd2Server(const Phd2Standin& standin, quint16 port, Phd2ServerCallb
     QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] { Accept(); });
 }
 
+// The server deletes its client sockets; their last signals must not reach clients_.
+Phd2Server::~Phd2Server() {
+    for (QTcpSocket* client : server_.findChildren<QTcpSocket*>())
+        client->disconnect();
+}
+
 bool Phd2Server::Listen() {
     return server_.isListening() || server_.listen(QHostAddress::LocalHost, port_);
 }

@@ -21,6 +21,7 @@ class Phd2Server {
     Phd2Server(const Phd2Standin& standin, quint16 port, Phd2ServerCallbacks callbacks);
     Phd2Server(const Phd2Server&) = delete;
     Phd2Server& operator=(const Phd2Server&) = delete;
+    ~Phd2Server();
     // Listens on 127.0.0.1:port; false (with the reason in ErrorText) when it cannot.
     bool Listen();
     std::string ErrorText() const { return server_.errorString().toStdString(); }

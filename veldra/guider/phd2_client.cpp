@@ -93,6 +93,9 @@ void Phd2Client::Carry(Phd2Output output) {
     if (callbacks_.event)
         for (const Phd2Incoming& event : output.events)
             callbacks_.event(event, now);
+    if (callbacks_.answer)
+        for (const Phd2Incoming& answer : output.answers)
+            callbacks_.answer(answer);
     if (const std::optional<double> next = Phd2NextDeadline(session_.protocol))
         deadlineTimer_.start(static_cast<int>(std::ceil(std::max(0.0, *next - now) * 1000)) + 1);
     else

@@ -114,6 +114,7 @@ void TakeAnswer(Phd2Session& session, const Phd2Incoming& answer, Phd2Output& ou
     }
     out.log.push_back(" :    PHD2 answered " + RequestText(answer.method, answer.params) + ": " +
                       outcome);
+    out.answers.push_back(answer);
     if (answer.method == kEquipment && session.applyAwaitsEquipment) {
         session.applyAwaitsEquipment = false;
         ApplyWishes(session, out, now);

@@ -48,6 +48,7 @@ const Field kFields[] = {
     {"FLIP_RA", &Settings::FLIP_RA},
     {"SIM", &Settings::SIM},
     {"NIGHT_MODE", &Settings::NIGHT_MODE},
+    {"GUIDER", &Settings::GUIDER},
 };
 
 std::string ValueText(const Settings& settings, const FieldRef& member) {

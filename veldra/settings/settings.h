@@ -34,6 +34,9 @@ struct Settings {
     bool SIM = false;
     // Keys after the 25 above; older versions skip them.
     bool NIGHT_MODE = false; // red on black for every window (Ctrl+N, --night)
+    // The guider that receives the corrections: "dbus" or "phd2:HOST:PORT"
+    // (veldra/guider/guider_choice.h).
+    std::string GUIDER = "dbus";
 
     // Runtime only.
     double raBias = 0;                             // arcsec/hour, -3000..3000
