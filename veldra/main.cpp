@@ -1,6 +1,7 @@
 // veldra: the main window.  "veldra.ini" and "debug.txt" live in the program's own folder
 // while it can be written, else under $XDG_CONFIG_HOME/veldra and $XDG_STATE_HOME/veldra,
 // or in the folder given with --config-dir.
+#include "veldra/guider/guider_choice.h"
 #include "veldra/program_options.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/file_places.h"
@@ -18,7 +19,8 @@ namespace {
 
 struct VeldraOptions {
     bool night = false;
-    std::string configDir; // empty: the folders chosen by ChooseFilePlaces
+    std::string configDir;              // empty: the folders chosen by ChooseFilePlaces
+    std::optional<GuiderChoice> guider; // for this run instead of GUIDER of veldra.ini
 };
 
 // The options in one place.  Qt's own options (-platform, -style, -session the session
@@ -32,8 +34,14 @@ std::optional<int> ReadOptions(int argc, char** argv, VeldraOptions& options) {
     const QCommandLineOption night("night", "Start in night mode (red on black; Ctrl+N).");
     const QCommandLineOption configDir(
         "config-dir", "Keep veldra.ini and debug.txt in DIR (made when missing).", "DIR");
+    const QCommandLineOption guider(
+        "guider",
+        "The guider for this run: dbus, or phd2[:HOST[:PORT]] (PHD2's event server, default "
+        "localhost:4400).",
+        "GUIDER");
     parser.addOption(night);
     parser.addOption(configDir);
+    parser.addOption(guider);
     for (const char* name :
          {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
           "qwindowicon", "qwindowtitle", "session", "style", "stylesheet", "display", "geometry"}) {
@@ -53,6 +61,11 @@ std::optional<int> ReadOptions(int argc, char** argv, VeldraOptions& options) {
         if (parser.value(configDir).isEmpty())
             return UsageError(parser, "veldra", "--config-dir needs a folder.");
         options.configDir = QDir(parser.value(configDir)).absolutePath().toStdString();
+    }
+    if (parser.isSet(guider)) {
+        options.guider = ParseGuiderChoice(parser.value(guider).toStdString());
+        if (!options.guider)
+            return UsageError(parser, "veldra", "--guider takes dbus or phd2[:HOST[:PORT]].");
     }
     return std::nullopt;
 }
@@ -79,6 +92,8 @@ int main(int argc, char* argv[]) {
     // The chart and setup windows close with the main window; the program ends with it.
     formMain window(places.settingsFolder);
     window.startInNightMode = options.night;
+    if (options.guider)
+        window.SetCommandLineGuider(*options.guider);
     EndWithTheSession(&window, [main = &window] {
         main->close();
         QCoreApplication::quit();

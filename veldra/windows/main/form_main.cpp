@@ -37,6 +37,8 @@ void formMain::Load() {
         InstallBusListener([this](const std::string& name, int32_t wParam, int32_t lParam) {
             HandleIncomingMessage(name, wParam, lParam, platform_);
         });
+    // The guider is chosen before the window-load sequence, which already goes to it.
+    StartGuider();
     StartUpBeforeShow(state_, platform_);
     SetNightMode(startInNightMode || state_.settings.NIGHT_MODE);
     show();

@@ -7,16 +7,20 @@
 // Lifetime: Load() runs the start-up sequence and shows the window.  Closing the window
 // unloads it (chart window closed, bus listener removed); destroying the object saves
 // the settings and logs " : Ending Veldra".  User-interface thread only.
+#include "veldra/guider/guider_backend.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/state/main_state.h"
 #include "veldra/state/platform.h"
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -33,8 +37,11 @@ class formMain : public QWidget {
     explicit formMain(const std::string& programFolder, QWidget* parent = nullptr);
     ~formMain() override;
 
-    // Start-up: caption, bus listener, core start-up (reset broadcast, settings, first
-    // refresh), show, focus on txtDummy, version lines in the log.
+    // The guider given on the command line: it holds for this run instead of GUIDER of
+    // "veldra.ini" (until the user chooses another).  Call before Load.
+    void SetCommandLineGuider(const GuiderChoice& choice);
+    // Start-up: caption, bus listener, the guider backend, core start-up (reset broadcast,
+    // settings, first refresh), show, focus on txtDummy, version lines in the log.
     void Load();
     void RefreshMainWindow();
     // Not re-entered: a call while one runs returns at once.
@@ -94,6 +101,9 @@ class formMain : public QWidget {
     QCheckBox* chkFlip = nullptr;
     QPushButton* cmdClearHistory = nullptr;
     QPushButton* Command1 = nullptr;
+    QComboBox* cmbGuider = nullptr;        // "D-Bus broadcast" or "PHD2"
+    QLineEdit* txtGuiderAddress = nullptr; // PHD2's HOST:PORT
+    QLabel* lblGuiderState = nullptr;      // GuiderStatusText
     QLineEdit* txtDummy = nullptr;
     QLabel* lblFileNotice = nullptr; // hidden until a write fails
     QTimer* Timer1 = nullptr;
@@ -109,6 +119,11 @@ class formMain : public QWidget {
     void FillPlatform();
     // form_main_desktop.cpp: the night-mode shortcut and the write-failure notice.
     void ConnectDesktop();
+    // guider_row.cpp
+    void BuildGuiderRow(QGridLayout* shift, int row);
+    void StartGuider();
+    void GuiderRowChanged();
+    void RefreshGuiderRow();
     // main_window_handlers.cpp
     void ConnectHandlers();
     void CheckBoxClicked(QCheckBox* box);
@@ -128,4 +143,8 @@ class formMain : public QWidget {
     bool unloaded_ = false;
     BusListenerHandle busListener_; // incoming bus messages while loaded
     std::vector<std::string> writeFailuresShown_;
+    std::optional<GuiderChoice> commandLineGuider_;
+    // Last member: destroyed first, so the PHD2 client never calls back into a window
+    // that is going away.
+    GuiderBackend guider_;
 };

@@ -213,6 +213,7 @@ void formMain::BuildControls() {
                  chkDisableCorr,
                  cmdClearHistory,
                  Command1});
+    BuildGuiderRow(shift, 14);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");

@@ -45,8 +45,8 @@ void formMain::FillPlatform() {
             .count();
     };
     platform_.secondsSinceMidnight = [] { return SecondsSinceMidnight(); };
-    platform_.postMessage = [](const std::string& name, int32_t wParam, int32_t lParam) {
-        BusPost(name, wParam, lParam);
+    platform_.postMessage = [this](const std::string& name, int32_t wParam, int32_t lParam) {
+        PostGuiderMessage(guider_, state_, name, wParam, lParam);
     };
     platform_.sendMessage = [](const std::string& name, int32_t wParam, int32_t lParam) {
         BusSend(name, wParam, lParam);

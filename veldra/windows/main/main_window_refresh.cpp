@@ -139,6 +139,7 @@ void formMain::RefreshMainWindow() {
                   state_.settings.FILTER_PREDICTION_Y && state_.settings.USE_ACCELERATION_Y);
     }
 
+    RefreshGuiderRow();
     RefreshPendingFile();
 }
 
