@@ -2,10 +2,12 @@
 // demo folder and plays the guider; veldra's real main window measures and corrects them.
 // With a display the windows stay open at the end; without one (offscreen platform)
 // screenshots of the main and chart windows are written next to the night's summary.
-//   veldra-demo DEMO_FOLDER [FRAMES] [CADENCE_SECONDS]
-// Needs a session bus of its own (scripts/run --demo starts one).  Prints one line per
-// measured frame as it goes.
+//   veldra-demo [--guider dbus|phd2] DEMO_FOLDER [FRAMES] [CADENCE_SECONDS]
+// With --guider phd2 veldsim plays PHD2 (with a mount) on a free local port and veldra
+// sends it its corrections there.  Needs a session bus of its own (scripts/run --demo
+// starts one).  Prints one line per measured frame as it goes.
 #include "veldra/drift/correction.h"
+#include "veldra/guider/guider_choice.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/program_options.h"
 #include "veldra/settings/file_utils.h"
@@ -17,6 +19,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +34,7 @@ struct DemoOptions {
     std::string folder;
     int frames = 40;
     double cadenceSeconds = 4;
+    bool phd2 = false; // veldsim plays PHD2 and veldra sends it the corrections
 };
 
 // The options in one place.
@@ -39,6 +43,10 @@ std::optional<int> ReadOptions(int argc, char** argv, DemoOptions& options) {
     parser.setApplicationDescription(
         "A simulated night: veldsim writes frames and plays the guider, veldra's real main "
         "window measures and corrects them.  Needs a session bus of its own.");
+    const QCommandLineOption guider(
+        "guider", "The guider veldsim plays: dbus (default) or phd2 (PHD2's event server).",
+        "GUIDER");
+    parser.addOption(guider);
     parser.addPositionalArgument("DEMO_FOLDER", "Folder for the frames, settings and log.");
     parser.addPositionalArgument("FRAMES", "Frames of the night (default 40).", "[FRAMES]");
     parser.addPositionalArgument("CADENCE_SECONDS", "Seconds between frames (default 4).",
@@ -46,6 +54,10 @@ std::optional<int> ReadOptions(int argc, char** argv, DemoOptions& options) {
     const QString name = "veldra-demo";
     if (const auto end = ParseProgramOptions(parser, ArgumentsOf(argc, argv), name, 3))
         return end;
+    const QString guiderName = parser.value(guider);
+    if (parser.isSet(guider) && guiderName != "dbus" && guiderName != "phd2")
+        return UsageError(parser, name, "--guider takes dbus or phd2.");
+    options.phd2 = guiderName == "phd2";
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return UsageError(parser, name, "DEMO_FOLDER is missing.");
@@ -157,21 +169,36 @@ int main(int argc, char** argv) {
     if (offscreen)
         defaultMessageHandler = qInstallMessageHandler(QuietOffscreenWarnings);
 
-    formMain window(folder);
-    window.Load();
-    ReportFrames(window);
-
+    QStringList veldsimArguments{
+        "--folder",      QString::fromStdString(framesFolder),
+        "--frames",      frames,
+        "--cadence",     cadence,
+        "--first-delay", "3",
+        "--tail",        "8",
+        "--csv",         QString::fromStdString(JoinPath(folder, "night.csv"))};
+    GuiderChoice guider{GuiderChoice::Kind::Phd2};
+    if (options.phd2) {
+        QTcpServer probe; // a port that is free now
+        probe.listen(QHostAddress::LocalHost, 0);
+        guider.port = probe.serverPort();
+        veldsimArguments << "--guider"
+                         << "phd2"
+                         << "--port" << QString::number(guider.port) << "--phd2-mount";
+    }
     QProcess veldsim;
     veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    veldsim.start(QString::fromStdString(JoinPath(ProgramFolder(), "veldsim")),
-                  {"--folder", QString::fromStdString(framesFolder), "--frames", frames,
-                   "--cadence", cadence, "--first-delay", "3", "--tail", "8", "--csv",
-                   QString::fromStdString(JoinPath(folder, "night.csv"))});
-    // veldsim must be listening before Start sends the guider its start sequence.
+    veldsim.start(QString::fromStdString(JoinPath(ProgramFolder(), "veldsim")), veldsimArguments);
+    // veldsim must be listening before the window loads and Start sends the guider its
+    // start sequence.
     if (!veldsim.waitForStarted(5000) || !veldsim.waitForReadyRead(5000)) {
         std::cerr << "veldra-demo: cannot start veldsim\n";
         return 1;
     }
+    formMain window(folder);
+    if (options.phd2)
+        window.SetCommandLineGuider(guider);
+    window.Load();
+    ReportFrames(window);
     std::cout << "veldra-demo: " << frames.toStdString() << " frames, one every "
               << cadence.toStdString() << " s, in " << framesFolder << "\n";
 
