@@ -1,6 +1,8 @@
 // The closed loop measured: veldra's core against veldsim for the built-in flexure
-// profiles, with filter prediction and acceleration on and off.  Run inside a session bus:
-//   dbus-run-session -- build/release/bin/bench-closed-loop [FRAMES] [CADENCE_SECONDS]
+// profiles, with filter prediction and acceleration on and off; then the same nights
+// through the D-Bus broadcast and through veldsim's PHD2 stand-in.  Run inside a session bus:
+//   dbus-run-session -- build/release/bin/bench-closed-loop [--phd2-only] [FRAMES]
+//   [CADENCE_SECONDS]
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/program_options.h"
@@ -22,16 +24,20 @@ double SummaryFigure(const std::string& output, const std::string& label) {
     return at == std::string::npos ? -1 : std::atof(output.c_str() + at + label.size());
 }
 
-// The options in one place: frames per night and seconds between frames.
-std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night) {
+// The options in one place: frames per night, seconds between frames, the PHD2 rows only.
+std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, bool& phd2Only) {
     QCommandLineParser parser;
     parser.setApplicationDescription("veldra's core against veldsim for every flexure profile.");
     parser.addPositionalArgument("FRAMES", "Frames per night (default 40).", "[FRAMES]");
     parser.addPositionalArgument("CADENCE_SECONDS", "Seconds between frames (default 0.8).",
                                  "[CADENCE_SECONDS]");
+    const QCommandLineOption onlyPhd2("phd2-only", "Only the rows through the D-Bus broadcast "
+                                                   "beside those through the PHD2 stand-in.");
+    parser.addOption(onlyPhd2);
     const QString name = "bench-closed-loop";
     if (const auto end = ParseProgramOptions(parser, ArgumentsOf(argc, argv), name, 2))
         return end;
+    phd2Only = parser.isSet(onlyPhd2);
     const QStringList positional = parser.positionalArguments();
     night.frames = 40;
     night.cadenceSeconds = 0.8;
@@ -50,11 +56,59 @@ std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night) {
     return std::nullopt;
 }
 
+double Mean(const std::vector<double>& values) {
+    return values.empty() ? 0
+                          : std::accumulate(values.begin(), values.end(), 0.0) /
+                                static_cast<double>(values.size());
+}
+
+double Largest(const std::vector<double>& values) {
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+// The same nights through the D-Bus broadcast and through veldsim's PHD2 stand-in, side
+// by side: the residual, and how long a correction takes to reach the guider (D-Bus: to
+// the post; PHD2: to PHD2's answer to set_lock_shift_params, target at most 20 ms).
+int PrintPhd2Rows(const NightSettings& base, const std::string& veldsim) {
+    std::printf("\n| guider | DEC | PHD2 mount | noise \" | rms residual \"/h | largest \"/h | "
+                "ProcessImage to the guider ms (mean / max) |\n"
+                "|---|---|---|---|---|---|---|\n");
+    struct Case {
+        const char* guider;
+        double declination;
+        bool mount;
+        double noise;
+    };
+    int failures = 0;
+    for (const Case& c :
+         {Case{"dbus", 30, false, 0}, Case{"phd2", 30, false, 0}, Case{"phd2", 0, false, 0},
+          Case{"phd2", 60, true, 0}, Case{"dbus", 60, false, 0.3}, Case{"phd2", 60, true, 0.3}}) {
+        QTemporaryDir work;
+        NightSettings night = base;
+        night.guider = c.guider;
+        night.declinationDegrees = c.declination;
+        night.phd2Mount = c.mount;
+        night.noiseArcsec = c.noise;
+        const NightResult result = RunHeadlessNight(work.path().toStdString(), veldsim, night);
+        const std::vector<double>& delays =
+            night.guider == "phd2" ? result.processToPhd2AnswerMs : result.processToSetShiftMs;
+        failures += !result.finished;
+        std::printf("| %s | %.0f | %s | %.1f | %.2f | %.2f | %.1f / %.1f |\n", c.guider,
+                    c.declination, c.mount ? "yes" : "no", c.noise,
+                    SummaryFigure(result.veldsimOutput, "rms residual drift: "),
+                    SummaryFigure(result.veldsimOutput, "largest residual: "), Mean(delays),
+                    Largest(delays));
+        std::fflush(stdout);
+    }
+    return failures;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     NightSettings base;
-    if (const auto end = ReadOptions(argc, argv, base))
+    bool phd2Only = false;
+    if (const auto end = ReadOptions(argc, argv, base, phd2Only))
         return *end;
     QCoreApplication app(argc, argv);
     if (!BusConnected()) {
@@ -62,6 +116,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string veldsim = JoinPath(ProgramFolder(), "veldsim");
+
+    if (phd2Only)
+        return PrintPhd2Rows(base, veldsim) == 0 ? 0 : 1;
 
     std::printf("| profile | noise \" | filter prediction | acceleration | rms residual \"/h | "
                 "largest \"/h | ProcessImage to set-shift ms (mean / max) |\n"
@@ -92,17 +149,15 @@ int main(int argc, char** argv) {
         night.useAccelerationY = c.accelY;
         const NightResult result = RunHeadlessNight(work.path().toStdString(), veldsim, night);
         const auto& delays = result.processToSetShiftMs;
-        const double mean = delays.empty() ? 0
-                                           : std::accumulate(delays.begin(), delays.end(), 0.0) /
-                                                 static_cast<double>(delays.size());
-        const double worst = delays.empty() ? 0 : *std::max_element(delays.begin(), delays.end());
         failures += !result.finished;
         std::printf("| %s | %.1f | %s | %s | %.2f | %.2f | %.1f / %.1f |\n", c.profile.c_str(),
                     c.noise, c.filter ? "on" : "off",
                     c.accelX ? (c.accelY ? "on" : "RA only") : "off",
                     SummaryFigure(result.veldsimOutput, "rms residual drift: "),
-                    SummaryFigure(result.veldsimOutput, "largest residual: "), mean, worst);
+                    SummaryFigure(result.veldsimOutput, "largest residual: "), Mean(delays),
+                    Largest(delays));
         std::fflush(stdout);
     }
+    failures += PrintPhd2Rows(base, veldsim);
     return failures == 0 ? 0 : 1;
 }
