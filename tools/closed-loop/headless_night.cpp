@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <iostream>
@@ -32,6 +33,37 @@ std::string SettingsText(const std::string& framesFolder, const NightSettings& n
            "FILTER_PREDICTION_X," +
            flag + "\r\nFILTER_PREDICTION_Y," + flag + "\r\nUSE_ACCELERATION_X," + accelX +
            "\r\nUSE_ACCELERATION_Y," + accelY + "\r\n";
+}
+
+double SteadyMilliseconds() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// For each ProcessImage start, the time to the first set_lock_shift_params that the PHD2
+// stand-in answered after it and before the next start (veldsim lists the answer times on
+// the same monotonic clock: veldra reads an answer only after the run's closing pause).
+std::vector<double> FirstAnswerDelays(const std::vector<double>& starts,
+                                      const std::string& veldsimOutput) {
+    const std::string label = "set_lock_shift_params answered at (steady clock, ms):";
+    const size_t at = veldsimOutput.find(label);
+    if (at == std::string::npos)
+        return {};
+    std::istringstream line(
+        veldsimOutput.substr(at + label.size(), veldsimOutput.find('\n', at) - at - label.size()));
+    std::vector<double> answers;
+    for (double ms = 0; line >> ms;)
+        answers.push_back(ms);
+    std::vector<double> delays;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const double next = i + 1 < starts.size() ? starts[i + 1] : 1e300;
+        const auto first = std::find_if(answers.begin(), answers.end(),
+                                        [&](double ms) { return ms >= starts[i] && ms < next; });
+        if (first != answers.end())
+            delays.push_back(*first - starts[i]);
+    }
+    return delays;
 }
 
 // A port that was free a moment ago, for veldsim's PHD2 stand-in.
@@ -56,16 +88,9 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     QElapsedTimer clock;
     clock.start();
     double processStartedMs = -1;
-    double answerAwaitedSinceMs = -1;
+    std::vector<double> processStartsSteadyMs;
     GuiderBackend guider;
     guider.programFolder = workFolder;
-    guider.callbacks.answer = [&](const Phd2Incoming& answer) {
-        if (answer.method == "set_lock_shift_params" && answerAwaitedSinceMs >= 0) {
-            result.processToPhd2AnswerMs.push_back(clock.nsecsElapsed() / 1e6 -
-                                                   answerAwaitedSinceMs);
-            answerAwaitedSinceMs = -1;
-        }
-    };
 
     Platform platform;
     platform.showTimedError = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
@@ -91,7 +116,6 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     platform.postMessage = [&](const std::string& name, int32_t w, int32_t l) {
         if (name == "MG_RemoteSetShift" && processStartedMs >= 0) {
             result.processToSetShiftMs.push_back(clock.nsecsElapsed() / 1e6 - processStartedMs);
-            answerAwaitedSinceMs = processStartedMs;
             processStartedMs = -1;
         }
         result.posted.push_back({name, w, l});
@@ -110,6 +134,7 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     };
     platform.processImage = [&](const std::string& path, double fileTime) {
         processStartedMs = clock.nsecsElapsed() / 1e6;
+        processStartsSteadyMs.push_back(SteadyMilliseconds());
         ProcessImage(state, platform, path, fileTime);
     };
     QObject::connect(&timer1, &QTimer::timeout, [&] { TimerTick(state, platform); });
@@ -164,6 +189,7 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
         result.finished = veldsim.exitStatus() == QProcess::NormalExit && veldsim.exitCode() == 0;
     }
     result.veldsimOutput = veldsim.readAllStandardOutput().toStdString();
+    result.processToPhd2AnswerMs = FirstAnswerDelays(processStartsSteadyMs, result.veldsimOutput);
     result.historyCount = state.historyCount;
     ShutDown(state);
     return result;

@@ -40,7 +40,7 @@ struct NightResult {
     std::string veldsimOutput;               // CSV lines and the summary
     std::vector<BusRecord> posted;           // every message veldra posted or sent, in order
     std::vector<double> processToSetShiftMs; // ProcessImage start to its set-shift
-    // With PHD2: ProcessImage start to PHD2's answer to its set_lock_shift_params.
+    // With PHD2: ProcessImage start to the stand-in's answer to its set_lock_shift_params.
     std::vector<double> processToPhd2AnswerMs;
     int historyCount = 0;
 };

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -25,6 +26,13 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 
+// The system's monotonic clock, comparable between processes of this computer.
+double SteadyMilliseconds() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 struct Night {
     SimOptions options;
     SkyModel sky;
@@ -34,6 +42,7 @@ struct Night {
     int written = 0;
     double lastWrittenWall = 0;         // seconds since start
     std::vector<double> setShiftDelays; // wall seconds from a frame to the next set-shift
+    std::vector<double> phd2AnsweredMs; // steady clock, when set_lock_shift_params was answered
     bool awaitingSetShift = false;
     std::mt19937 random;
     std::ofstream csvFile;
@@ -159,7 +168,10 @@ int main(int argc, char** argv) {
     standin.declinationDegrees = night.options.targetDecDegrees;
     Phd2Server phd2(standin, static_cast<quint16>(night.options.port),
                     {[&night](const Phd2SkyRates& rates) { night.OnPhd2Shift(rates); },
-                     [&night] { night.SetShiftArrived(); }});
+                     [&night] {
+                         night.SetShiftArrived();
+                         night.phd2AnsweredMs.push_back(SteadyMilliseconds());
+                     }});
     // Scheduled stand-in commands after frame `frame` (0: now).
     const auto runSchedule = [&](int frame) {
         for (const auto& [after, command] : night.options.phd2Schedule)
@@ -219,6 +231,12 @@ int main(int argc, char** argv) {
             sum += delay;
         std::printf("set-shift after frame written: %zu times, mean %.3f s, max %.3f s\n",
                     night.setShiftDelays.size(), sum / night.setShiftDelays.size(), worst);
+    }
+    if (!night.phd2AnsweredMs.empty()) {
+        std::printf("set_lock_shift_params answered at (steady clock, ms):");
+        for (double ms : night.phd2AnsweredMs)
+            std::printf(" %.3f", ms);
+        std::printf("\n");
     }
     return status;
 }

@@ -41,6 +41,7 @@ void Phd2Server::Read(QTcpSocket* client) {
         if (!answer)
             continue;
         client->write(QJsonDocument(*answer).toJson(QJsonDocument::Compact) + "\r\n");
+        client->flush(); // on its way now, not when the event loop next turns
         if (request.value("method") == "set_lock_shift_params" && !answer->contains("error") &&
             callbacks_.setShiftArrived)
             callbacks_.setShiftArrived();

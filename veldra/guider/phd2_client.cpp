@@ -84,18 +84,19 @@ void Phd2Client::Carry(Phd2Output output) {
     if (ending_)
         return;
     const double now = Now();
-    for (const QByteArray& line : output.send)
-        if (socket_.state() == QAbstractSocket::ConnectedState)
+    if (socket_.state() == QAbstractSocket::ConnectedState && !output.send.empty()) {
+        for (const QByteArray& line : output.send)
             socket_.write(line);
+        // Out now: the caller may keep the event loop from turning for a while (an image
+        // run ends with a pause), and PHD2 should not wait for that.  Never blocks.
+        socket_.flush();
+    }
     if (callbacks_.log)
         for (const std::string& message : output.log)
             callbacks_.log(message);
     if (callbacks_.event)
         for (const Phd2Incoming& event : output.events)
             callbacks_.event(event, now);
-    if (callbacks_.answer)
-        for (const Phd2Incoming& answer : output.answers)
-            callbacks_.answer(answer);
     if (const std::optional<double> next = Phd2NextDeadline(session_.protocol))
         deadlineTimer_.start(static_cast<int>(std::ceil(std::max(0.0, *next - now) * 1000)) + 1);
     else

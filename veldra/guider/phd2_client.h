@@ -28,8 +28,6 @@ struct Phd2ClientCallbacks {
     std::function<void()> statusChanged;                 // Phd2StatusText may differ
     // Every event PHD2 sends, with its arrival time on the client's clock.
     std::function<void(const Phd2Incoming& event, double seconds)> event;
-    // Every answer to one of the client's requests, after the session has taken it.
-    std::function<void(const Phd2Incoming& answer)> answer;
 };
 
 class Phd2Client {

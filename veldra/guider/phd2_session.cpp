@@ -70,7 +70,7 @@ std::string CalibrationText(const Phd2Calibration& c) {
            c.xParity + ", yParity " + c.yParity + ", declination " + DefaultText(c.declination);
 }
 
-// A successful answer: what it tells, and the follow-up it triggers.
+// A successful answer: what it tells veldra, as the log shows it.
 std::string TakeResult(Phd2Session& session, const Phd2Incoming& answer) {
     const QJsonValue result = answer.object.value("result");
     if (answer.method == kEquipment) {
@@ -114,7 +114,6 @@ void TakeAnswer(Phd2Session& session, const Phd2Incoming& answer, Phd2Output& ou
     }
     out.log.push_back(" :    PHD2 answered " + RequestText(answer.method, answer.params) + ": " +
                       outcome);
-    out.answers.push_back(answer);
     if (answer.method == kEquipment && session.applyAwaitsEquipment) {
         session.applyAwaitsEquipment = false;
         ApplyWishes(session, out, now);

@@ -65,10 +65,9 @@ struct Phd2Session {
 };
 
 struct Phd2Output {
-    std::vector<QByteArray> send;      // lines to write, in order
-    std::vector<std::string> log;      // activity-log messages, " : " / " :    " prefixed
-    std::vector<Phd2Incoming> events;  // every event received, in order
-    std::vector<Phd2Incoming> answers; // every answer to a pending request, in order
+    std::vector<QByteArray> send;     // lines to write, in order
+    std::vector<std::string> log;     // activity-log messages, " : " / " :    " prefixed
+    std::vector<Phd2Incoming> events; // every event received, in order
 };
 
 // The RA rate PHD2 wants: a rate of the RA coordinate when it knows the declination
