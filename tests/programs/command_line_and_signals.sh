@@ -28,6 +28,8 @@ done
 "$bin/veldra" --config-dir 2>/dev/null; [[ $? -eq 2 ]] || fail "veldra --config-dir without a folder"
 "$bin/bench-closed-loop" 1 2>/dev/null; [[ $? -eq 2 ]] || fail "bench-closed-loop 1 frame"
 "$bin/veldra-demo" 2>/dev/null; [[ $? -eq 2 ]] || fail "veldra-demo without a folder"
+"$bin/veldra" --guider metaguide 2>/dev/null; [[ $? -eq 2 ]] || fail "veldra --guider metaguide"
+"$bin/veldra-demo" --guider metaguide demo 2>/dev/null; [[ $? -eq 2 ]] || fail "veldra-demo --guider metaguide"
 
 # Each signal ends veldra like closing its window: the settings are written whole (the
 # file below has one line; the end writes every key) and the log's last line says so.
