@@ -78,11 +78,11 @@ TEST(ClosedLoopPhd2, SurvivesPhd2AbsentRestartedSilentAndSendingGarbage) {
     night.frames = 13;
     night.cadenceSeconds = 1.5;
     night.guider = "phd2";
-    // Absent at Start, up after frame 2, garbage after 4, killed after frame 6 and back
+    // Absent at Start, up after frame 2, garbage after 5, killed after frame 6 and back
     // after 7, silent from frame 10 on.  veldra retries every 2 s: well within the 3 s
     // between the stand-in's coming back and the next check.  (The outage disturbs the filter for a
     // few frames, so the figures below are whether a shift is in force, not how well it fits.)
-    night.phd2Schedule = "0:quit,2:start,4:garbage,6:quit,7:start,10:silent";
+    night.phd2Schedule = "0:quit,2:start,5:garbage,6:quit,7:start,10:silent";
     const NightResult result =
         RunHeadlessNight(work.path, JoinPath(ProgramFolder(), "veldsim"), night);
     ASSERT_TRUE(result.finished) << result.veldsimOutput;
