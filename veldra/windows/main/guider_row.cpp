@@ -8,11 +8,11 @@
 #include "veldra/windows/main/form_main.h"
 
 #include <QComboBox>
-#include <QGroupBox>
-#include <QPushButton>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 
 namespace {
 
