@@ -21,6 +21,9 @@ std::string UsageText() {
            "  --exposure S         simulated exposure, seconds (300)\n"
            "  --gap S              simulated seconds between exposures (10)\n"
            "  --cadence S          wall-clock seconds between frames (6)\n"
+           "  --lockstep           frame 1 after a line on standard input, each later frame\n"
+           "                       after the answer to the one before and in a later second\n"
+           "                       (each wait at most 60 s); the cadence is then the least gap\n"
            "  --first-delay S      wall-clock seconds before the first frame (2)\n"
            "  --tail S             wall-clock seconds to listen after the last frame (12)\n"
            "  --noise ARCSEC       measurement noise, 1 sigma per axis (0.3)\n"
@@ -68,6 +71,10 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         if (name == "--help") {
             help = true;
             return {};
+        }
+        if (name == "--lockstep") {
+            o.lockstep = true;
+            continue;
         }
         if (name == "--simulator-mode") {
             o.simulatorMode = true;
