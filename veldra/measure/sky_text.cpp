@@ -87,6 +87,35 @@ std::optional<double> DecFromFieldsInRange(bool negative, double degrees, double
     return DecFromFields(negative, degrees, arcminutes, arcseconds);
 }
 
+struct Sexagesimal {
+    bool negative = false; // a leading "-", also before a zero ("-0 30 00")
+    double fields[3] = {0, 0, 0};
+};
+
+std::optional<Sexagesimal> ReadSexagesimal(std::string_view text) {
+    text = TrimBlanks(text);
+    Sexagesimal result;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        result.negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int count = 0;
+    for (;;) {
+        const auto field = TakeField(text);
+        if (!field)
+            return std::nullopt;
+        result.fields[count++] = field->value;
+        if (text.empty())
+            break;
+        // Another field follows: only the last may carry a fraction, and three at most.
+        if (field->fraction || count == 3 || !TakeSeparator(text))
+            return std::nullopt;
+    }
+    if (count < 2)
+        return std::nullopt;
+    return result;
+}
+
 } // namespace
 
 double RaFromFields(double hours, double minutes, double seconds) {
@@ -121,30 +150,6 @@ std::optional<double> DecFromSettingText(std::string_view text) {
     if (!fields)
         return std::nullopt;
     return DecFromFields(fields->negative, fields->values[0], fields->values[1], fields->values[2]);
-}
-
-std::optional<Sexagesimal> ReadSexagesimal(std::string_view text) {
-    text = TrimBlanks(text);
-    Sexagesimal result;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        result.negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    int count = 0;
-    for (;;) {
-        const auto field = TakeField(text);
-        if (!field)
-            return std::nullopt;
-        result.fields[count++] = field->value;
-        if (text.empty())
-            break;
-        // Another field follows: only the last may carry a fraction, and three at most.
-        if (field->fraction || count == 3 || !TakeSeparator(text))
-            return std::nullopt;
-    }
-    if (count < 2)
-        return std::nullopt;
-    return result;
 }
 
 std::optional<double> RaFromHeaderText(std::string_view text) {

@@ -30,24 +30,17 @@ std::optional<double> DecFromSettingText(std::string_view text);
 
 // Header "OBJCTRA".  The fixed form is read by character position: hours 1-2, minutes
 // 4-5, seconds 7-8 (digits; anything after position 8, a fraction of a second, is
-// ignored).  Any other text is read as the capture programs write it (ReadSexagesimal).
-// Nothing for text that is not a position, hours of 24 or more, or minutes or seconds of
-// 60 or more.
+// ignored).  Any other text is read as INDI, Ekos and other capture programs write it:
+// blanks around ignored, an optional sign, then two or three fields separated by ":" or
+// by blanks, each blank or zero padded; only the last field may carry a fraction ("."
+// decimals), which is kept: " 5 35 17.30", "5:35:17.3", "+05 30".  Nothing for text that
+// is not a position, hours of 24 or more, or minutes or seconds of 60 or more.
 std::optional<double> RaFromHeaderText(std::string_view text);
 // Header "OBJCTDEC".  The fixed form: degrees with sign 1-3 (sign, blank or digit, then
 // two digits), arcminutes 5-6, arcseconds 8-9; anything after position 9 is ignored.
-// Otherwise as for OBJCTRA; nothing beyond +-90 degrees.
+// Otherwise as for OBJCTRA, the sign kept also before zero degrees ("-0 30 00");
+// nothing beyond +-90 degrees.
 std::optional<double> DecFromHeaderText(std::string_view text);
-
-// A sexagesimal text as INDI, Ekos and other capture programs write it: blanks around
-// ignored, an optional sign, then two or three fields separated by ":" or by blanks, each
-// blank or zero padded; only the last field may carry a fraction ("." decimals): " 5 35
-// 17.30", "05:35:17.3", "-0 30 00", "+05 30".  Nothing for any other text.
-struct Sexagesimal {
-    bool negative = false; // a leading "-", also before a zero ("-0 30 00")
-    double fields[3] = {0, 0, 0};
-};
-std::optional<Sexagesimal> ReadSexagesimal(std::string_view text);
 
 // Header "DATE-OBS" "YYYY-MM-DDTHH:MM:SS...": year 1-4, month 6-7, day 9-10, time of day
 // 12-19; characters after position 19 are ignored.  Nothing for non-digits in those

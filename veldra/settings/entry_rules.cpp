@@ -38,6 +38,7 @@ std::optional<PositionFields> SplitPosition(std::string_view text) {
         if (fields[i].empty() || fields[i].find_first_of(" \t") != std::string_view::npos)
             return std::nullopt;
         const std::optional<double> number = ParseLocaleNumber(fields[i]);
+        // Bounded far beyond every range, so the whole number fits an int.
         if (!number || *number != RoundHalfEven(*number) || *number < -1000 || *number > 1000)
             return std::nullopt;
         result.values[i] = static_cast<int>(*number);
