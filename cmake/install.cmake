@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and the Debian package CPack makes of it
-# (./scripts/package).  Programs and the force-end helper go side by side into bin, since
-# veldra looks for the helper beside itself; libhdrlib with its soname into the library
+# (./scripts/package).  Programs go side by side into bin, since veldra looks for
+# veldra-solve beside itself; libhdrlib with its soname into the library
 # folder; hdrlib.h into include; the desktop entry, icons, metainfo and manual pages into
 # share.
 
@@ -8,14 +8,8 @@ install(TARGETS hdrlib
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_SKIP)
 install(FILES ${CMAKE_SOURCE_DIR}/hdrlib/hdrlib.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# veldra-solve is built when its folder is part of the tree; the rule follows the target.
-set(installed_programs veldra fitstag veldsim veldra-solve veldra-forceend)
-set(manual_pages veldra fitstag veldsim veldra-solve veldra-forceend)
-foreach(program ${installed_programs})
-    if(TARGET ${program})
-        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    endif()
-endforeach()
+set(manual_pages veldra fitstag veldsim veldra-solve)
+install(TARGETS veldra fitstag veldsim veldra-solve RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(data_dir ${CMAKE_SOURCE_DIR}/data)
 set(app_id org.veldra.Veldra)

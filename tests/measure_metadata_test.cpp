@@ -109,13 +109,13 @@ TEST_F(Metadata, HeaderStartPosition) {
 }
 
 TEST_F(Metadata, UnreadableDeclinationNamesKeywordAndText) {
-    Load({{"OBJCTRA", std::string("05 30 00")}, {"OBJCTDEC", std::string("12 34 56")}});
+    Load({{"OBJCTRA", std::string("05 30 00")}, {"OBJCTDEC", std::string("95 00 00")}});
     SkyPosition position{7, 7};
     EXPECT_FALSE(StartPositionFromHeader(state, platform, position));
     EXPECT_EQ(position.ra, 7); // untouched
-    EXPECT_EQ(Log().back(), " :    could not convert OBJCTDEC from fits file: \"12 34 56\"");
+    EXPECT_EQ(Log().back(), " :    could not convert OBJCTDEC from fits file: \"95 00 00\"");
     EXPECT_EQ(recorder.timedErrors,
-              (std::vector<std::string>{"fits file OBJCTDEC tag is not readable: \"12 34 56\""}));
+              (std::vector<std::string>{"fits file OBJCTDEC tag is not readable: \"95 00 00\""}));
 }
 
 TEST_F(Metadata, SettingsStartPosition) {
@@ -124,6 +124,13 @@ TEST_F(Metadata, SettingsStartPosition) {
     SkyPosition position;
     ASSERT_TRUE(StartPositionFromSettings(state, platform, position));
     EXPECT_DOUBLE_EQ(position.dec, -0.008726646259971639);
+    // Every form the setup dialog stores (sky_text tests: the radians).
+    state.settings.DEC_POS = "+38 +47 01";
+    for (const char* text : {"+5 30 00", "05 +30 00", "5.0 30 00", "05 30 1e1"}) {
+        state.settings.RA_POS = text;
+        EXPECT_TRUE(StartPositionFromSettings(state, platform, position)) << text;
+    }
+    EXPECT_TRUE(Log().empty());
     state.settings.DEC_POS = "-00 30";
     EXPECT_FALSE(StartPositionFromSettings(state, platform, position));
     EXPECT_EQ(Log(),

@@ -207,6 +207,14 @@ TEST_F(Pipeline, StaleHandBackFileIsNeverRead) {
                                                " : parsed command is: true " + dir.file("a.fit")}));
 }
 
+TEST_F(Pipeline, FileNameCannotAddArgumentsToTheCommand) {
+    state.settings.COMMAND =
+        Script("count.sh", "printf '%s\\n' \"$#\" \"$@\" > \"$0.args\"") + " \"%F\"";
+    const std::string image = dir.file("x\" --force --outdir=.. \"y.fit");
+    RunNewImageCommand(state.settings, dir.path, image, {});
+    EXPECT_EQ(ReadFile(dir.file("count.sh.args")), "1\n" + image + "\n");
+}
+
 TEST_F(Pipeline, CommandThatCannotStartKeepsThePath) {
     state.settings.COMMAND = dir.file("no-such-converter") + " %f";
     EXPECT_EQ(RunNewImageCommand(state.settings, dir.path, dir.file("a.fit"), {}),

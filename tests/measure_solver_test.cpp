@@ -1,18 +1,21 @@
 // The solver runner against the fake solver (tests/veldra-fakesolve.sh) as a real
-// process.  Each test copies the script under a name of its own, so the forced end,
-// which ends every process of the solver's name, only reaches this test's solvers.
+// process.  Each test copies the script under a name of its own.
 #include "tests/measure_test_platform.h"
 #include "tests/test_support.h"
 #include "veldra/measure/process_start.h"
 #include "veldra/measure/solver_runner.h"
 
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
+
+extern char** environ;
 
 namespace {
 
@@ -29,28 +32,26 @@ class Solver : public ::testing::Test {
         state.settings.PWI_MAX_SOLVE_TIME = 10;
         platform = recorder.Make();
     }
-    void TearDown() override {
-        // End the solver this test started if it still runs (one past its limit).
-        if (ReapStartedProcesses() > 0) {
-            for (int i = 0; i < 200 && ReadFile(dir.file("a.fakesolve-pid")).empty(); ++i)
-                usleep(10000);
-            const std::string pid = ReadFile(dir.file("a.fakesolve-pid"));
-            // Still our running child: then the id cannot belong to anyone else.
-            if (!pid.empty() && waitpid(std::stoi(pid), nullptr, WNOHANG) == 0)
-                kill(std::stoi(pid), SIGKILL);
-        }
-        for (int i = 0; i < 200 && ReapStartedProcesses() > 0; ++i)
-            usleep(10000);
-    }
+    // Ends whatever solver a test left running, through the runner's own forced end.
+    void TearDown() override { EndStartedProcesses(); }
     // Tells the fake solver how long to wait and what to write.
-    void Instruct(const std::string& delay, const std::string& answer) {
-        WriteFile(dir.file("a.fakesolve"), delay + "\n" + answer + "\n");
+    // linger: seconds the solver keeps running after its answer.
+    void Instruct(const std::string& delay, const std::string& answer,
+                  const std::string& linger = "0", const std::string& base = "a") {
+        WriteFile(dir.file(base + ".fakesolve"), delay + "\n" + answer + "\n" + linger + "\n");
     }
     bool Run() {
         const auto resultFile = PrepareSolverResult(state, platform, image);
         EXPECT_TRUE(resultFile);
         return RunSolver(state, platform, *resultFile, image, {1.5, -0.25}, {0, 0.03, 0.02},
                          position);
+    }
+    // The fake solver's process id for the image base, once it has written it.
+    pid_t SolverPid(const std::string& base = "a") const {
+        const std::string file = dir.file(base + ".fakesolve-pid");
+        for (int i = 0; i < 500 && ReadFile(file).empty(); ++i)
+            usleep(10000);
+        return static_cast<pid_t>(std::stoi(ReadFile(file)));
     }
     std::vector<std::string> Log() const { return LogMessages(dir.path); }
 
@@ -64,19 +65,21 @@ class Solver : public ::testing::Test {
 
 TEST_F(Solver, SolvedResultIsReadAndStaleResultNeverSeen) {
     WriteFile(dir.file("a.apm"), "9,9,1\r\n"); // an earlier run's result
-    Instruct("0.3", "1.25,-0.5,1");
+    Instruct("0.3", "1.25,-0.5,1", "600");     // stays open after answering, as PlateSolve2
     ASSERT_TRUE(Run());
     EXPECT_EQ(position.ra, 1.25);
     EXPECT_EQ(position.dec, -0.5);
     EXPECT_EQ(ReadFile(dir.file("a.fakesolve-args")), "1.5,-0.25,0.03,0.02,999," + image + "\n");
     EXPECT_EQ(ReadFile(dir.file("a.apm")), "1.25,-0.5,1\r\n"); // left in place
-    EXPECT_EQ(Log(), (std::vector<std::string>{" :    apm file = " + dir.file("a.apm"),
-                                               " :    pwiExePath = " + state.settings.PWI_EXE_PATH,
-                                               " :    RA(rad) = 1.5, DEC(rad) = -0.25",
-                                               " :    45296.25: waiting for platesolve to complete",
-                                               " :    45296.25: found APM file",
-                                               " :    slaying platesolve", " :    opening APM file",
-                                               " :    APM read successfully"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         " :    apm file = " + dir.file("a.apm"),
+                         " :    pwiExePath = " + state.settings.PWI_EXE_PATH,
+                         " :    RA(rad) = 1.5, DEC(rad) = -0.25",
+                         " :    45296.25: waiting for platesolve to complete",
+                         " :    45296.25: found APM file", " :    slaying platesolve",
+                         " :    ended platesolve process " + std::to_string(SolverPid()),
+                         " :    opening APM file", " :    APM read successfully"}));
+    EXPECT_NE(kill(SolverPid(), 0), 0); // ended and reaped
 }
 
 TEST_F(Solver, UnsolvedFlagFails) {
@@ -97,7 +100,7 @@ TEST_F(Solver, ResultThatIsNotThreeNumbersFails) {
 TEST_F(Solver, EmptyResultAtTheLimitLeavesTheSolverRunning) {
     state.settings.PWI_MAX_SOLVE_TIME = 1;
     recorder.secondsSinceMidnight = 86399.5f; // the clock's value does not decide anything
-    Instruct("0", "empty");
+    Instruct("0", "empty", "600");
     EXPECT_FALSE(Run());
     const auto log = Log();
     EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
@@ -105,6 +108,20 @@ TEST_F(Solver, EmptyResultAtTheLimitLeavesTheSolverRunning) {
                                         " :    plate solve did not complete within 1 seconds"}));
     EXPECT_EQ(recorder.timedErrors,
               (std::vector<std::string>{"Plate Solve did not complete within 1 seconds"}));
+}
+
+TEST_F(Solver, SolverEndingWithoutAResultEndsTheWaitAtOnce) {
+    for (const char* answer : {"none", "empty"}) {
+        Instruct("0", answer);
+        recorder.timedErrors.clear();
+        EXPECT_FALSE(Run());
+        const auto log = Log();
+        EXPECT_EQ(log.back(), " :    platesolve ended without a result") << answer;
+        // Well before the 10 s limit: it was never reached.
+        EXPECT_EQ(std::count(log.begin(), log.end(), " :    45296.25: max solve time expired"), 0);
+        EXPECT_EQ(recorder.timedErrors,
+                  (std::vector<std::string>{"Plate Solve ended without a result"}));
+    }
 }
 
 TEST_F(Solver, LimitZeroEndsAfterTheFirstCycle) {
@@ -115,9 +132,66 @@ TEST_F(Solver, LimitZeroEndsAfterTheFirstCycle) {
     EXPECT_EQ(recorder.timedErrors,
               (std::vector<std::string>{"Plate Solve did not complete within 0 seconds"}));
     // Not ended: it is still there for the next forced end (TearDown ends it).
-    for (int i = 0; i < 200 && ReadFile(dir.file("a.fakesolve-pid")).empty(); ++i)
-        usleep(10000);
-    EXPECT_EQ(kill(std::stoi(ReadFile(dir.file("a.fakesolve-pid"))), 0), 0);
+    EXPECT_EQ(kill(SolverPid(), 0), 0);
+}
+
+// The forced end reaches this image's solver and one left by an earlier time-out, and
+// nothing else: not processes of the same name, not one started under that name (exec -a),
+// not "sleep" although the solver's path "x\sleep" ends in it after a backslash.
+TEST_F(Solver, ForcedEndEndsTheStartedSolversOnlyAndLogsThem) {
+    const std::string solver = dir.file("x\\sleep");
+    std::filesystem::copy_file(state.settings.PWI_EXE_PATH, solver);
+    SetPwiExePath(state.settings, solver);
+    std::filesystem::create_directory(dir.file("other"));
+    const std::string sameName = dir.file("other/x\\sleep");
+    std::filesystem::copy_file("/bin/sleep", sameName);
+    std::vector<pid_t> lookAlikes;
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{"/bin/sleep", "600"},
+          {sameName, "600"},
+          {"/bin/bash", "-c", "exec -a '" + solver + "' sleep 600"},
+          {"/usr/bin/tail", "-f", solver}}) {
+        std::vector<char*> args;
+        for (const auto& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ), 0);
+        lookAlikes.push_back(pid);
+    }
+
+    state.settings.PWI_MAX_SOLVE_TIME = 0; // the first image's solver times out, still running
+    Instruct("0", "never");
+    EXPECT_FALSE(Run());
+    const pid_t leftOver = SolverPid();
+    state.settings.PWI_MAX_SOLVE_TIME = 10;
+    image = dir.file("b.fit");
+    Instruct("0", "1.25,-0.5,1", "600", "b");
+    EXPECT_TRUE(Run());
+    const pid_t current = SolverPid("b");
+
+    EXPECT_TRUE(InOrder(Log(), {" :    slaying platesolve",
+                                " :    ended platesolve process " + std::to_string(leftOver),
+                                " :    ended platesolve process " + std::to_string(current),
+                                " :    opening APM file"}));
+    EXPECT_NE(kill(leftOver, 0), 0);
+    EXPECT_NE(kill(current, 0), 0);
+    for (const pid_t pid : lookAlikes) {
+        EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "look-alike " << pid << " was hit";
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+// The solver gets one argument, exactly as written: blanks, a tab and quotes included.
+TEST_F(Solver, ImagePathWithBlanksAndQuotesReachesTheSolverWhole) {
+    std::filesystem::create_directory(dir.file("night 1"));
+    image = dir.file("night 1/a  b\t\"c\".fit");
+    WriteFile(dir.file("night 1/a  b\t\"c\".fakesolve"), "0\n1.25,-0.5,1\n");
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(ReadFile(dir.file("night 1/a  b\t\"c\".fakesolve-args")),
+              "1.5,-0.25,0.03,0.02,999," + image + "\n");
+    EXPECT_EQ(position.ra, 1.25);
 }
 
 TEST_F(Solver, LimitHoldsAcrossMidnight) {

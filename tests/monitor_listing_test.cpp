@@ -38,7 +38,7 @@ std::vector<int> NaiveExchangeOrder(std::vector<double> times) {
     return order;
 }
 
-TEST(Wildcard, StarAndQuestionMarkOnly) {
+TEST(Wildcard, StarAndQuestionMarkOnlyWithoutRegardToCase) {
     struct Case {
         const char* pattern;
         const char* name;
@@ -47,7 +47,9 @@ TEST(Wildcard, StarAndQuestionMarkOnly) {
     const Case cases[] = {
         {"*.fit", "m31.fit", true},
         {"*.fit", "m31.fits", false},
-        {"*.fit", "m31.FIT", false},
+        {"*.fit", "IMG.FIT", true}, // letter case never matters
+        {"*.FIT", "img.fit", true},
+        {"*.fit*", "m31.Fits", true},
         {"*.fit", ".fit", true},
         {"*", "", true},
         {"", "a", false},

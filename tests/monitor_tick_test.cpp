@@ -196,7 +196,9 @@ TEST_F(TickTest, TickArrivingDuringProcessingReturnsAtOnce) {
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit", "b.fit", "late.fit"}));
 }
 
-TEST_F(TickTest, FolderThatIsBrieflyUnreadableIsNotProcessedAgain) {
+// The folder unreadable for a while, an empty mount over the share, the folder deleted
+// and restored, the newest frame moved away and back: no earlier frame comes again.
+TEST_F(TickTest, FolderOutagesNeverGetEarlierFramesMeasuredAgain) {
     MakeFile(watched.file("a.fit"), kBase);
     MakeFile(watched.file("b.fit"), kBase + 1);
     TakeBaseline();
@@ -205,9 +207,25 @@ TEST_F(TickTest, FolderThatIsBrieflyUnreadableIsNotProcessedAgain) {
     Tick(6);
     std::filesystem::rename(away, watched.path);
     Tick(6);
-    EXPECT_TRUE(recorder.processed.empty());
-    EXPECT_TRUE(LogMessages(program.path).empty());
+    EXPECT_TRUE(LogMessages(program.path).empty()); // unreadable counts as unchanged
     EXPECT_EQ(state.baselineListing.count, 2);
+
+    std::filesystem::rename(watched.path, away);
+    std::filesystem::create_directory(watched.path); // readable, empty
+    Tick(6);
+    EXPECT_EQ(state.baselineListing.count, 0);
+    std::filesystem::remove(watched.path);
+    std::filesystem::rename(away, watched.path);
+    Tick(6);
+    std::filesystem::rename(watched.file("b.fit"), program.file("b.fit"));
+    Tick(6);
+    std::filesystem::rename(program.file("b.fit"), watched.file("b.fit"));
+    Tick(6);
+    EXPECT_TRUE(recorder.processed.empty());
+    EXPECT_EQ(LogCount(" : debounce complete"), 3u); // each change settled, nothing measured
+    MakeFile(watched.file("c.fit"), kBase + 2);
+    Tick(6);
+    EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"c.fit"}));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The settings file and the activity log.
 #include "tests/test_support.h"
 #include "veldra/settings/activity_log.h"
+#include "veldra/settings/file_utils.h"
 #include "veldra/settings/settings.h"
 
 #include <csignal>
@@ -12,34 +13,36 @@
 
 namespace {
 
-const char* const kDefaultFile =
-    "PLATE_SOLVE_METHOD,0\r\n"
-    "OVERRIDE_IMAGE_SCALE,False\r\n"
-    "IMAGE_SCALE,0.48\r\n"
-    "PWI_EXE_PATH,c:\\Program Files (x86)\\Brightfold\\PlateSolve2.exe\r\n"
-    "PWI_MAX_SOLVE_TIME,30\r\n"
-    "MONITOR_PATH,/\r\n"
-    "MONITOR_FILTER,*.fit\r\n"
-    "DEBOUNCE_TIME,4\r\n"
-    "MONITOR_START_STATE,2\r\n"
-    "FILTER_PREDICTION_X,True\r\n"
-    "FILTER_PREDICTION_Y,True\r\n"
-    "USE_ACCELERATION_X,True\r\n"
-    "USE_ACCELERATION_Y,False\r\n"
-    "DISABLE_CORRECTIONS,False\r\n"
-    "OVERRIDE_TIMESTAMP,False\r\n"
-    "OVERRIDE_EXPOSURE,False\r\n"
-    "EXPOSURE,300\r\n"
-    "OVERRIDE_POSITION,0\r\n"
-    "RA_POS,18 36 56\r\n"
-    "DEC_POS,+38 47 01\r\n"
-    "ASCOM_DRIVER_NAME,\r\n"
-    "RUN_COMMAND,False\r\n"
-    "COMMAND,\r\n"
-    "FLIP_RA,False\r\n"
-    "SIM,False\r\n"
-    "NIGHT_MODE,False\r\n"
-    "GUIDER,dbus\r\n";
+// The solver by default: veldra-solve beside the program.
+const std::string kDefaultFile = "PLATE_SOLVE_METHOD,0\r\n"
+                                 "OVERRIDE_IMAGE_SCALE,False\r\n"
+                                 "IMAGE_SCALE,0.48\r\n"
+                                 "PWI_EXE_PATH," +
+                                 JoinPath(ProgramFolder(), "veldra-solve") +
+                                 "\r\n"
+                                 "PWI_MAX_SOLVE_TIME,30\r\n"
+                                 "MONITOR_PATH,/\r\n"
+                                 "MONITOR_FILTER,*.fit\r\n"
+                                 "DEBOUNCE_TIME,4\r\n"
+                                 "MONITOR_START_STATE,2\r\n"
+                                 "FILTER_PREDICTION_X,True\r\n"
+                                 "FILTER_PREDICTION_Y,True\r\n"
+                                 "USE_ACCELERATION_X,True\r\n"
+                                 "USE_ACCELERATION_Y,False\r\n"
+                                 "DISABLE_CORRECTIONS,False\r\n"
+                                 "OVERRIDE_TIMESTAMP,False\r\n"
+                                 "OVERRIDE_EXPOSURE,False\r\n"
+                                 "EXPOSURE,300\r\n"
+                                 "OVERRIDE_POSITION,0\r\n"
+                                 "RA_POS,18 36 56\r\n"
+                                 "DEC_POS,+38 47 01\r\n"
+                                 "ASCOM_DRIVER_NAME,\r\n"
+                                 "RUN_COMMAND,False\r\n"
+                                 "COMMAND,\r\n"
+                                 "FLIP_RA,False\r\n"
+                                 "SIM,False\r\n"
+                                 "NIGHT_MODE,False\r\n"
+                                 "GUIDER,dbus\r\n";
 
 Settings LoadFrom(const TempDir& folder, const std::string& text) {
     WriteFile(folder.file("veldra.ini"), text);
@@ -82,7 +85,7 @@ TEST(SettingsFile, ReadingRules) {
                                         "DISABLE_CORRECTIONS,true\r\n"
                                         "UNKNOWN_KEY,5\r\n"
                                         "IMAGE_SCALE,1.856\r\n"
-                                        "MONITOR_START_STATE,5\r\n");
+                                        "MONITOR_START_STATE,1\r\n");
     EXPECT_EQ(s.COMMAND, "conv %F,%N.fit,quiet"); // only the first comma separates
     EXPECT_EQ(s.MONITOR_FILTER, " *.fit");        // later line wins, leading blank kept
     EXPECT_EQ(s.DEBOUNCE_TIME, 4);                // keys are case-sensitive
@@ -93,7 +96,7 @@ TEST(SettingsFile, ReadingRules) {
     EXPECT_FALSE(s.SIM);
     EXPECT_TRUE(s.DISABLE_CORRECTIONS);
     EXPECT_DOUBLE_EQ(s.IMAGE_SCALE, 1.856);
-    EXPECT_EQ(s.MONITOR_START_STATE, 5);
+    EXPECT_EQ(s.MONITOR_START_STATE, 1);
 }
 
 TEST(SettingsFile, BadLinesAreSkippedAndFieldsKeepTheirValue) {
@@ -105,13 +108,18 @@ TEST(SettingsFile, BadLinesAreSkippedAndFieldsKeepTheirValue) {
                                         "PWI_MAX_SOLVE_TIME,\r\n"
                                         "RUN_COMMAND,maybe\r\n"
                                         "IMAGE_SCALE,1.2.3\r\n"
-                                        "OVERRIDE_POSITION,-32769\r\n");
-    EXPECT_EQ(s.DEBOUNCE_TIME, 4);
-    EXPECT_EQ(s.EXPOSURE, 300);
-    EXPECT_EQ(s.PWI_MAX_SOLVE_TIME, 30);
-    EXPECT_FALSE(s.RUN_COMMAND);
-    EXPECT_DOUBLE_EQ(s.IMAGE_SCALE, 0.48);
-    EXPECT_EQ(s.OVERRIDE_POSITION, 0);
+                                        "OVERRIDE_POSITION,-32769\r\n"
+                                        // Values that no control allows.
+                                        "PLATE_SOLVE_METHOD,7\r\n"
+                                        "DEBOUNCE_TIME,-5\r\n"
+                                        "PWI_MAX_SOLVE_TIME,-1\r\n"
+                                        "EXPOSURE,-300\r\n"
+                                        "IMAGE_SCALE,-1e300\r\n"
+                                        "RA_POS,99 99 99\r\n"
+                                        "DEC_POS,+90 00 00\r\n"
+                                        "OVERRIDE_POSITION,3\r\n"
+                                        "MONITOR_START_STATE,5\r\n");
+    EXPECT_EQ(SettingsFileText(s), SettingsFileText(Settings{})); // every field as it was
 }
 
 TEST(SettingsFile, FlipRaIsFalseAfterEveryLoadAndSolverNameFollowsThePath) {
@@ -119,6 +127,7 @@ TEST(SettingsFile, FlipRaIsFalseAfterEveryLoadAndSolverNameFollowsThePath) {
     Settings s =
         LoadFrom(folder, "FLIP_RA,True\r\nPWI_EXE_PATH,D:\\Tools\\PS2\\PlateSolve2.exe\r\n");
     EXPECT_FALSE(s.FLIP_RA);
+    EXPECT_EQ(s.PWI_EXE_PATH, "D:\\Tools\\PS2\\PlateSolve2.exe"); // a Windows path as it stands
     EXPECT_EQ(s.solverExeName, "PlateSolve2.exe");
     ASSERT_TRUE(SaveSettings(s, folder.path));
     EXPECT_NE(ReadFile(folder.file("veldra.ini")).find("FLIP_RA,False\r\n"), std::string::npos);
@@ -139,7 +148,7 @@ TEST(SettingsFile, SaveAndLoadRoundTripsEveryStoredField) {
     before.PWI_MAX_SOLVE_TIME = 0;
     before.MONITOR_PATH = "/data/night 1";
     before.MONITOR_FILTER = " *.fts";
-    before.DEBOUNCE_TIME = -3;
+    before.DEBOUNCE_TIME = 0;
     before.MONITOR_START_STATE = 0;
     before.FILTER_PREDICTION_X = false;
     before.FILTER_PREDICTION_Y = false;

@@ -1,7 +1,7 @@
 // The text forms of the main window's values and the setup dialog's entry rules.
 #include "veldra/settings/date_time.h"
+#include "veldra/settings/entry_rules.h"
 #include "veldra/windows/main/display_formats.h"
-#include "veldra/windows/setup/setup_entry_rules.h"
 
 #include <clocale>
 #include <cmath>

@@ -18,7 +18,7 @@ dpkg-deb --contents "$package" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' |
     sed -E 's|^usr/lib/([a-z0-9_]+-linux-gnu/)?|usr/lib/|' | sort >"$work/files"
 app=org.veldra.Veldra
 {
-    printf '%s\n' usr/bin/veldra usr/bin/fitstag usr/bin/veldsim usr/bin/veldra-forceend \
+    printf '%s\n' usr/bin/veldra usr/bin/fitstag usr/bin/veldsim usr/bin/veldra-solve \
         usr/include/hdrlib.h usr/lib/libhdrlib.so.1 usr/lib/libhdrlib.so.1.0.0 \
         usr/share/applications/$app.desktop usr/share/metainfo/$app.metainfo.xml \
         usr/share/icons/hicolor/scalable/apps/$app.svg \
@@ -26,10 +26,7 @@ app=org.veldra.Veldra
     for size in 16 24 32 48 64 128 256; do
         echo "usr/share/icons/hicolor/${size}x${size}/apps/$app.png"
     done
-    for page in veldra fitstag veldsim veldra-forceend; do echo "usr/share/man/man1/$page.1.gz"; done
-    if [[ -e $build/bin/veldra-solve ]]; then
-        printf '%s\n' usr/bin/veldra-solve usr/share/man/man1/veldra-solve.1.gz
-    fi
+    for page in veldra fitstag veldsim veldra-solve; do echo "usr/share/man/man1/$page.1.gz"; done
 } | sort >"$work/expected"
 diff -u "$work/expected" "$work/files" >"$work/diff" || fail "package files differ: $(cat "$work/diff")"
 

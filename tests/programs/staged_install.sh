@@ -16,7 +16,7 @@ cmake --install "$build" --prefix "$stage" >"$work/install.log" 2>&1 ||
     { fail "cmake --install: $(tail -3 "$work/install.log")"; finish; }
 
 app=org.veldra.Veldra
-for file in bin/veldra bin/fitstag bin/veldsim bin/veldra-forceend include/hdrlib.h \
+for file in bin/veldra bin/fitstag bin/veldsim bin/veldra-solve include/hdrlib.h \
     share/applications/$app.desktop share/metainfo/$app.metainfo.xml \
     share/icons/hicolor/scalable/apps/$app.svg share/icons/hicolor/16x16/apps/$app.png \
     share/icons/hicolor/256x256/apps/$app.png share/man/man1/veldra.1.gz \

@@ -35,6 +35,25 @@ std::string SettingsText(const std::string& framesFolder, const NightSettings& n
            "\r\nUSE_ACCELERATION_Y," + accelY + "\r\n";
 }
 
+// Starting veldsim (a sanitizer build, on a busy machine) can take long; a bound all the same.
+const int kStartupBoundMs = 60000;
+
+// Until veldsim's "listening" line: from then on it misses no bus message.  What it wrote
+// so far stays in output.
+bool WaitForListening(QProcess& veldsim, QByteArray& output) {
+    if (!veldsim.waitForStarted(kStartupBoundMs))
+        return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (!output.contains("listening")) {
+        const qint64 left = kStartupBoundMs - waited.elapsed();
+        if (left <= 0 || !veldsim.waitForReadyRead(static_cast<int>(left)))
+            return false;
+        output += veldsim.readAllStandardOutput();
+    }
+    return true;
+}
+
 double SteadyMilliseconds() {
     return std::chrono::duration<double, std::milli>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -149,7 +168,8 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
                           "--profile",     QString::fromStdString(night.profile),
                           "--ra-rate",     QString::number(night.raRate),
                           "--dec-rate",    QString::number(night.decRate),
-                          "--dec",         QString::number(night.declinationDegrees)};
+                          "--dec",         QString::number(night.declinationDegrees),
+                          "--lockstep"};
     const bool phd2 = night.guider == "phd2";
     const int port = phd2 ? FreePort() : 0;
     if (phd2) {
@@ -165,7 +185,8 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     veldsim.start(QString::fromStdString(veldsimPath), arguments);
     // veldsim must be listening before the window loads and Start sends the guider its
     // start sequence.
-    if (!veldsim.waitForStarted(5000) || !veldsim.waitForReadyRead(5000))
+    QByteArray output;
+    if (!WaitForListening(veldsim, output))
         return result;
     if (phd2) {
         GuiderChoice choice{GuiderChoice::Kind::Phd2};
@@ -175,11 +196,16 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     StartUpBeforeShow(state, platform);
     StartUpAfterShow(state);
     ClickStart(state, platform);
+    // Lockstep: the first frame only after Start has listed the folder, every later one
+    // after veldra's answer, so a busy machine changes nothing but the night's length.
+    veldsim.write("go\n");
+    veldsim.waitForBytesWritten(kStartupBoundMs);
 
     QEventLoop loop;
     QObject::connect(&veldsim, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(static_cast<int>((night.frames * night.cadenceSeconds + 60) * 1000), &loop,
-                       &QEventLoop::quit);
+    // Every lockstep wait of veldsim is bounded by 60 s.
+    QTimer::singleShot(static_cast<int>((night.frames * (night.cadenceSeconds + 60) + 60) * 1000),
+                       &loop, &QEventLoop::quit);
     loop.exec();
     timer1.stop();
     if (veldsim.state() != QProcess::NotRunning) {
@@ -188,7 +214,8 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     } else {
         result.finished = veldsim.exitStatus() == QProcess::NormalExit && veldsim.exitCode() == 0;
     }
-    result.veldsimOutput = veldsim.readAllStandardOutput().toStdString();
+    output += veldsim.readAllStandardOutput();
+    result.veldsimOutput = output.toStdString();
     result.processToPhd2AnswerMs = FirstAnswerDelays(processStartsSteadyMs, result.veldsimOutput);
     result.historyCount = state.historyCount;
     ShutDown(state);

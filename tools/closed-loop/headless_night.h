@@ -17,7 +17,8 @@ struct BusRecord {
 
 struct NightSettings {
     int frames = 10;
-    double cadenceSeconds = 1.0; // wall-clock seconds between frames
+    double cadenceSeconds = 1.0; // wall-clock seconds between frames, at least (veldsim
+                                 // --lockstep: each frame also waits for veldra's answer)
     double noiseArcsec = 0;
     std::string profile = "constant";
     double raRate = 30;
@@ -47,8 +48,9 @@ struct NightResult {
 
 // A night in `workFolder` (program folder with "veldra.ini" and "debug.txt", and the frames
 // in workFolder/frames).  veldsim is taken from `veldsimPath`.  Needs a QCoreApplication and
-// a session bus; returns when veldsim has ended or after a bound of frames x cadence + 60 s.
-// With PHD2 the activity log "debug.txt" in workFolder holds the client's lines.
+// a session bus; returns when veldsim has ended or after a bound of
+// frames x (cadence + 60 s) + 60 s.  With PHD2 the activity log "debug.txt" in workFolder
+// holds the client's lines.
 NightResult RunHeadlessNight(const std::string& workFolder, const std::string& veldsimPath,
                              const NightSettings& night);
 

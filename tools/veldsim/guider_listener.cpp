@@ -1,6 +1,7 @@
 #include "tools/veldsim/guider_listener.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 
 namespace {
 const char* const kInterface = "org.veldra.WindowMessage";
@@ -20,7 +21,15 @@ bool GuiderListener::Connect() {
     ok = bus.connect({}, "/", kInterface, "VELDSIM_SetShift", this,
                      SLOT(onSimulatorSetShift(int, int))) &&
          ok;
-    return ok;
+    // connect() hands the bus its match rules without waiting for them to take effect, so
+    // a message broadcast right after "listening" could still pass us by (the guider then
+    // misses Start's MG_RemoteShift and never shifts).  The bus daemon handles one
+    // connection's requests in order: once a call answers, every rule before it holds.
+    const QDBusMessage reply =
+        bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "GetId"),
+                 QDBus::Block, 30000);
+    return ok && reply.type() == QDBusMessage::ReplyMessage;
 }
 
 void GuiderListener::onSetShift(int w, int l) {

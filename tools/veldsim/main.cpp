@@ -1,5 +1,6 @@
 // veldsim: plays the camera and the guider of a night so that veldra can be watched
 // cancelling flexure without a telescope.  See --help.
+#include "tools/veldsim/frame_pacing.h"
 #include "tools/veldsim/frame_writer.h"
 #include "tools/veldsim/guider_listener.h"
 #include "tools/veldsim/header_text.h"
@@ -41,6 +42,7 @@ struct Night {
     QElapsedTimer wall;
     int written = 0;
     double lastWrittenWall = 0;         // seconds since start
+    long long lastFrameFileSecond = 0;  // the newest frame's file time, whole seconds
     std::vector<double> setShiftDelays; // wall seconds from a frame to the next set-shift
     std::vector<double> phd2AnsweredMs; // steady clock, when set_lock_shift_params was answered
     bool awaitingSetShift = false;
@@ -73,6 +75,17 @@ struct Night {
     }
     void OnPhd2Shift(const Phd2SkyRates& rates) {
         ApplyShift(sky, GuiderHours(), rates.ra, rates.dec);
+        SetShiftArrived();
+    }
+
+    PacingState Pacing() const {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        return {written,
+                awaitingSetShift,
+                wall.elapsed() / 1000.0 - lastWrittenWall,
+                options.cadence,
+                std::chrono::duration<double>(now).count(),
+                lastFrameFileSecond};
     }
 
     std::string WriteNextFrame() {
@@ -112,6 +125,7 @@ struct Night {
             !error.empty())
             return error;
         lastWrittenWall = wall.elapsed() / 1000.0;
+        lastFrameFileSecond = FileSecond(options.folder + "/" + name);
         awaitingSetShift = true;
         ++written;
         frames.push_back(RecordFrame(sky, frame + 1, middle,
@@ -201,6 +215,8 @@ int main(int argc, char** argv) {
     const auto writeFrame = [&] {
         if (night.written >= night.options.frames)
             return;
+        if (night.options.lockstep && night.written > 0 && !MayWriteNextFrame(night.Pacing()))
+            return;
         if (const std::string error = night.WriteNextFrame(); !error.empty()) {
             std::cerr << "veldsim: " << error << "\n";
             status = 1;
@@ -216,7 +232,11 @@ int main(int argc, char** argv) {
     };
     QObject::connect(&frameTimer, &QTimer::timeout, &app, writeFrame);
     QTimer::singleShot(static_cast<int>(night.options.firstDelay * 1000), &app, [&] {
-        frameTimer.start(static_cast<int>(night.options.cadence * 1000));
+        if (night.options.lockstep && !WaitForGoLine())
+            std::cerr << "veldsim: no go line on standard input, first frame written anyway\n";
+        // Under --lockstep the timer only asks often whether the next frame may come.
+        frameTimer.start(night.options.lockstep ? 50
+                                                : static_cast<int>(night.options.cadence * 1000));
         writeFrame();
     });
     app.exec();

@@ -43,6 +43,9 @@ std::string UsageText() {
            "  --exposure S         simulated exposure, seconds (300)\n"
            "  --gap S              simulated seconds between exposures (10)\n"
            "  --cadence S          wall-clock seconds between frames (6)\n"
+           "  --lockstep           frame 1 after a line on standard input, each later frame\n"
+           "                       after the answer to the one before and in a later second\n"
+           "                       (each wait at most 60 s); the cadence is then the least gap\n"
            "  --first-delay S      wall-clock seconds before the first frame (2)\n"
            "  --tail S             wall-clock seconds to listen after the last frame (12)\n"
            "  --noise ARCSEC       measurement noise, 1 sigma per axis (0.3)\n"
@@ -96,6 +99,10 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         {"--width", &width},
         {"--height", &height},
     };
+    const std::map<std::string, bool*> flags = {{"--simulator-mode", &o.simulatorMode},
+                                                {"--stars", &o.stars},
+                                                {"--lockstep", &o.lockstep},
+                                                {"--phd2-mount", &o.phd2Mount}};
     std::string profile = "constant";
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
@@ -103,12 +110,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
             help = true;
             return {};
         }
-        if (name == "--simulator-mode" || name == "--stars") {
-            (name == "--stars" ? o.stars : o.simulatorMode) = true;
-            continue;
-        }
-        if (name == "--phd2-mount") {
-            o.phd2Mount = true;
+        if (const auto flag = flags.find(name); flag != flags.end()) {
+            *flag->second = true;
             continue;
         }
         if (i + 1 >= args.size())

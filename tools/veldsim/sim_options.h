@@ -22,6 +22,7 @@ struct SimOptions {
     double pixelSize = 9;                      // micrometres
     std::string start = "2026-12-08T21:00:00"; // DATE-OBS of the first frame
     bool simulatorMode = false; // follow "VELDSIM_SetShift" instead of the guider messages
+    bool lockstep = false;      // frames follow the answers, not the clock (frame_pacing.h)
     std::string csvPath;        // empty: standard output
     bool stars = false;         // star fields a solver can measure, instead of blank frames
     int width = 1024;           // star frames, pixels

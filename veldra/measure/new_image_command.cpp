@@ -68,6 +68,15 @@ std::string ExpandCommand(const std::string& commandTemplate, const std::string&
     return expanded;
 }
 
+std::vector<std::string> CommandArguments(const std::string& commandTemplate,
+                                          const std::string& monitorPath,
+                                          const std::string& imagePath, const SkyPosition& start) {
+    std::vector<std::string> arguments = SplitCommandLine(commandTemplate);
+    for (std::string& argument : arguments)
+        argument = ExpandCommand(argument, monitorPath, imagePath, start);
+    return arguments;
+}
+
 std::optional<std::string> HandBackField(const std::string& text) {
     size_t start = text.find_first_not_of(" \t");
     if (start == std::string::npos)
@@ -98,11 +107,12 @@ std::string RunNewImageCommand(const Settings& settings, const std::string& prog
         LogEvent(programFolder,
                  " :    could not delete " + handBack + ": " + std::string(std::strerror(errno)));
 
-    const std::string command =
-        ExpandCommand(settings.COMMAND, settings.MONITOR_PATH, imagePath, start);
-    LogEvent(programFolder, " : parsed command is: " + command);
+    LogEvent(programFolder,
+             " : parsed command is: " +
+                 ExpandCommand(settings.COMMAND, settings.MONITOR_PATH, imagePath, start));
     try {
-        ShellSync(command, 1);
+        ShellSyncArguments(
+            CommandArguments(settings.COMMAND, settings.MONITOR_PATH, imagePath, start), 1);
     } catch (const ShellSyncError& error) {
         LogEvent(programFolder, " :    command could not be run: " + std::string(error.what()));
         return imagePath;

@@ -13,10 +13,17 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
-// COMMAND with every token replaced.
+// COMMAND with every token replaced (the text the log shows).
 std::string ExpandCommand(const std::string& commandTemplate, const std::string& monitorPath,
                           const std::string& imagePath, const SkyPosition& start);
+// The arguments the command runs with: COMMAND split first (blanks separate, double quotes
+// group and are removed), then the tokens replaced inside each argument, so whatever a
+// file name holds (blanks, quotes) stays inside the argument it was written in.
+std::vector<std::string> CommandArguments(const std::string& commandTemplate,
+                                          const std::string& monitorPath,
+                                          const std::string& imagePath, const SkyPosition& start);
 
 // The first field of a hand-back file: up to the first comma or line end, leading
 // blanks skipped (trailing blanks too), or the text between double quotes (which may hold

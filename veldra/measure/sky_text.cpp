@@ -1,10 +1,9 @@
 #include "veldra/measure/sky_text.h"
 
+#include "veldra/settings/entry_rules.h"
 #include "veldra/settings/numbers.h"
 
 #include <charconv>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -33,59 +32,98 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-// Digits only, at most six of them (keeps the arithmetic far from overflow).
-std::optional<int> WholeField(std::string_view field) {
-    if (field.empty() || field.size() > 6)
-        return std::nullopt;
-    int value = 0;
-    const auto result = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (result.ec != std::errc() || result.ptr != field.data() + field.size() || !IsDigit(field[0]))
-        return std::nullopt;
-    return value;
-}
-
-struct SettingFields {
-    bool negative = false;
-    int values[3] = {0, 0, 0};
+struct TextField {
+    double value = 0;
+    bool fraction = false; // it carried a "." part
 };
 
-// Split at single blanks; the first field may carry a sign when signAllowed.
-std::optional<SettingFields> SplitSettingText(std::string_view text, bool signAllowed) {
-    text = TrimBlanks(text);
-    std::vector<std::string_view> fields;
-    while (fields.size() < 3) {
-        const size_t blank = text.find(' ');
-        fields.push_back(text.substr(0, blank));
-        if (blank == std::string_view::npos)
-            break;
-        text.remove_prefix(blank + 1);
-    }
-    if (fields.size() < 3)
+// One field at the front of text: one to three digits, then an optional "." fraction.
+std::optional<TextField> TakeField(std::string_view& text) {
+    size_t length = 0;
+    while (length < text.size() && IsDigit(text[length]))
+        ++length;
+    if (length == 0 || length > 3)
         return std::nullopt;
-    SettingFields result;
-    std::string_view first = fields[0];
-    if (signAllowed && !first.empty() && (first[0] == '-' || first[0] == '+')) {
-        result.negative = first[0] == '-';
-        first.remove_prefix(1);
+    TextField field;
+    if (length < text.size() && text[length] == '.') {
+        field.fraction = true;
+        ++length;
+        while (length < text.size() && IsDigit(text[length]))
+            ++length;
     }
-    fields[0] = first;
-    for (int i = 0; i < 3; ++i) {
-        const auto value = WholeField(fields[i]);
-        if (!value)
+    std::from_chars(text.data(), text.data() + length, field.value);
+    text.remove_prefix(length);
+    return field;
+}
+
+// ":" alone, or a run of blanks; false when text does not start with a separator.
+bool TakeSeparator(std::string_view& text) {
+    if (!text.empty() && text.front() == ':') {
+        text.remove_prefix(1);
+        return true;
+    }
+    const size_t blanks = text.find_first_not_of(' ');
+    if (blanks == 0 || blanks == std::string_view::npos)
+        return false;
+    text.remove_prefix(blanks);
+    return true;
+}
+
+bool MinutesAndSecondsValid(double minutes, double seconds) {
+    return minutes < 60 && seconds < 60;
+}
+
+std::optional<double> RaFromFieldsInRange(double hours, double minutes, double seconds) {
+    if (!MinutesAndSecondsValid(minutes, seconds) || hours * 3600 + minutes * 60 + seconds >= 86400)
+        return std::nullopt;
+    return RaFromFields(hours, minutes, seconds);
+}
+
+std::optional<double> DecFromFieldsInRange(bool negative, double degrees, double arcminutes,
+                                           double arcseconds) {
+    if (!MinutesAndSecondsValid(arcminutes, arcseconds) ||
+        degrees * 3600 + arcminutes * 60 + arcseconds > 90.0 * 3600)
+        return std::nullopt;
+    return DecFromFields(negative, degrees, arcminutes, arcseconds);
+}
+
+struct Sexagesimal {
+    bool negative = false; // a leading "-", also before a zero ("-0 30 00")
+    double fields[3] = {0, 0, 0};
+};
+
+std::optional<Sexagesimal> ReadSexagesimal(std::string_view text) {
+    text = TrimBlanks(text);
+    Sexagesimal result;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        result.negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int count = 0;
+    for (;;) {
+        const auto field = TakeField(text);
+        if (!field)
             return std::nullopt;
-        result.values[i] = *value;
+        result.fields[count++] = field->value;
+        if (text.empty())
+            break;
+        // Another field follows: only the last may carry a fraction, and three at most.
+        if (field->fraction || count == 3 || !TakeSeparator(text))
+            return std::nullopt;
     }
+    if (count < 2)
+        return std::nullopt;
     return result;
 }
 
 } // namespace
 
-double RaFromFields(int hours, int minutes, int seconds) {
+double RaFromFields(double hours, double minutes, double seconds) {
     const double total = hours * 3600.0 + minutes * 60.0 + seconds;
     return total / (24.0 * 60.0 * 60.0) * kPi * 2.0;
 }
 
-double DecFromFields(bool negative, int degrees, int arcminutes, int arcseconds) {
+double DecFromFields(bool negative, double degrees, double arcminutes, double arcseconds) {
     const double total =
         (degrees < 0 ? -degrees : degrees) * 3600.0 + arcminutes * 60.0 + arcseconds;
     const double angle = total / (360.0 * 60.0 * 60.0) * kPi * 2.0;
@@ -101,14 +139,14 @@ double RadiansFromArcseconds(double arcseconds) {
 }
 
 std::optional<double> RaFromSettingText(std::string_view text) {
-    const auto fields = SplitSettingText(text, false);
+    const auto fields = RaPosFields(text);
     if (!fields)
         return std::nullopt;
     return RaFromFields(fields->values[0], fields->values[1], fields->values[2]);
 }
 
 std::optional<double> DecFromSettingText(std::string_view text) {
-    const auto fields = SplitSettingText(text, true);
+    const auto fields = DecPosFields(text);
     if (!fields)
         return std::nullopt;
     return DecFromFields(fields->negative, fields->values[0], fields->values[1], fields->values[2]);
@@ -118,25 +156,28 @@ std::optional<double> RaFromHeaderText(std::string_view text) {
     const auto hours = DigitsAt(text, 1, 2);
     const auto minutes = DigitsAt(text, 4, 5);
     const auto seconds = DigitsAt(text, 7, 8);
-    if (!hours || !minutes || !seconds)
+    if (hours && minutes && seconds)
+        return RaFromFieldsInRange(*hours, *minutes, *seconds);
+    const auto read = ReadSexagesimal(text);
+    if (!read || read->negative)
         return std::nullopt;
-    return RaFromFields(*hours, *minutes, *seconds);
+    return RaFromFieldsInRange(read->fields[0], read->fields[1], read->fields[2]);
 }
 
 std::optional<double> DecFromHeaderText(std::string_view text) {
-    if (text.empty())
+    if (!text.empty()) {
+        const char lead = text[0];
+        const bool signPlace = lead == '-' || lead == '+' || lead == ' ';
+        const auto degrees = signPlace ? DigitsAt(text, 2, 3) : DigitsAt(text, 1, 3);
+        const auto arcminutes = DigitsAt(text, 5, 6);
+        const auto arcseconds = DigitsAt(text, 8, 9);
+        if (degrees && arcminutes && arcseconds)
+            return DecFromFieldsInRange(lead == '-', *degrees, *arcminutes, *arcseconds);
+    }
+    const auto read = ReadSexagesimal(text);
+    if (!read)
         return std::nullopt;
-    const char lead = text[0];
-    std::optional<int> degrees;
-    if (lead == '-' || lead == '+' || lead == ' ')
-        degrees = DigitsAt(text, 2, 3);
-    else
-        degrees = DigitsAt(text, 1, 3);
-    const auto arcminutes = DigitsAt(text, 5, 6);
-    const auto arcseconds = DigitsAt(text, 8, 9);
-    if (!degrees || !arcminutes || !arcseconds)
-        return std::nullopt;
-    return DecFromFields(lead == '-', *degrees, *arcminutes, *arcseconds);
+    return DecFromFieldsInRange(read->negative, read->fields[0], read->fields[1], read->fields[2]);
 }
 
 std::optional<CalendarTime> CalendarFromDateObs(std::string_view text) {

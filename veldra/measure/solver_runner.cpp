@@ -3,7 +3,6 @@
 #include "veldra/measure/process_start.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/numbers.h"
-#include "veldra/settings/shell_sync.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -56,11 +55,10 @@ std::string ResultFileName(const std::string& imagePath) {
     return (dot == std::string::npos ? imagePath : imagePath.substr(0, dot)) + ".apm";
 }
 
-std::string SolverCommandLine(const std::string& exePath, const SkyPosition& start,
-                              const SolverField& field, const std::string& imagePath) {
-    return "\"" + exePath + "\" " + PlainNumberText(start.ra) + "," + PlainNumberText(start.dec) +
-           "," + PlainNumberText(field.width) + "," + PlainNumberText(field.height) + ",999," +
-           imagePath;
+std::string SolverArgument(const SkyPosition& start, const SolverField& field,
+                           const std::string& imagePath) {
+    return PlainNumberText(start.ra) + "," + PlainNumberText(start.dec) + "," +
+           PlainNumberText(field.width) + "," + PlainNumberText(field.height) + ",999," + imagePath;
 }
 
 std::optional<ApmResult> ParseApmText(const std::string& text) {
@@ -108,7 +106,11 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
     LogEvent(folder,
              " :    RA(rad) = " + DefaultText(start.ra) + ", DEC(rad) = " + DefaultText(start.dec));
 
-    if (!StartProcessNoWait(SolverCommandLine(settings.PWI_EXE_PATH, start, field, imagePath))) {
+    // A Windows solver receives its command line as one text and finds its argument in it
+    // exactly as written; here it is that argument, whole, whatever the image path holds.
+    const pid_t solver =
+        StartProcessNoWait({settings.PWI_EXE_PATH, SolverArgument(start, field, imagePath)});
+    if (solver < 0) {
         LogEvent(folder, " :    unable to launch platesolve");
         platform.messageBox("Unable to launch platesolve");
         return false;
@@ -128,6 +130,14 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
                                  ": found APM file");
             break;
         }
+        // Checked after the process, then the file again: a solver that wrote its result
+        // and ended between the two looks is still read.
+        if (StartedProcessEnded(solver) && !HasContent(resultFile)) {
+            LogEvent(folder, " :    platesolve ended without a result");
+            ReapStartedProcesses();
+            platform.showTimedError("Plate Solve ended without a result");
+            return false;
+        }
         if (platform.monotonicSeconds() - launched > limit) {
             LogEvent(folder, ClockText(static_cast<float>(platform.secondsSinceMidnight())) +
                                  ": max solve time expired");
@@ -144,13 +154,15 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
     }
 
     LogEvent(folder, " :    slaying platesolve");
-    try {
-        ShellSync(ForceEndCommand(settings.solverExeName), 0);
-    } catch (const ShellSyncError& error) {
-        // The result is there; a solver we could not end is ended by the next forced end.
-        LogEvent(folder, " :    could not end platesolve: " + std::string(error.what()));
+    // Only the processes veldra started itself: never a process found by its name.
+    for (const EndedProcess& ended : EndStartedProcesses()) {
+        const std::string pid = std::to_string(ended.pid);
+        if (ended.error == 0)
+            LogEvent(folder, " :    ended platesolve process " + pid);
+        else // the result is there; the next forced end tries again
+            LogEvent(folder, " :    could not end platesolve process " + pid + ": " +
+                                 std::strerror(ended.error));
     }
-    ReapStartedProcesses();
 
     LogEvent(folder, " :    opening APM file");
     const auto head = ReadHead(resultFile);

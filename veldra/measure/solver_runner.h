@@ -1,7 +1,8 @@
 #pragma once
-// The outside plate solver: any executable at PWI_EXE_PATH that takes the command line
-//   "<PWI_EXE_PATH>" RA,DEC,WIDTH,HEIGHT,999,IMAGE
-// (radians, "." as decimal separator) and writes its result beside the image, in a file
+// The outside plate solver: any executable at PWI_EXE_PATH that takes one argument
+//   RA,DEC,WIDTH,HEIGHT,999,IMAGE
+// (radians, "." as decimal separator; the text after the solver's path on a Windows
+// command line, handed over whole) and writes its result beside the image, in a file
 // named like the image with ".apm" for the extension: "RA,DEC,FLAG" (radians; flag 1 =
 // solved), values separated by commas or line ends.
 #include "veldra/measure/image_metadata.h"
@@ -11,9 +12,9 @@
 
 // The result-file name: the image path with its extension replaced by ".apm".
 std::string ResultFileName(const std::string& imagePath);
-// The solver's command line, byte for byte; numbers never depend on the locale.
-std::string SolverCommandLine(const std::string& exePath, const SkyPosition& start,
-                              const SolverField& field, const std::string& imagePath);
+// The solver's one argument, byte for byte; numbers never depend on the locale.
+std::string SolverArgument(const SkyPosition& start, const SolverField& field,
+                           const std::string& imagePath);
 
 // The first three values of a result file.
 struct ApmResult {
@@ -31,11 +32,12 @@ std::optional<std::string> PrepareSolverResult(MainState& state, const Platform&
                                                const std::string& imagePath);
 
 // Starts the solver without waiting, polls for the result every 50 ms while pumping
-// events, at most PWI_MAX_SOLVE_TIME seconds on the monotonic clock, force-ends every
-// solver process (blocking until the force-end command returns), and reads the result.
-// On success position holds the measured position; false means: take the release exit
-// (everything is logged and shown already).  A solver that hits the time limit is left
-// running; the next forced end ends it.
+// events, at most PWI_MAX_SOLVE_TIME seconds on the monotonic clock (a solver that ends
+// without a result ends the wait at once), ends every solver process veldra started and
+// that still runs (SIGKILL through its pidfd, each logged; blocking at most
+// kForcedEndBoundMs), and reads the result.  On success position holds the measured
+// position; false means: take the release exit (everything is logged and shown already).
+// A solver that hits the time limit is left running; the next forced end ends it.
 bool RunSolver(MainState& state, const Platform& platform, const std::string& resultFile,
                const std::string& imagePath, const SkyPosition& start, const SolverField& field,
                SkyPosition& position);

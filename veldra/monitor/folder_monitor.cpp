@@ -14,6 +14,26 @@ double NewestTime(const FileListing& listing) {
     return listing.times.back();
 }
 
+void RememberNewest(MainState& state, const FileListing& listing) {
+    if (listing.count > 0)
+        state.newestSeen =
+            std::max(state.newestSeen.value_or(NewestTime(listing)), NewestTime(listing));
+}
+
+// A new baseline; the newest time ever seen stays as high as it was.
+void MoveBaseline(MainState& state, const FileListing& listing) {
+    RememberNewest(state, state.baselineListing);
+    RememberNewest(state, listing);
+    state.baselineListing = listing;
+}
+
+// Newer than anything seen since Start; with nothing seen yet, every file.
+bool Qualifies(const MainState& state, double time) {
+    if (state.baselineListing.count > 0 && time <= NewestTime(state.baselineListing))
+        return false;
+    return !state.newestSeen || time > *state.newestSeen;
+}
+
 // Keeps the busy counter balanced even if a processing call throws, so monitoring
 // can never stay blocked for good.
 struct TickGuard {
@@ -29,9 +49,7 @@ bool ProcessingPass(MainState& state, const Platform& platform) {
     for (int i = 0; i < count && i < state.currentListing.count; ++i) {
         const auto index = static_cast<size_t>(i);
         const double time = state.currentListing.times[index];
-        const bool qualifies =
-            state.baselineListing.count == 0 || time > NewestTime(state.baselineListing);
-        if (qualifies && state.monitorState != MonitorState::Paused) {
+        if (Qualifies(state, time) && state.monitorState != MonitorState::Paused) {
             // A copy: the call may run events that replace the listing.
             const std::string path = state.currentListing.paths[index];
             platform.processImage(path, time);
@@ -39,7 +57,7 @@ bool ProcessingPass(MainState& state, const Platform& platform) {
         if (state.monitorState == MonitorState::Stopped)
             return false;
     }
-    state.baselineListing = state.currentListing;
+    MoveBaseline(state, state.currentListing);
     state.previousListing = state.currentListing;
     return true;
 }
@@ -82,7 +100,7 @@ void TimerTick(MainState& state, const Platform& platform) {
                 state.settleElapsed = 0;
             } else if (previous.count == 0) {
                 previous = current;
-                state.baselineListing = current;
+                MoveBaseline(state, current);
                 state.settling = false;
             } else if (NewestTime(previous) != NewestTime(current)) {
                 previous = current;

@@ -96,6 +96,7 @@ void ClickStart(MainState& state, const Platform& platform) {
     }
 
     // settling and settleElapsed stay as the last Stop left them.
+    state.newestSeen.reset();
     state.baselineListing = ListFolder(state.settings.MONITOR_PATH, state.settings.MONITOR_FILTER);
     state.previousListing = state.baselineListing;
     LogListing(state, state.baselineListing);

@@ -10,6 +10,12 @@ size_t NextCharacter(std::string_view text, size_t index) {
     return index;
 }
 
+// Letters compare without regard to case, as the platform the filter comes from does.
+bool SameCharacter(char a, char b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(a) == lower(b);
+}
+
 } // namespace
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
@@ -26,7 +32,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
         } else if (p < pattern.size() && pattern[p] == '?') {
             ++p;
             n = NextCharacter(name, n);
-        } else if (p < pattern.size() && pattern[p] == name[n]) {
+        } else if (p < pattern.size() && SameCharacter(pattern[p], name[n])) {
             ++p;
             ++n;
         } else if (starPattern != std::string_view::npos) {

@@ -1,6 +1,7 @@
 #include "veldra/settings/settings.h"
 
 #include "veldra/settings/activity_log.h"
+#include "veldra/settings/entry_rules.h"
 #include "veldra/settings/file_utils.h"
 #include "veldra/settings/numbers.h"
 
@@ -15,22 +16,35 @@ namespace {
 using FieldRef = std::variant<int16_t Settings::*, bool Settings::*, double Settings::*,
                               std::string Settings::*>;
 
+// True when the control that sets the field would take the value.
+using ValueRule = bool (*)(std::string_view value);
+
 struct Field {
     const char* key;
     FieldRef member;
+    ValueRule allowed = nullptr; // nullptr: every value of the field's type
 };
+
+// A choice control's item index: a whole number 0..count-1.
+template <int count> bool ItemIndex(std::string_view value) {
+    const auto number = ParseLocaleNumber(value);
+    return number && *number == RoundHalfEven(*number) && *number >= 0 && *number < count;
+}
 
 // The order of this table is the order of the lines in the file.
 const Field kFields[] = {
-    {"PLATE_SOLVE_METHOD", &Settings::PLATE_SOLVE_METHOD},
+    {"PLATE_SOLVE_METHOD", &Settings::PLATE_SOLVE_METHOD, ItemIndex<kPlateSolveMethodCount>},
     {"OVERRIDE_IMAGE_SCALE", &Settings::OVERRIDE_IMAGE_SCALE},
-    {"IMAGE_SCALE", &Settings::IMAGE_SCALE},
+    {"IMAGE_SCALE", &Settings::IMAGE_SCALE,
+     [](std::string_view v) { return AcceptImageScaleText(std::string(v)).has_value(); }},
     {"PWI_EXE_PATH", &Settings::PWI_EXE_PATH},
-    {"PWI_MAX_SOLVE_TIME", &Settings::PWI_MAX_SOLVE_TIME},
+    {"PWI_MAX_SOLVE_TIME", &Settings::PWI_MAX_SOLVE_TIME,
+     [](std::string_view v) { return AcceptMaxSolveTimeText(std::string(v)).has_value(); }},
     {"MONITOR_PATH", &Settings::MONITOR_PATH},
     {"MONITOR_FILTER", &Settings::MONITOR_FILTER},
-    {"DEBOUNCE_TIME", &Settings::DEBOUNCE_TIME},
-    {"MONITOR_START_STATE", &Settings::MONITOR_START_STATE},
+    {"DEBOUNCE_TIME", &Settings::DEBOUNCE_TIME,
+     [](std::string_view v) { return AcceptDebounceTimeText(std::string(v)).has_value(); }},
+    {"MONITOR_START_STATE", &Settings::MONITOR_START_STATE, ItemIndex<kStartStateCount>},
     {"FILTER_PREDICTION_X", &Settings::FILTER_PREDICTION_X},
     {"FILTER_PREDICTION_Y", &Settings::FILTER_PREDICTION_Y},
     {"USE_ACCELERATION_X", &Settings::USE_ACCELERATION_X},
@@ -38,10 +52,11 @@ const Field kFields[] = {
     {"DISABLE_CORRECTIONS", &Settings::DISABLE_CORRECTIONS},
     {"OVERRIDE_TIMESTAMP", &Settings::OVERRIDE_TIMESTAMP},
     {"OVERRIDE_EXPOSURE", &Settings::OVERRIDE_EXPOSURE},
-    {"EXPOSURE", &Settings::EXPOSURE},
-    {"OVERRIDE_POSITION", &Settings::OVERRIDE_POSITION},
-    {"RA_POS", &Settings::RA_POS},
-    {"DEC_POS", &Settings::DEC_POS},
+    {"EXPOSURE", &Settings::EXPOSURE,
+     [](std::string_view v) { return AcceptExposureText(std::string(v)).has_value(); }},
+    {"OVERRIDE_POSITION", &Settings::OVERRIDE_POSITION, ItemIndex<kPositionSourceCount>},
+    {"RA_POS", &Settings::RA_POS, [](std::string_view v) { return RaPosFields(v).has_value(); }},
+    {"DEC_POS", &Settings::DEC_POS, [](std::string_view v) { return DecPosFields(v).has_value(); }},
     {"ASCOM_DRIVER_NAME", &Settings::ASCOM_DRIVER_NAME},
     {"RUN_COMMAND", &Settings::RUN_COMMAND},
     {"COMMAND", &Settings::COMMAND},
@@ -81,6 +96,10 @@ std::string SettingsPath(const std::string& programFolder) {
 
 } // namespace
 
+std::string DefaultSolverPath() {
+    return JoinPath(ProgramFolder(), "veldra-solve");
+}
+
 void SetPwiExePath(Settings& settings, const std::string& path) {
     settings.PWI_EXE_PATH = path;
     settings.solverExeName = FileNameOf(path);
@@ -100,7 +119,8 @@ std::string SettingsFileText(const Settings& settings) {
 void ApplySetting(Settings& settings, std::string_view key, std::string_view value) {
     const auto* field = std::find_if(std::begin(kFields), std::end(kFields),
                                      [&](const Field& f) { return key == f.key; });
-    if (field == std::end(kFields))
+    // A value no control allows is a bad line like any other: skipped.
+    if (field == std::end(kFields) || (field->allowed != nullptr && !field->allowed(value)))
         return;
     struct {
         Settings& s;

@@ -6,11 +6,15 @@
 #include <string>
 #include <string_view>
 
+// The solver veldra starts unless the user chose another: veldra-solve beside the program
+// (a Windows solver path means nothing here; a stored one is used as it stands).
+std::string DefaultSolverPath();
+
 struct Settings {
     int16_t PLATE_SOLVE_METHOD = 0; // 0 WCS keywords in the header, 1 outside solver
     bool OVERRIDE_IMAGE_SCALE = false;
     double IMAGE_SCALE = 0.48; // arcseconds per pixel
-    std::string PWI_EXE_PATH = "c:\\Program Files (x86)\\Brightfold\\PlateSolve2.exe";
+    std::string PWI_EXE_PATH = DefaultSolverPath();
     int16_t PWI_MAX_SOLVE_TIME = 30; // seconds
     std::string MONITOR_PATH = "/";
     std::string MONITOR_FILTER = "*.fit";
@@ -39,9 +43,9 @@ struct Settings {
     std::string GUIDER = "dbus";
 
     // Runtime only.
-    double raBias = 0;                             // arcsec/hour, -3000..3000
-    double decBias = 0;                            // arcsec/hour, -3000..3000
-    std::string solverExeName = "PlateSolve2.exe"; // always FileNameOf(PWI_EXE_PATH)
+    double raBias = 0;                          // arcsec/hour, -3000..3000
+    double decBias = 0;                         // arcsec/hour, -3000..3000
+    std::string solverExeName = "veldra-solve"; // always FileNameOf(PWI_EXE_PATH)
 };
 
 // Assigns PWI_EXE_PATH and keeps solverExeName in step with it.
@@ -49,7 +53,8 @@ void SetPwiExePath(Settings& settings, const std::string& path);
 
 // The file text of the stored fields, in order, CR LF line ends.
 std::string SettingsFileText(const Settings& settings);
-// Stores one key/value pair; unknown keys and values that do not convert are skipped.
+// Stores one key/value pair; unknown keys, values that do not convert and values that the
+// setting's control would refuse (entry_rules.h) are skipped: the field keeps its value.
 void ApplySetting(Settings& settings, std::string_view key, std::string_view value);
 // Defaults, then resetCharts (may be empty), then "veldra.ini" of programFolder when it
 // exists; FLIP_RA is false afterwards.

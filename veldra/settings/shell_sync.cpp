@@ -1,7 +1,5 @@
 #include "veldra/settings/shell_sync.h"
 
-#include "veldra/settings/file_utils.h"
-
 #include <cerrno>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -32,8 +30,11 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
     return arguments;
 }
 
-int32_t ShellSync(const std::string& commandLine, int /*windowStyle*/) {
-    std::vector<std::string> arguments = SplitCommandLine(commandLine);
+int32_t ShellSync(const std::string& commandLine, int windowStyle) {
+    return ShellSyncArguments(SplitCommandLine(commandLine), windowStyle);
+}
+
+int32_t ShellSyncArguments(std::vector<std::string> arguments, int /*windowStyle*/) {
     if (arguments.empty())
         throw ShellSyncError(kShellSyncStartError, "Failed to Shell child process");
     std::vector<char*> argv;
@@ -58,12 +59,4 @@ int32_t ShellSync(const std::string& commandLine, int /*windowStyle*/) {
     if (WIFSIGNALED(status))
         return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);
-}
-
-std::string ForceEndCommand(const std::string& exeName) {
-    // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about "literal" + string.
-    std::string command = "\"";
-    command.append(JoinPath(ProgramFolder(), "veldra-forceend")).append("\" \"");
-    command.append(exeName).append("\"");
-    return command;
 }

@@ -36,10 +36,5 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 //                           waitpid failed other than by EINTR (retried), e.g. ECHILD (10)
 //                           when SIGCHLD is ignored or someone else reaped the child.
 int32_t ShellSync(const std::string& commandLine, int windowStyle);
-
-// The command line that, run through ShellSync, force-ends (SIGKILL) every process of
-// the current user whose program name is exeName: the stand-in for "taskkill /F /IM".
-// It runs the helper "veldra-forceend" beside the running executable:
-// "<ProgramFolder()>/veldra-forceend" "<exeName>" (see force_end_rule.h for the matching).
-// Its exit code is 0 when something was ended, 128 when nothing matched (as taskkill).
-std::string ForceEndCommand(const std::string& exeName);
+// The same with the arguments already split: each reaches the program as it stands.
+int32_t ShellSyncArguments(std::vector<std::string> arguments, int windowStyle);

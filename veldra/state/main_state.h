@@ -8,6 +8,7 @@
 #include "veldra/state/kalman_filter.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct MainState {
 
     // Folder monitor.
     FileListing baselineListing;
+    // The newest file time of any baseline since Start.  A file is processed only when it
+    // is newer; a listing that shrinks or empties (a share that drops, a folder deleted and
+    // restored) never lowers it.  Empty until a baseline holds a file.
+    std::optional<double> newestSeen;
     FileListing currentListing;
     FileListing previousListing;
     bool settling = false;

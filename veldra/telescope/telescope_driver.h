@@ -15,6 +15,8 @@
 
 inline constexpr std::chrono::milliseconds kTelescopeAnswerTime{3000};
 inline constexpr std::chrono::milliseconds kTelescopeListTime{1000};
+// Connecting and the mount's first position report after it, together.
+inline constexpr std::chrono::milliseconds kTelescopeFirstPositionTime{5000};
 
 // A created driver: the device it stands for.  Plain data; nothing is held open.
 struct TelescopeDriver {
@@ -29,9 +31,11 @@ bool CreateTelescopeDriver(const std::string& identifierText, TelescopeDriver& d
 // Connected: the CONNECT element of the device's CONNECTION switch.  False when it
 // cannot be read.
 bool ReadConnected(const TelescopeDriver& driver, bool& connected);
-// Sets CONNECTION to CONNECT (true) or DISCONNECT (false) and waits until the server
-// reports that state.  False when it could not be sent or was not reached in time.
-bool WriteConnected(const TelescopeDriver& driver, bool connected);
+// Connects the device (CONNECTION to CONNECT) and waits for its first update of
+// EQUATORIAL_EOD_COORD after the connection, at most kTelescopeFirstPositionTime: until
+// then a device may report a placeholder (the simulator reports 0, 0).
+enum class ConnectOutcome { NotConnected, ConnectedWithoutPosition, ConnectedWithPosition };
+ConnectOutcome ConnectAwaitingPosition(const TelescopeDriver& driver);
 // RightAscension in decimal hours and Declination in decimal degrees, from the device's
 // EQUATORIAL_EOD_COORD (RA, DEC), which exists only while the device is connected.
 // False when it cannot be read or is not a finite number.

@@ -28,7 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 // At most this long for the TCP connection itself (within the overall deadline).
 constexpr std::chrono::milliseconds kConnectTime{2000};
-constexpr std::chrono::milliseconds kPollInterval{100};
 
 // libindi writes to its socket with write(): a server that has gone away would raise
 // SIGPIPE and end the program.  Blocked on this thread - and so on the listener thread
@@ -216,6 +215,56 @@ bool ReadSwitch(const DeviceIdentifier& identifier, const char* property, const 
     return true;
 }
 
+// One conversation: sends CONNECT once the device's CONNECTION switch is defined, and
+// waits until EQUATORIAL_EOD_COORD is updated after that (its definition alone carries
+// the values the device had before it ever reported).  True when the update came by
+// deadline.
+bool ConnectAndAwaitPositionUpdate(const DeviceIdentifier& identifier, Clock::time_point deadline) {
+    struct Awaited {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        bool switchDefined = false;
+        bool positionUpdated = false;
+    };
+    SigpipeGuard guard;
+    auto shared = std::make_shared<Awaited>();
+    const auto client = ConnectClient(identifier, deadline, [&](INDI::BaseClient& connecting) {
+        connecting.watchProperty(identifier.device.c_str(), "CONNECTION");
+        connecting.watchProperty(identifier.device.c_str(), "EQUATORIAL_EOD_COORD");
+        connecting.watchDevice(identifier.device.c_str(), [shared](INDI::BaseDevice device) {
+            device.watchProperty("CONNECTION", [shared](INDI::Property) {
+                std::lock_guard lock(shared->mutex);
+                shared->switchDefined = true;
+                shared->arrived.notify_all();
+            });
+            device.watchProperty("EQUATORIAL_EOD_COORD", [shared](INDI::Property position) {
+                position.onUpdate([shared] {
+                    std::lock_guard lock(shared->mutex);
+                    shared->positionUpdated = true;
+                    shared->arrived.notify_all();
+                });
+            });
+        });
+    });
+    if (!client)
+        return false;
+    bool updated = false;
+    {
+        std::unique_lock lock(shared->mutex);
+        if (shared->arrived.wait_until(lock, deadline, [&] { return shared->switchDefined; })) {
+            lock.unlock();
+            client->sendNewSwitch(identifier.device.c_str(), "CONNECTION", "CONNECT");
+            lock.lock();
+            updated =
+                shared->arrived.wait_until(lock, deadline, [&] { return shared->positionUpdated; });
+        }
+    }
+    // disconnectServer joins libindi's listener thread: no callback runs after this.
+    client->disconnectServer();
+    ForgetDevices(*client);
+    return updated;
+}
+
 bool ReadNumber(const DeviceIdentifier& identifier, const char* property, const char* element,
                 double& value) {
     Answer answer;
@@ -247,26 +296,15 @@ bool ReadConnected(const TelescopeDriver& driver, bool& connected) {
                                         Clock::now() + kTelescopeAnswerTime, connected);
 }
 
-bool WriteConnected(const TelescopeDriver& driver, bool connected) {
+ConnectOutcome ConnectAwaitingPosition(const TelescopeDriver& driver) {
     if (!driver.created)
-        return false;
-    const auto deadline = Clock::now() + kTelescopeAnswerTime;
-    const std::string& device = driver.identifier.device;
-    const char* element = connected ? "CONNECT" : "DISCONNECT";
-    Answer answer;
-    if (!Ask(driver.identifier, "CONNECTION", answer, deadline, [&](INDI::BaseClient& client) {
-            client.sendNewSwitch(device.c_str(), "CONNECTION", element);
-        }))
-        return false;
-    // The driver answers when it is done; ask again until it reports the new state.
-    while (Clock::now() < deadline) {
-        bool now = !connected;
-        if (ReadSwitch(driver.identifier, "CONNECTION", "CONNECT", deadline, now) &&
-            now == connected)
-            return true;
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    return false;
+        return ConnectOutcome::NotConnected;
+    if (ConnectAndAwaitPositionUpdate(driver.identifier,
+                                      Clock::now() + kTelescopeFirstPositionTime))
+        return ConnectOutcome::ConnectedWithPosition;
+    bool connected = false;
+    return ReadConnected(driver, connected) && connected ? ConnectOutcome::ConnectedWithoutPosition
+                                                         : ConnectOutcome::NotConnected;
 }
 
 bool ReadRightAscension(const TelescopeDriver& driver, double& hours) {

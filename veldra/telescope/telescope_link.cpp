@@ -6,13 +6,13 @@
 
 namespace {
 
-// Connected, writing True when it reads False or cannot be read; true when it then
-// reads True.
-bool ConnectWhenNeeded(const TelescopeDriver& driver) {
+// Connected, connecting when it reads False or cannot be read.  A device veldra
+// connects itself has a position only once it has reported one after the connection.
+ConnectOutcome ConnectWhenNeeded(const TelescopeDriver& driver) {
     bool connected = false;
     if (ReadConnected(driver, connected) && connected)
-        return true;
-    return WriteConnected(driver, true) && ReadConnected(driver, connected) && connected;
+        return ConnectOutcome::ConnectedWithPosition;
+    return ConnectAwaitingPosition(driver);
 }
 } // namespace
 
@@ -31,7 +31,8 @@ StartPositionFromTelescope(const Settings& settings, const std::string& programF
         reading.outcome = TelescopeReading::Outcome::NoDriverObject;
         return reading;
     }
-    if (!ConnectWhenNeeded(driver)) {
+    const ConnectOutcome connection = ConnectWhenNeeded(driver);
+    if (connection == ConnectOutcome::NotConnected) {
         messageBox("Error: unable to connect to ascom driver");
         LogEvent(programFolder, " :    unable to connect to ascom driver");
         ReleaseTelescopeDriver(driver);
@@ -39,7 +40,8 @@ StartPositionFromTelescope(const Settings& settings, const std::string& programF
     }
     double hours = 0;
     double degrees = 0;
-    if (!ReadRightAscension(driver, hours) || !ReadDeclination(driver, degrees)) {
+    if (connection == ConnectOutcome::ConnectedWithoutPosition ||
+        !ReadRightAscension(driver, hours) || !ReadDeclination(driver, degrees)) {
         messageBox("Error: unable to retrieve telescope position via ASCOM");
         LogEvent(programFolder, " :    unable to retrieve telescope position via ASCOM");
         ReleaseTelescopeDriver(driver);
@@ -64,7 +66,7 @@ void ApplyChosenTelescopeDriver(Settings& settings, const std::string& programFo
     }
     settings.ASCOM_DRIVER_NAME = chosen;
     SaveSettings(settings, programFolder);
-    const bool connected = ConnectWhenNeeded(driver);
+    const bool connected = ConnectWhenNeeded(driver) != ConnectOutcome::NotConnected;
     ReleaseTelescopeDriver(driver);
     if (!connected)
         messageBox("Warning: unable to connect to ascom driver");

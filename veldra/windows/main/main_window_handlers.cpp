@@ -4,6 +4,7 @@
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/monitoring_control.h"
 #include "veldra/settings/activity_log.h"
+#include "veldra/settings/entry_rules.h"
 #include "veldra/settings/numbers.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/chart/frm_chart.h"
@@ -90,9 +91,8 @@ void formMain::OptionClicked(QRadioButton* option) {
 }
 
 void formMain::DebounceTimeChanged() {
-    const std::optional<double> number = ParseLocaleNumber(txtDebounceTime->text().toStdString());
     const std::optional<int16_t> seconds =
-        number && *number >= 0 ? RoundToInt16(*number) : std::nullopt;
+        AcceptDebounceTimeText(txtDebounceTime->text().toStdString());
     if (!seconds) {
         PaintBox(txtDebounceTime, BoxColour::Refused);
         return;

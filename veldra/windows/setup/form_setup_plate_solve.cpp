@@ -1,11 +1,11 @@
 #include "veldra/windows/setup/form_setup_plate_solve.h"
 
 #include "veldra/chart/chart_layout.h"
+#include "veldra/settings/entry_rules.h"
 #include "veldra/settings/numbers.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/control_factory.h"
 #include "veldra/windows/file_dialogs.h"
-#include "veldra/windows/setup/setup_entry_rules.h"
 #include "veldra/windows/setup/telescope_chooser.h"
 
 #include <QCloseEvent>

@@ -1,9 +1,7 @@
-#include "veldra/windows/setup/setup_entry_rules.h"
+#include "veldra/settings/entry_rules.h"
 
 #include "veldra/settings/numbers.h"
 
-#include <array>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -16,8 +14,8 @@ std::optional<int16_t> WholeSecondsAtLeastZero(const std::string& text) {
 }
 
 // The three fields of a position text, or empty when the text does not have exactly
-// three fields separated by single blanks.
-std::optional<std::array<double, 3>> PositionFields(std::string_view text) {
+// three whole-number fields separated by single blanks.
+std::optional<PositionFields> SplitPosition(std::string_view text) {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ')
@@ -33,21 +31,29 @@ std::optional<std::array<double, 3>> PositionFields(std::string_view text) {
     }
     if (fields.size() != 3)
         return std::nullopt;
-    std::array<double, 3> values{};
+    PositionFields result;
+    result.negative = !fields[0].empty() && fields[0].front() == '-';
     for (size_t i = 0; i < 3; ++i) {
         // Empty fields (from doubled blanks) and blanks inside a field never read.
         if (fields[i].empty() || fields[i].find_first_of(" \t") != std::string_view::npos)
             return std::nullopt;
         const std::optional<double> number = ParseLocaleNumber(fields[i]);
-        if (!number || *number != RoundHalfEven(*number))
+        // Bounded far beyond every range, so the whole number fits an int.
+        if (!number || *number != RoundHalfEven(*number) || *number < -1000 || *number > 1000)
             return std::nullopt;
-        values[i] = *number;
+        result.values[i] = static_cast<int>(*number);
     }
-    return values;
+    return result;
 }
 
-bool MinutesAndSecondsValid(const std::array<double, 3>& fields) {
-    return fields[1] >= 0 && fields[1] <= 59 && fields[2] >= 0 && fields[2] <= 59;
+std::optional<PositionFields> InRanges(const std::optional<PositionFields>& fields, int lowest,
+                                       int highest) {
+    if (!fields || fields->values[0] < lowest || fields->values[0] > highest)
+        return std::nullopt;
+    for (int i = 1; i < 3; ++i)
+        if (fields->values[i] < 0 || fields->values[i] > 59)
+            return std::nullopt;
+    return fields;
 }
 
 } // namespace
@@ -67,12 +73,22 @@ std::optional<int16_t> AcceptMaxSolveTimeText(const std::string& text) {
     return WholeSecondsAtLeastZero(text);
 }
 
+std::optional<int16_t> AcceptDebounceTimeText(const std::string& text) {
+    return WholeSecondsAtLeastZero(text);
+}
+
+std::optional<PositionFields> RaPosFields(std::string_view text) {
+    return InRanges(SplitPosition(text), 0, 23);
+}
+
+std::optional<PositionFields> DecPosFields(std::string_view text) {
+    return InRanges(SplitPosition(text), -89, 89);
+}
+
 bool AcceptRaPosText(const std::string& text) {
-    const auto fields = PositionFields(text);
-    return fields && (*fields)[0] >= 0 && (*fields)[0] <= 23 && MinutesAndSecondsValid(*fields);
+    return RaPosFields(text).has_value();
 }
 
 bool AcceptDecPosText(const std::string& text) {
-    const auto fields = PositionFields(text);
-    return fields && (*fields)[0] >= -89 && (*fields)[0] <= 89 && MinutesAndSecondsValid(*fields);
+    return DecPosFields(text).has_value();
 }
