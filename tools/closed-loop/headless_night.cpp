@@ -28,7 +28,10 @@ std::string SettingsText(const std::string& framesFolder, const NightSettings& n
     const char* flag = night.filterPrediction ? "True" : "False";
     const char* accelX = night.useAccelerationX ? "True" : "False";
     const char* accelY = night.useAccelerationY ? "True" : "False";
-    return std::string("PLATE_SOLVE_METHOD,0\r\nMONITOR_PATH,") + framesFolder +
+    const std::string solver = night.solverPath.empty() ? "PLATE_SOLVE_METHOD,0\r\n"
+                                                        : "PLATE_SOLVE_METHOD,1\r\nPWI_EXE_PATH," +
+                                                              night.solverPath + "\r\n";
+    return solver + "MONITOR_PATH," + framesFolder +
            "\r\nMONITOR_FILTER,*.fit\r\nDEBOUNCE_TIME,0\r\nMONITOR_START_STATE,2\r\n"
            "FILTER_PREDICTION_X," +
            flag + "\r\nFILTER_PREDICTION_Y," + flag + "\r\nUSE_ACCELERATION_X," + accelX +
@@ -170,6 +173,8 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
                           "--dec-rate",    QString::number(night.decRate),
                           "--dec",         QString::number(night.declinationDegrees),
                           "--lockstep"};
+    if (!night.solverPath.empty())
+        arguments << "--stars";
     const bool phd2 = night.guider == "phd2";
     const int port = phd2 ? FreePort() : 0;
     if (phd2) {

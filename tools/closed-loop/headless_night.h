@@ -34,6 +34,9 @@ struct NightSettings {
     std::string guider = "dbus";
     bool phd2Mount = false;
     std::string phd2Schedule;
+    // Empty: veldra reads the position from the frames' WCS keywords.  Otherwise veldsim
+    // writes star frames (--stars) and veldra measures them with this plate solver.
+    std::string solverPath;
 };
 
 struct NightResult {
