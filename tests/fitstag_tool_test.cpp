@@ -257,4 +257,11 @@ TEST(BenchTools, AnswerHelpAndRefuseOtherArguments) {
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("usage: " + program), std::string::npos) << run.err;
     }
+    // bench-solve takes a round count; anything else must not start the solves.
+    Outcome run = RunTool(dir, {"--help"}, "", {.program = BENCH_SOLVE_EXE});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("usage: bench-solve [ROUNDS]\n", 0), 0u) << run.out;
+    run = RunTool(dir, {"--rounds"}, "", {.program = BENCH_SOLVE_EXE});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
 }
