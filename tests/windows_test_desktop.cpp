@@ -3,6 +3,7 @@
 #include "tests/held_to_permissions.h"
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
+#include "tests/windows_test_main_fixture.h"
 #include "veldra/settings/settings.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/chart/frm_chart.h"
@@ -55,25 +56,13 @@ int Contrast(const QColor& a, const QColor& b) {
     return std::abs(qGray(a.rgb()) - qGray(b.rgb()));
 }
 
-class DesktopTest : public ::testing::Test {
+class DesktopTest : public LoadedMainWindowTest {
   protected:
     void TearDown() override {
         window.reset();
         SetNightMode(false);
         killme();
     }
-    formMain& LoadWindow() {
-        window = std::make_unique<formMain>(folder.path);
-        window->Load();
-        return *window;
-    }
-    Settings SavedSettings() {
-        Settings saved;
-        LoadSettings(saved, folder.path);
-        return saved;
-    }
-    TempDir folder;
-    std::unique_ptr<formMain> window;
 };
 
 TEST_F(DesktopTest, NightModeDrawsEveryWindowRedOnBlackAndIsRemembered) {

@@ -2,6 +2,7 @@
 #include "tests/spoken_name.h"
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
+#include "tests/windows_test_main_fixture.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/settings/settings.h"
 #include "veldra/version_info.h"
@@ -22,21 +23,11 @@
 
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public LoadedMainWindowTest {
   protected:
     // A settings file beside the "program" before the window loads.
     void WriteSettings(const Settings& settings) {
         WriteFile(folder.file("veldra.ini"), SettingsFileText(settings));
-    }
-    formMain& LoadWindow() {
-        window = std::make_unique<formMain>(folder.path);
-        window->Load();
-        return *window;
-    }
-    Settings SavedSettings() {
-        Settings saved;
-        LoadSettings(saved, folder.path);
-        return saved;
     }
     std::vector<std::string> Log() { return LogMessages(folder.path); }
     // The position of message in the log, or -1.
@@ -45,9 +36,6 @@ class MainWindowTest : public ::testing::Test {
         const auto found = std::find(log.begin(), log.end(), message);
         return found == log.end() ? -1 : found - log.begin();
     }
-
-    TempDir folder;
-    std::unique_ptr<formMain> window;
 };
 
 TEST_F(MainWindowTest, StartUpLogsTheRefreshsClicksBeforeTheVersionLine) {
