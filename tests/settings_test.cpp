@@ -42,7 +42,8 @@ const std::string kDefaultFile = "PLATE_SOLVE_METHOD,0\r\n"
                                  "FLIP_RA,False\r\n"
                                  "SIM,False\r\n"
                                  "NIGHT_MODE,False\r\n"
-                                 "GUIDER,dbus\r\n";
+                                 "GUIDER,dbus\r\n"
+                                 "DITHER_AWARE,True\r\n";
 
 Settings LoadFrom(const TempDir& folder, const std::string& text) {
     WriteFile(folder.file("veldra.ini"), text);
@@ -166,6 +167,7 @@ TEST(SettingsFile, SaveAndLoadRoundTripsEveryStoredField) {
     before.COMMAND = "conv %F,%N.fit";
     before.SIM = true;
     before.GUIDER = "phd2:imaging-pc:4401";
+    before.DITHER_AWARE = false;
     before.raBias = 12; // runtime only
     ASSERT_TRUE(SaveSettings(before, folder.path));
 

@@ -64,6 +64,7 @@ const Field kFields[] = {
     {"SIM", &Settings::SIM},
     {"NIGHT_MODE", &Settings::NIGHT_MODE},
     {"GUIDER", &Settings::GUIDER},
+    {"DITHER_AWARE", &Settings::DITHER_AWARE},
 };
 
 std::string ValueText(const Settings& settings, const FieldRef& member) {

@@ -41,6 +41,9 @@ struct Settings {
     // The guider that receives the corrections: "dbus" or "phd2:HOST:PORT"
     // (veldra/guider/guider_choice.h).
     std::string GUIDER = "dbus";
+    // With PHD2 as the guider: take each image's dither offset out of its drift rate
+    // (veldra/drift/dither_map.h).  Ignored with the D-Bus broadcast, which announces none.
+    bool DITHER_AWARE = true;
 
     // Runtime only.
     double raBias = 0;                          // arcsec/hour, -3000..3000
