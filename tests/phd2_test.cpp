@@ -1,5 +1,6 @@
 // PHD2's protocol and session without a socket: the exact requests, answers found by id
 // among events, the line framing, failures, and what is applied again when.
+#include "veldra/guider/dither_events.h"
 #include "veldra/guider/guider_choice.h"
 #include "veldra/guider/phd2_protocol.h"
 #include "veldra/guider/phd2_session.h"
@@ -172,6 +173,18 @@ TEST(Phd2Session, AppliesTheWishesOnConnectAfterTheEquipmentAndAgainOnStartGuidi
     EXPECT_EQ(session.pixelScale, 1.5);
     ASSERT_TRUE(session.calibration);
     EXPECT_EQ(session.calibration->yParity, "-");
+    // The dither map's camera; a new camera starts the measured map afresh, a reconnection
+    // (no camera for a moment) and the same camera again keep it.
+    DitherTrack track;
+    track.fit.sums.count = 5;
+    ASSERT_TRUE(SetGuideCamera(track, GuideCameraOf(session)));
+    EXPECT_EQ(track.fit.sums.count, 0);
+    EXPECT_EQ(track.camera->yParity, -1);
+    EXPECT_EQ(track.camera->xAngle, 10);
+    track.fit.sums.count = 5;
+    EXPECT_FALSE(SetGuideCamera(track, std::nullopt));
+    EXPECT_FALSE(SetGuideCamera(track, GuideCameraOf(session)));
+    EXPECT_EQ(track.fit.sums.count, 5);
     EXPECT_TRUE(Contains(out.log, " :    PHD2 version 2.6.13"));
     EXPECT_TRUE(Contains(out.log, " :    PHD2 answered get_current_equipment: mount connected"));
     EXPECT_TRUE(Contains(out.log, " :    PHD2 answered get_pixel_scale: 1.5 arcsec/pixel"));
@@ -202,6 +215,9 @@ TEST(Phd2Session, AppliesTheWishesOnConnectAfterTheEquipmentAndAgainOnStartGuidi
     EXPECT_EQ(Parsed(out.send[0]).value("params")["rate"].toArray()[0].toDouble(), 30);
     out = Phd2Received(session, Answer(out.send[0], 0) + Answer(out.send[1], 0), 2.2);
     EXPECT_EQ(Phd2StatusText(session), "PHD2 localhost:4400 \u2014 guiding");
+    // A new calibration is read at once: it is the dither map's seed.
+    out = Phd2Received(session, Event({{"Event", "CalibrationComplete"}}), 3);
+    EXPECT_EQ(Methods(out), (std::vector<std::string>{"get_calibration_data"}));
 }
 
 TEST(Phd2Session, FailuresAreLoggedAndTheWishesSurviveThem) {

@@ -5,6 +5,7 @@
 #include "veldra/settings/settings.h"
 #include "veldra/windows/main/form_main.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,6 +47,15 @@ TEST(GuiderRow, ShowsTheChoiceAndTheConnectionAndKeepsTheCommandLinesOutOfTheFil
                    "PHD2 " + address + " \u2014 not reachable";
         })) << window.lblGuiderState->text().toStdString();
         EXPECT_TRUE(Logged(folder.path, " : Guider: phd2:" + address));
+        // Dither awareness: offered with PHD2, on by default, saved when changed.
+        EXPECT_FALSE(window.chkDitherAware->isHidden());
+        EXPECT_TRUE(window.chkDitherAware->isChecked());
+        window.chkDitherAware->click();
+        EXPECT_TRUE(Logged(folder.path, " : Dither aware: off"));
+        Settings changed;
+        LoadSettings(changed, folder.path);
+        EXPECT_FALSE(changed.DITHER_AWARE);
+        window.chkDitherAware->click();
 
         // While monitoring runs the choice is fixed.
         window.cmdStart->click();
@@ -58,6 +68,7 @@ TEST(GuiderRow, ShowsTheChoiceAndTheConnectionAndKeepsTheCommandLinesOutOfTheFil
         emit window.cmbGuider->activated(0);
         EXPECT_EQ(window.lblGuiderState->text(), "D-Bus broadcast");
         EXPECT_FALSE(window.txtGuiderAddress->isEnabled());
+        EXPECT_TRUE(window.chkDitherAware->isHidden()); // the bus announces no dithers
         EXPECT_TRUE(Logged(folder.path, " : Guider: D-Bus broadcast"));
         Settings saved;
         LoadSettings(saved, folder.path);

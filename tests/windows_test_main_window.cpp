@@ -96,7 +96,8 @@ TEST_F(MainWindowTest, ControlsAsDesigned) {
             names.append(control->objectName());
         }
     }
-    EXPECT_EQ(names.size(), 39); // 37 of the design, and the Guider row's choice and address
+    // 37 of the design, and the Guider row's choice, address and dither awareness.
+    EXPECT_EQ(names.size(), 40);
 }
 
 TEST_F(MainWindowTest, RefreshFollowsTheMonitoringState) {
@@ -248,8 +249,9 @@ TEST_F(MainWindowTest, HistoryBoxesShowTheNewestTwoImages) {
     formMain& w = LoadWindow();
     MainState& state = w.state();
     state.history.resize(3);
-    state.history[0] = HistoryEntry{"a.fit", 41235.5, 1.0, 0.5, 0, 0, 300, 0, 0};
-    state.history[1] = HistoryEntry{"b.fit", 41235.6, 1.0001, 0.5001, 12.4, -3.5, 300, 0, 0};
+    state.history[0] = HistoryEntry{"a.fit", 41235.5, 1.0, 0.5, 0, 0, 300, 0, 0, std::nullopt};
+    state.history[1] =
+        HistoryEntry{"b.fit", 41235.6, 1.0001, 0.5001, 12.4, -3.5, 300, 0, 0, std::nullopt};
     state.historyCount = 1;
     state.newestIndex = 0;
     w.RefreshMainWindow();
@@ -279,7 +281,7 @@ TEST_F(MainWindowTest, HistoryBoxesShowTheNewestTwoImages) {
     // One image after a restarted history: "File 2:" does not keep the older image.
     state.historyCount = 1;
     state.newestIndex = 2;
-    state.history[2] = HistoryEntry{"c.fit", 41236.0, 1.0, 0.5, 0, 0, 300, 0, 0};
+    state.history[2] = HistoryEntry{"c.fit", 41236.0, 1.0, 0.5, 0, 0, 300, 0, 0, std::nullopt};
     w.RefreshMainWindow();
     EXPECT_EQ(w.txtFile1Name->text(), "c.fit");
     EXPECT_TRUE(w.txtFile2Name->text().isEmpty());

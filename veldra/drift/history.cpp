@@ -1,6 +1,7 @@
 #include "veldra/drift/history.h"
 
 #include "veldra/drift/correction.h"
+#include "veldra/drift/dither_pair.h"
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
@@ -25,7 +26,7 @@ void RequireFiniteFilter(const std::string& folder, const KalmanFilter& filter,
 
 // The second half of an append from image 2 on: drift, filters, correction.  False when
 // the rate limit stopped monitoring.
-bool UpdateCorrection(MainState& state, const Platform& platform) {
+bool UpdateCorrection(MainState& state, const Platform& platform, const PairDither& dither) {
     const HistoryEntry& newest = state.history[state.newestIndex];
     const HistoryEntry& previous = state.history[state.previousIndex];
     const double dt = newest.time - previous.time;
@@ -45,20 +46,37 @@ bool UpdateCorrection(MainState& state, const Platform& platform) {
         precedingRa = beforePrevious.raCorrection;
         precedingDec = beforePrevious.decCorrection;
     }
+    const DriftRates raw = ComputeDriftRates(newest, previous, state.currentRaCorrection,
+                                             state.currentDecCorrection, precedingRa, precedingDec);
     const DriftRates drift =
-        ComputeDriftRates(newest, previous, state.currentRaCorrection, state.currentDecCorrection,
-                          precedingRa, precedingDec);
+        dither.removed ? ComputeDriftRates(WithoutDither(newest, dither.sky), previous,
+                                           state.currentRaCorrection, state.currentDecCorrection,
+                                           precedingRa, precedingDec)
+                       : raw;
     RequireFinite(state.programFolder, drift.ra, "RA drift rate");
     RequireFinite(state.programFolder, drift.dec, "DEC drift rate");
 
+    const double dts = dt * 86400;
+    const Matrix2 F{1, dts, 0, 1};
+    if (state.filtersSeeded && dither.learnable) {
+        // What the filters predict for this interval is the drift; the rest of the jump
+        // is the dither's real sky offset.
+        Vector2 ra;
+        Vector2 dec;
+        MatrixTimesVector(F, state.filterX.x, ra);
+        MatrixTimesVector(F, state.filterY.x, dec);
+        const double hours = dt * 24;
+        LearnDitherMap(state, dither,
+                       Vector2{(ra.v0 - raw.ra) * hours, (dec.v0 - raw.dec) * hours});
+    }
+
     // The filters run whatever the settings, so switching prediction on mid-run finds
     // them up to date.
-    if (state.historyCount == 2) {
+    if (!state.filtersSeeded) {
         state.filterX.x = Vector2{drift.ra, 0};
         state.filterY.x = Vector2{drift.dec, 0};
+        state.filtersSeeded = true;
     } else {
-        const double dts = dt * 86400;
-        const Matrix2 F{1, dts, 0, 1};
         const Vector2 u{0, 0};
         // z1 is the filter's own x1: only the rate is measured.
         KalmanStep(state.filterX, u, Vector2{drift.ra, state.filterX.x.v1}, F);
@@ -87,7 +105,8 @@ DriftRates ComputeDriftRates(const HistoryEntry& newest, const HistoryEntry& pre
 }
 
 void AppendMeasurement(MainState& state, const Platform& platform, const std::string& path,
-                       double time, double ra, double dec, float exposure) {
+                       double time, double ra, double dec, float exposure,
+                       const std::optional<DitherInForce>& dither) {
     const std::string& folder = state.programFolder;
     if (state.historyCount == kHistoryLimit) {
         LogEvent(folder, " : History holds 32767 images -- starting a new history");
@@ -99,6 +118,8 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
     const int16_t oldPrevious = state.previousIndex;
     const KalmanFilter oldFilterX = state.filterX;
     const KalmanFilter oldFilterY = state.filterY;
+    const bool oldSeeded = state.filtersSeeded;
+    const DitherFit oldFit = state.dithers.fit;
 
     state.previousIndex = state.newestIndex;
     state.newestIndex = state.historyCount;
@@ -116,7 +137,8 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
                                         .dec = dec,
                                         .exposure = exposure,
                                         .raBias = state.settings.raBias,
-                                        .decBias = state.settings.decBias};
+                                        .decBias = state.settings.decBias,
+                                        .dither = dither};
     LogEvent(folder, " :    time = " + DateTimeText(time));
     LogEvent(folder, " :    RA = " + DefaultText(ra));
     LogEvent(folder, " :    DEC = " + DefaultText(dec));
@@ -124,13 +146,23 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
              std::string(" :    filter X is ") + TrueFalse(state.settings.FILTER_PREDICTION_X));
     LogEvent(folder,
              std::string(" :    filter Y is ") + TrueFalse(state.settings.FILTER_PREDICTION_Y));
+    if (dither)
+        LogDitherInForce(state, *dither);
 
     if (state.historyCount == 1) {
         KalmanInit(state.filterX, 1.0, 0.00001, 1.0);
         KalmanInit(state.filterY, 1.0, 0.00001, 1.0);
+        state.filtersSeeded = false;
+    } else if (const std::string why = DitherSkipReason(state, state.history[index],
+                                                        state.history[state.previousIndex]);
+               !why.empty()) {
+        // The image still becomes the base of the next pair; the corrections stay.
+        LogEvent(folder, " :    " + why + " -- no drift rate from this image");
     } else {
         try {
-            if (!UpdateCorrection(state, platform))
+            const PairDither pair =
+                DitherOfPair(state, state.history[index], state.history[state.previousIndex]);
+            if (!UpdateCorrection(state, platform, pair))
                 return; // stopped at the rate limit: the entry keeps no correction
         } catch (const DriftArithmeticError&) {
             state.historyCount = oldCount;
@@ -138,6 +170,8 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
             state.previousIndex = oldPrevious;
             state.filterX = oldFilterX;
             state.filterY = oldFilterY;
+            state.filtersSeeded = oldSeeded;
+            state.dithers.fit = oldFit;
             throw;
         }
         SendImageCorrection(state, platform);

@@ -7,6 +7,7 @@
 #include "veldra/state/platform.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // historyCount is 16-bit: an image arriving at this count starts a new history.
@@ -32,8 +33,12 @@ DriftRates ComputeDriftRates(const HistoryEntry& newest, const HistoryEntry& pre
 // seconds.  Equal image times or any non-finite value throw DriftArithmeticError after a
 // log line and before anything is rounded, stored or sent; the image then adds nothing
 // (counts, indices and filters are as before the call).
+// dither: with dither awareness, the guider's dither offset during the exposure.  The
+// drift of a pair is then computed with the dithers between its images taken out (see
+// dither_pair.h), and an image that a dither disturbed gives no rate.
 void AppendMeasurement(MainState& state, const Platform& platform, const std::string& path,
-                       double time, double ra, double dec, float exposure);
+                       double time, double ra, double dec, float exposure,
+                       const std::optional<DitherInForce>& dither = std::nullopt);
 
 // "Clear History": the next image becomes image 1 at index 0.  Filters and the
 // corrections in force stay as they are.

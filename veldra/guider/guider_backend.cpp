@@ -1,10 +1,12 @@
 #include "veldra/guider/guider_backend.h"
 
+#include "veldra/guider/dither_events.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/numbers.h"
 
+#include <QDateTime>
 #include <cmath>
 
 namespace {
@@ -16,6 +18,28 @@ double NewestDeclinationDegrees(const MainState& state) {
     if (state.historyCount < 1)
         return std::nan("");
     return state.history[static_cast<size_t>(state.newestIndex)].dec * 180 / kPi;
+}
+
+// The client's callbacks with the dither track fed first: every event, and the guide
+// camera after every exchange (the calibration arrives as an answer, not an event).
+void RecordDithers(GuiderBackend& backend, Phd2ClientCallbacks& callbacks) {
+    DitherTrack* track = backend.dithers;
+    track->announced = true;
+    callbacks.event = [track, folder = backend.programFolder,
+                       then = callbacks.event](const Phd2Incoming& event, double seconds) {
+        const double arrival = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        if (const std::string message = RecordDitherEvent(*track, event, arrival); !message.empty())
+            LogEvent(folder, message);
+        if (then)
+            then(event, seconds);
+    };
+    callbacks.statusChanged = [track, owner = &backend, then = callbacks.statusChanged] {
+        if (owner->phd2 && SetGuideCamera(*track, GuideCameraOf(owner->phd2->Session())))
+            LogEvent(owner->programFolder,
+                     " :    PHD2's calibration is now the dither map -- fitting it afresh");
+        if (then)
+            then();
+    };
 }
 
 } // namespace
@@ -35,6 +59,8 @@ GuiderChoice ConfiguredGuider(const Settings& settings,
 void ChooseGuider(GuiderBackend& backend, const GuiderChoice& choice) {
     backend.phd2.reset();
     backend.choice = choice;
+    if (backend.dithers)
+        backend.dithers->announced = false;
     if (choice.kind == GuiderChoice::Kind::DBus) {
         LogEvent(backend.programFolder, " : Guider: D-Bus broadcast");
         return;
@@ -44,6 +70,8 @@ void ChooseGuider(GuiderBackend& backend, const GuiderChoice& choice) {
     callbacks.log = [folder = backend.programFolder](const std::string& message) {
         LogEvent(folder, message);
     };
+    if (backend.dithers)
+        RecordDithers(backend, callbacks);
     Phd2ClientOptions options;
     options.host = choice.host;
     options.port = choice.port;

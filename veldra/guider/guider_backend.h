@@ -6,6 +6,7 @@
 #include "veldra/guider/guider_choice.h"
 #include "veldra/guider/phd2_client.h"
 #include "veldra/settings/settings.h"
+#include "veldra/state/dither_track.h"
 #include "veldra/state/main_state.h"
 
 #include <cstdint>
@@ -20,6 +21,9 @@ struct GuiderBackend {
     // Filled by the owner before ChooseGuider: status changes, events and answers of the
     // PHD2 client (its log lines go to the activity log).
     Phd2ClientCallbacks callbacks;
+    // Where PHD2's dithers and guide-camera geometry are recorded (MainState::dithers);
+    // set by the owner before ChooseGuider, or null.
+    DitherTrack* dithers = nullptr;
 };
 
 // The guider of this run: the command line's when given, else GUIDER of the settings.
@@ -29,7 +33,8 @@ GuiderChoice ConfiguredGuider(const Settings& settings,
                               const std::string& programFolder);
 
 // Switches the backend: with PHD2 a new client starts connecting in the background (the
-// previous one, if any, is closed first); returns at once.  Logged.
+// previous one, if any, is closed first); returns at once.  Logged.  With PHD2 the
+// backend's dither track records its dithers and its calibration from then on.
 void ChooseGuider(GuiderBackend& backend, const GuiderChoice& choice);
 
 // Carries one posted guider message.  D-Bus: broadcast as it is.  PHD2:

@@ -142,6 +142,10 @@ void TakeEvent(Phd2Session& session, const Phd2Incoming& event, Phd2Output& out,
         out.log.push_back(" : PHD2 resumed guiding");
     } else if (name == "StartCalibration") {
         session.appState = "Calibrating";
+    } else if (name == "CalibrationComplete") {
+        // A new calibration is a new dither map: read it as at the connection.
+        out.log.push_back(" : PHD2 calibrated -- reading the calibration again");
+        Send(session, out, kCalibration, QJsonObject{{"which", "Mount"}}, now);
     } else if (name == "LoopingExposures") {
         session.appState = "Looping";
     } else if (name == "LoopingExposuresStopped") {

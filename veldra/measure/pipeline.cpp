@@ -1,13 +1,16 @@
 #include "veldra/measure/pipeline.h"
 
 #include "hdrlib/hdrlib.h"
+#include "veldra/drift/dither_offsets.h"
 #include "veldra/drift/history.h"
 #include "veldra/measure/image_metadata.h"
 #include "veldra/measure/new_image_command.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/settings/activity_log.h"
+#include "veldra/settings/date_time.h"
 
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -54,6 +57,17 @@ bool SolvePosition(MainState& state, const Platform& platform, ImageRun& run) {
     return RunSolver(state, platform, *resultFile, run.path, run.position, field, run.position);
 }
 
+// With dither awareness while PHD2 announces its dithers: the dither offset during the
+// exposure.  DATE-OBS is UTC as FITS writes it; a file's time is local.
+std::optional<DitherInForce> DitherOfImage(const MainState& state, const BaseTime& base,
+                                           double imageTime, float exposure) {
+    if (!state.settings.DITHER_AWARE || !state.dithers.announced)
+        return std::nullopt;
+    const double middle =
+        base.fromFile ? UnixSecondsFromLocalDays(imageTime) : UnixSecondsFromUtcDays(imageTime);
+    return DitherDuring(state.dithers, middle - exposure / 2.0, middle + exposure / 2.0);
+}
+
 // From the start position to the measurement and its history entry.  Every return is one of the two
 // exits: the release exit when the header is loaded (run.loaded), the end exit before that.
 void RunStages(MainState& state, const Platform& platform, ImageRun& run) {
@@ -87,7 +101,7 @@ void RunStages(MainState& state, const Platform& platform, ImageRun& run) {
         return;
 
     AppendMeasurement(state, platform, run.path, imageTime, run.position.ra, run.position.dec,
-                      exposure);
+                      exposure, DitherOfImage(state, base, imageTime, exposure));
 }
 
 void LogRunError(const std::string& folder, const char* what) {

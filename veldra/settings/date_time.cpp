@@ -37,6 +37,9 @@ CalendarTime LocalCalendar(std::time_t time) {
             parts.tm_hour,        parts.tm_min,     parts.tm_sec};
 }
 
+// 1970-01-01 in fractional days since 1899-12-30.
+constexpr double kUnixEpochDays = 25569;
+
 } // namespace
 
 double DaysFromCalendar(const CalendarTime& time) {
@@ -63,6 +66,19 @@ CalendarTime CalendarFromDays(double days) {
 
 double DaysFromSystemTime(std::time_t time) {
     return DaysFromCalendar(LocalCalendar(time));
+}
+
+double UnixSecondsFromUtcDays(double days) {
+    return (days - kUnixEpochDays) * 86400.0;
+}
+
+double UnixSecondsFromLocalDays(double days) {
+    // The zone's offset at about that moment: local days of a Unix time less its UTC days.
+    const double guess = UnixSecondsFromUtcDays(days);
+    const std::time_t near = static_cast<std::time_t>(std::floor(guess));
+    const double offset =
+        DaysFromSystemTime(near) - (static_cast<double>(near) / 86400.0 + kUnixEpochDays);
+    return guess - offset * 86400.0;
 }
 
 double NowDays() {

@@ -19,6 +19,10 @@ double DaysFromCalendar(const CalendarTime& time);
 CalendarTime CalendarFromDays(double days);
 // A system time stamp as local fractional days, whole seconds.
 double DaysFromSystemTime(std::time_t time);
+// Fractional days read as UTC (as FITS DATE-OBS is written), as Unix seconds.
+double UnixSecondsFromUtcDays(double days);
+// Local fractional days (a file's time), as Unix seconds.
+double UnixSecondsFromLocalDays(double days);
 // The current local date-time, whole seconds.
 double NowDays();
 // Seconds since local midnight with their fraction (the solver wait's clock).

@@ -1,4 +1,7 @@
 #pragma once
+#include "veldra/state/dither_track.h"
+
+#include <optional>
 #include <string>
 
 // One located image of the measurement history.
@@ -12,4 +15,6 @@ struct HistoryEntry {
     double exposure = 0;      // seconds
     double raBias = 0;        // arcsec/hour in force when the image was processed
     double decBias = 0;       // arcsec/hour
+    // With dither awareness: the guider's dither offset during the exposure.
+    std::optional<DitherInForce> dither;
 };

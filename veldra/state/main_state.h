@@ -3,6 +3,7 @@
 // with a Platform record; nothing here depends on widgets.
 #include "hdrlib/hdrlib.h"
 #include "veldra/settings/settings.h"
+#include "veldra/state/dither_track.h"
 #include "veldra/state/file_listing.h"
 #include "veldra/state/history_entry.h"
 #include "veldra/state/kalman_filter.h"
@@ -31,6 +32,10 @@ struct MainState {
     double currentDecCorrection = 0;
     KalmanFilter filterX; // RA
     KalmanFilter filterY; // DEC
+    // The filters hold a drift rate of this history: the first rate seeds them.  An image
+    // that gives no rate (a dither during its exposure) leaves them waiting.
+    bool filtersSeeded = false;
+    DitherTrack dithers; // filled by the guider backend while PHD2 guides
 
     // Folder monitor.
     FileListing baselineListing;

@@ -104,6 +104,7 @@ class formMain : public QWidget {
     QComboBox* cmbGuider = nullptr;        // "D-Bus broadcast" or "PHD2"
     QLineEdit* txtGuiderAddress = nullptr; // PHD2's HOST:PORT
     QLabel* lblGuiderState = nullptr;      // GuiderStatusText
+    QCheckBox* chkDitherAware = nullptr;   // DITHER_AWARE; shown with PHD2 only
     QLineEdit* txtDummy = nullptr;
     QLabel* lblFileNotice = nullptr; // hidden until a write fails
     QTimer* Timer1 = nullptr;

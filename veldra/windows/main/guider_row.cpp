@@ -7,6 +7,7 @@
 #include "veldra/windows/control_factory.h"
 #include "veldra/windows/main/form_main.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -35,11 +36,21 @@ void formMain::BuildGuiderRow(QGridLayout* shift, int row) {
     shift->addWidget(cmbGuider, row, 1, 1, 2);
     shift->addWidget(txtGuiderAddress, row, 3, 1, 2);
     shift->addWidget(lblGuiderState, row + 1, 0, 1, 5);
-    SetTabOrder({Command1, cmbGuider, txtGuiderAddress});
+    // Only PHD2 announces its dithers, so the D-Bus broadcast does not offer it.
+    chkDitherAware = MakeCheck(frameShiftStatus, "chkDitherAware", "Dither aware",
+                               "Dither aware: take PHD2's dithers out of the drift");
+    shift->addWidget(chkDitherAware, row + 2, 0, 1, 5);
+    SetTabOrder({Command1, cmbGuider, txtGuiderAddress, chkDitherAware});
 
     connect(cmbGuider, &QComboBox::activated, this, [this] { GuiderRowChanged(); });
     connect(txtGuiderAddress, &QLineEdit::editingFinished, this, [this] { GuiderRowChanged(); });
+    connect(chkDitherAware, &QCheckBox::clicked, this, [this](bool on) {
+        state_.settings.DITHER_AWARE = on;
+        LogEvent(state_.programFolder, std::string(" : Dither aware: ") + (on ? "on" : "off"));
+        SaveSettings(state_.settings, state_.programFolder);
+    });
     guider_.programFolder = state_.programFolder;
+    guider_.dithers = &state_.dithers;
     guider_.callbacks.statusChanged = [this] { RefreshGuiderRow(); };
 }
 
@@ -81,6 +92,8 @@ void formMain::RefreshGuiderRow() {
     const bool stopped = state_.monitorState == MonitorState::Stopped;
     cmbGuider->setEnabled(stopped);
     txtGuiderAddress->setEnabled(stopped && phd2);
+    chkDitherAware->setVisible(phd2);
+    chkDitherAware->setChecked(state_.settings.DITHER_AWARE);
     const QString status = QString::fromStdString(GuiderStatusText(guider_));
     if (lblGuiderState->text() != status)
         lblGuiderState->setText(status);

@@ -1,0 +1,42 @@
+#pragma once
+// From a move of the guider's lock position (guide-camera pixels) to the move of the image
+// on the sky (arcsec: RA on the sky east positive, DEC north positive): the map PHD2's
+// calibration gives, and the one measured from the dithers themselves.  A sign or angle
+// convention is easy to get wrong and PHD2 may be recalibrated mid-night, so the measured
+// map takes over once the dithers determine it well.
+#include "veldra/state/dither_track.h"
+
+#include <optional>
+#include <string>
+
+inline constexpr double kArcsecPerRadian = 206264.80624709636;
+// A fit needs this many dithers: two unknowns per row, and two more to judge its error.
+inline constexpr int kMinFitDithers = 4;
+
+// map times (dx, dy).
+Vector2 SkyOffset(const Matrix2& map, const Vector2& pixels);
+
+// The calibration's map: the lock position's move split along the RA axis (a star moves
+// that way on a West pulse, so the image moves West, to lower RA) and the DEC axis (North
+// pulse: the image moves North), times the pixel scale.  Empty when the scale is not
+// positive or the two axes lie within 10 degrees of each other.
+std::optional<Matrix2> CalibrationMap(const GuideCamera& camera);
+
+// One dither measured: its pixel offset and the sky offset the images show across it.
+void AddDitherObservation(DitherFitSums& fit, const Vector2& pixels, const Vector2& sky);
+
+struct FittedDitherMap {
+    Matrix2 map;
+    double relativeError = 0; // the largest standard error of an element / the map's scale
+};
+// The least-squares map, when the observations determine it well: at least kMinFitDithers,
+// pixel offsets that spread in two directions (the smaller eigenvalue of sum p p^T at
+// least a tenth of the larger), and every element's standard error at most a tenth of the
+// map's scale.  Otherwise empty, with the reason in why.
+std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit, std::string* why = nullptr);
+
+// |a - b| / |b| in the Frobenius norm.
+double MapDifference(const Matrix2& a, const Matrix2& b);
+
+// "RA = a dx + b dy, DEC = c dx + d dy" with arcsec per pixel, for the log.
+std::string MapText(const Matrix2& map);

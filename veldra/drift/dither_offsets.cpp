@@ -1,0 +1,22 @@
+#include "veldra/drift/dither_offsets.h"
+
+#include <limits>
+
+DitherInForce DitherDuring(const DitherTrack& track, double start, double end) {
+    DitherInForce inForce{track.foldedDx, track.foldedDy, false};
+    for (const DitherStep& step : track.steps) {
+        if (step.time <= start) {
+            inForce.dx += step.dx;
+            inForce.dy += step.dy;
+        } else if (step.time < end) {
+            const double held = (end - step.time) / (end - start);
+            inForce.dx += step.dx * held;
+            inForce.dy += step.dy * held;
+            inForce.disturbed = true;
+        }
+    }
+    for (const SettleSpan& span : track.settles)
+        if (span.begin < end && span.end.value_or(std::numeric_limits<double>::infinity()) > start)
+            inForce.disturbed = true;
+    return inForce;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// PHD2's dither announcements and guide-camera geometry, recorded for the drift rates.
+#include "veldra/guider/phd2_session.h"
+#include "veldra/state/dither_track.h"
+
+#include <optional>
+#include <string>
+
+// The track keeps at most this many dithers and settle spans; older dithers are summed.
+inline constexpr size_t kDitherStepsKept = 4096;
+inline constexpr size_t kSettleSpansKept = 256;
+
+// Takes "GuidingDithered" (dx, dy), "SettleBegin" and "SettleDone" into the track; other
+// events change nothing.  Each is dated by its "Timestamp" (PHD2 stamps every event with
+// Unix seconds), or by arrival (Unix seconds) when it has none.  Returns a log message for
+// a dither that cannot be taken (no finite dx/dy within 10000 pixels), else empty.
+std::string RecordDitherEvent(DitherTrack& track, const Phd2Incoming& event, double arrival);
+
+// The guide camera of the session's calibration and pixel scale; empty until both are
+// known and the mount is calibrated.
+std::optional<GuideCamera> GuideCameraOf(const Phd2Session& session);
+
+// A changed camera starts the fitted map afresh: its dithers were measured through the old
+// one.  An empty camera keeps the last one.  Returns true when the camera changed.
+bool SetGuideCamera(DitherTrack& track, const std::optional<GuideCamera>& camera);
