@@ -96,6 +96,12 @@ std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit, std::strin
     return fitted;
 }
 
+bool FitReplacesCalibration(const FittedDitherMap& fitted,
+                            const std::optional<Matrix2>& calibration) {
+    return !calibration || fitted.relativeError <= 0.03 ||
+           MapDifference(fitted.map, *calibration) > 3 * fitted.relativeError;
+}
+
 double MapDifference(const Matrix2& a, const Matrix2& b) {
     Matrix2 difference;
     MatrixDifference(a, b, difference);

@@ -35,6 +35,13 @@ struct FittedDitherMap {
 // map's scale.  Otherwise empty, with the reason in why.
 std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit, std::string* why = nullptr);
 
+// Whether a fitted map takes the calibration's place: always when there is no
+// calibration map or the fit is precise (every element within 3 % of the scale), and
+// otherwise when the fit shows the calibration wrong (they differ by more than three times
+// the fit's error).  A calibration that the fit confirms stays: it has no noise.
+bool FitReplacesCalibration(const FittedDitherMap& fitted,
+                            const std::optional<Matrix2>& calibration);
+
 // |a - b| / |b| in the Frobenius norm.
 double MapDifference(const Matrix2& a, const Matrix2& b);
 

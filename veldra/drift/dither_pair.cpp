@@ -32,14 +32,17 @@ void LogDitherInForce(const MainState& state, const DitherInForce& dither) {
 }
 
 std::optional<Matrix2> DitherMapInUse(const DitherTrack& track, std::string* source) {
-    if (const auto fitted = FitDitherMap(track.fit.sums)) {
+    const std::optional<Matrix2> calibration =
+        track.camera ? CalibrationMap(*track.camera) : std::nullopt;
+    const std::optional<FittedDitherMap> fitted = FitDitherMap(track.fit.sums);
+    if (fitted && (track.fit.inUse || FitReplacesCalibration(*fitted, calibration))) {
         if (source)
             *source = "the map measured from " + std::to_string(track.fit.sums.count) + " dithers";
         return fitted->map;
     }
     if (source)
         *source = "PHD2's calibration";
-    return track.camera ? CalibrationMap(*track.camera) : std::nullopt;
+    return calibration;
 }
 
 std::string DitherSkipReason(const MainState& state, const HistoryEntry& newest,
@@ -91,15 +94,15 @@ void LearnDitherMap(MainState& state, const PairDither& dither, const Vector2& m
     if (!fitted)
         return;
     const std::string count = std::to_string(fit.sums.count);
-    if (!fit.inUse) {
+    const std::optional<Matrix2> calibrated =
+        state.dithers.camera ? CalibrationMap(*state.dithers.camera) : std::nullopt;
+    if (!fit.inUse && FitReplacesCalibration(*fitted, calibrated)) {
         fit.inUse = true;
         LogEvent(state.programFolder,
                  " : dither map measured from " + count +
                      " dithers replaces PHD2's calibration: " + MapText(fitted->map));
     }
-    const std::optional<Matrix2> calibrated =
-        state.dithers.camera ? CalibrationMap(*state.dithers.camera) : std::nullopt;
-    if (calibrated && !fit.disagreementLogged &&
+    if (fit.inUse && calibrated && !fit.disagreementLogged &&
         MapDifference(fitted->map, *calibrated) > kBadDisagreement) {
         fit.disagreementLogged = true;
         LogEvent(state.programFolder,

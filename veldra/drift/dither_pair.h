@@ -30,7 +30,8 @@ std::string DitherSkipReason(const MainState& state, const HistoryEntry& newest,
 PairDither DitherOfPair(const MainState& state, const HistoryEntry& newest,
                         const HistoryEntry& previous);
 
-// The measured map when it is determined well, else the calibration's; empty when neither.
+// The measured map once it is determined well and has replaced the calibration's
+// (FitReplacesCalibration), else the calibration's; empty when neither.
 // source names it for the log.
 std::optional<Matrix2> DitherMapInUse(const DitherTrack& track, std::string* source = nullptr);
 
