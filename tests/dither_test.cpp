@@ -66,44 +66,44 @@ TEST(DitherMap, CalibrationTurnsPixelsIntoSkyOffsetsByHand) {
 
 TEST(DitherMap, FitRecoversTheMapFromAWrongSeedAndRefusesWeakData) {
     // The truth: a camera at 37 degrees, mirrored; the calibration says the opposite sign.
+    // The predicted drift is 20 "/h off all along: the fit takes that as its own term.
     const Matrix2 truth = *CalibrationMap({1.5, 37, -53, 1, 1});
     const Matrix2 wrongSeed{-truth.m00, -truth.m01, -truth.m10, -truth.m11};
+    const double hours = 310.0 / 3600;
     std::mt19937 random(7);
     std::uniform_real_distribution<double> step(-5, 5);
     std::normal_distribution<double> noise(0, 0.3);
+    const auto observe = [&](DitherFitSums& sums, double stepScale, double noiseScale) {
+        const Vector2 p{step(random) * stepScale, step(random) * stepScale};
+        const Vector2 s = SkyOffset(truth, p);
+        AddDitherObservation(
+            sums, p, hours,
+            {s.v0 + 20 * hours + noiseScale * noise(random), s.v1 + noiseScale * noise(random)});
+    };
     DitherFitSums sums;
     std::string why;
-    for (int i = 0; i < 3; ++i) {
-        const Vector2 p{step(random), step(random)};
-        const Vector2 s = SkyOffset(truth, p);
-        AddDitherObservation(sums, p, {s.v0 + noise(random), s.v1 + noise(random)});
-    }
+    for (int i = 0; i < 4; ++i)
+        observe(sums, 1, 1);
     EXPECT_FALSE(FitDitherMap(sums, &why));
-    EXPECT_EQ(why, "3 of 4 dithers");
-    for (int i = 0; i < 9; ++i) {
-        const Vector2 p{step(random), step(random)};
-        const Vector2 s = SkyOffset(truth, p);
-        AddDitherObservation(sums, p, {s.v0 + noise(random), s.v1 + noise(random)});
-    }
+    EXPECT_EQ(why, "4 of 5 dithers");
+    for (int i = 0; i < 8; ++i)
+        observe(sums, 1, 1);
     const auto fitted = FitDitherMap(sums, &why);
     ASSERT_TRUE(fitted) << why;
     EXPECT_LT(MapDifference(fitted->map, truth), 0.05);
-    EXPECT_GT(MapDifference(fitted->map, wrongSeed), 1.9); // the seed's sign is not taken
+    EXPECT_TRUE(FitReplacesCalibration(*fitted, wrongSeed));    // the seed's sign is not taken
+    EXPECT_FALSE(FitReplacesCalibration({truth, 0.05}, truth)); // a confirmed seed stays
 
     // Twelve dithers along one line determine nothing across it.
     DitherFitSums line;
     for (int i = 1; i <= 12; ++i)
-        AddDitherObservation(line, {i * 0.5, i * 1.0}, SkyOffset(truth, {i * 0.5, i * 1.0}));
+        AddDitherObservation(line, {i * 0.5, i * 1.0}, hours, SkyOffset(truth, {i * 0.5, i * 1.0}));
     EXPECT_FALSE(FitDitherMap(line, &why));
     EXPECT_EQ(why, "the dithers lie along one line");
-    // Dithers drowned in noise: the error is too large to trust.
+    // Small dithers drowned in noise: the error is too large to trust.
     DitherFitSums noisy;
-    std::normal_distribution<double> loud(0, 3);
-    for (int i = 0; i < 6; ++i) {
-        const Vector2 p{step(random) / 5, step(random) / 5};
-        const Vector2 s = SkyOffset(truth, p);
-        AddDitherObservation(noisy, p, {s.v0 + loud(random), s.v1 + loud(random)});
-    }
+    for (int i = 0; i < 8; ++i)
+        observe(noisy, 0.2, 10);
     EXPECT_FALSE(FitDitherMap(noisy, &why));
     EXPECT_NE(why.find("an error of"), std::string::npos) << why;
 }
@@ -174,7 +174,7 @@ class DitheredHistory : public ::testing::Test {
   protected:
     DitheredHistory() {
         for (SimNight* night : {&plain, &dithered}) {
-            night->state.programFolder = folder.path;
+            night->state.programFolder = night == &plain ? plainFolder.path : folder.path;
             night->state.monitorState = MonitorState::Running;
         }
         dithered.state.dithers.announced = true;
@@ -203,7 +203,8 @@ class DitheredHistory : public ::testing::Test {
                           ra, dec, 300, dither);
     }
 
-    TempDir folder;
+    TempDir folder; // the dithered night's log
+    TempDir plainFolder;
     SimNight plain;
     SimNight dithered;
     Platform platform;
@@ -235,7 +236,7 @@ TEST_F(DitheredHistory, OffsetsAreTakenOutAndTheMeasuredMapTakesOver) {
         return std::count_if(log.begin(), log.end(),
                              [&](const std::string& line) { return line.rfind(text, 0) == 0; });
     };
-    EXPECT_EQ(starts(" : dither map measured from 4 dithers replaces PHD2's calibration: "), 1);
+    EXPECT_EQ(starts(" : dither map measured from 5 dithers replaces PHD2's calibration: "), 1);
     EXPECT_EQ(starts(" : the dither map measured from "), 0); // they agree
     EXPECT_EQ(starts(" :    dither offset removed from this pair: "), 11);
 }
@@ -266,4 +267,32 @@ TEST_F(DitheredHistory, ADisturbedImageGivesNoRateButBasesTheNextPair) {
           " :    the dither has no sky offset (PHD2 reports no calibration) -- no drift rate from "
           "this image"})
         EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
+}
+
+TEST_F(DitheredHistory, ACalibrationOfTheWrongSignIsFoundOutAndTheLoopRecovers) {
+    const Matrix2 truth = *CalibrationMap({1.5, 37, -53, 1, 1});
+    dithered.state.dithers.camera = GuideCamera{1.5, 37 + 180, -53 + 180, 1, 1};
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> step(-5, 5);
+    DitherInForce offset;
+    for (int k = 0; k < 16; ++k) {
+        Append(plain, {0, 0}, std::nullopt);
+        if (k > 0)
+            offset = {offset.dx + step(random), offset.dy + step(random), false};
+        Append(dithered, SkyOffset(truth, {offset.dx, offset.dy}), offset);
+    }
+    // The first corrections are far off (the dithers are added, not removed).  With the
+    // fifth dither the measured map shows the calibration wrong, removes the dithers from
+    // then on and reseeds the filters: from image 6 on the undithered night's corrections.
+    for (size_t i = 0; i < 4 * 2; i += 2)
+        EXPECT_NE(sent[i + 1], sent[i]) << "image " << i / 2 + 2;
+    for (size_t i = 4 * 2; i < sent.size(); i += 2)
+        EXPECT_EQ(sent[i + 1], sent[i]) << "image " << i / 2 + 2;
+    const std::vector<std::string> log = LogMessages(folder.path);
+    const auto logged = [&log](const std::string& start) {
+        return std::any_of(log.begin(), log.end(),
+                           [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+    };
+    EXPECT_TRUE(logged(" : dither map measured from 5 dithers replaces PHD2's calibration: "));
+    EXPECT_TRUE(logged(" : the dither map measured from 5 dithers differs from PHD2's by 200 % "));
 }

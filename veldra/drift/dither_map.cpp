@@ -49,10 +49,19 @@ std::optional<Matrix2> CalibrationMap(const GuideCamera& camera) {
     return map;
 }
 
-void AddDitherObservation(DitherFitSums& fit, const Vector2& p, const Vector2& s) {
-    MatrixSum(fit.pp, Matrix2{p.v0 * p.v0, p.v0 * p.v1, p.v1 * p.v0, p.v1 * p.v1}, fit.pp);
-    MatrixSum(fit.sp, Matrix2{s.v0 * p.v0, s.v0 * p.v1, s.v1 * p.v0, s.v1 * p.v1}, fit.sp);
-    MatrixSum(fit.ss, Matrix2{s.v0 * s.v0, s.v0 * s.v1, s.v1 * s.v0, s.v1 * s.v1}, fit.ss);
+void AddDitherObservation(DitherFitSums& fit, const Vector2& p, double hours, const Vector2& s) {
+    const double x[3] = {p.v0, p.v1, hours};
+    const double sky[2] = {s.v0, s.v1};
+    const double m = kDitherFitMemory;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            fit.xx[i][j] = m * fit.xx[i][j] + x[i] * x[j];
+    for (int row = 0; row < 2; ++row) {
+        for (int j = 0; j < 3; ++j)
+            fit.sx[row][j] = m * fit.sx[row][j] + sky[row] * x[j];
+        fit.ss[row] = m * fit.ss[row] + sky[row] * sky[row];
+    }
+    fit.weight = m * fit.weight + 1;
     ++fit.count;
 }
 
@@ -65,30 +74,46 @@ std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit, std::strin
     if (fit.count < kMinFitDithers)
         return refuse(std::to_string(fit.count) + " of " + std::to_string(kMinFitDithers) +
                       " dithers");
-    // Eigenvalues of the symmetric sum p p^T.
-    const double half = (fit.pp.m00 + fit.pp.m11) / 2;
-    const double det = fit.pp.m00 * fit.pp.m11 - fit.pp.m01 * fit.pp.m10;
-    const double spread = std::sqrt(std::max(0.0, half * half - det));
-    const double smaller = half - spread;
-    const double larger = half + spread;
-    if (!(larger > 0) || !(smaller >= 0.1 * larger))
+    const auto& a = fit.xx;
+    // The pixel offsets' scatter once the drift term has taken its share (a Schur
+    // complement), and its eigenvalues.
+    if (!(a[2][2] > 0))
+        return refuse("no interval between the images");
+    const double s00 = a[0][0] - a[0][2] * a[0][2] / a[2][2];
+    const double s01 = a[0][1] - a[0][2] * a[1][2] / a[2][2];
+    const double s11 = a[1][1] - a[1][2] * a[1][2] / a[2][2];
+    const double half = (s00 + s11) / 2;
+    const double spread = std::sqrt(std::max(0.0, half * half - (s00 * s11 - s01 * s01)));
+    if (!(half + spread > 0) || !(half - spread >= 0.1 * (half + spread)))
         return refuse("the dithers lie along one line");
-    Matrix2 inverse;
-    Inverse(fit.pp, inverse);
-    FittedDitherMap fitted;
-    MatrixProduct(fit.sp, inverse, fitted.map);
-    // Residual sum of squares of each row: s_i s_i - m_i . (sum s_i p).
-    const double rss[2] = {fit.ss.m00 - (fitted.map.m00 * fit.sp.m00 + fitted.map.m01 * fit.sp.m01),
-                           fit.ss.m11 -
-                               (fitted.map.m10 * fit.sp.m10 + fitted.map.m11 * fit.sp.m11)};
-    const double freedom = fit.count - 2;
+    // The inverse of x x^T by its adjugate.
+    const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                       a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                       a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    double inverse[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const int r0 = (j + 1) % 3, r1 = (j + 2) % 3, c0 = (i + 1) % 3, c1 = (i + 2) % 3;
+            inverse[i][j] = (a[r0][c0] * a[r1][c1] - a[r0][c1] * a[r1][c0]) / det;
+        }
+    double coefficients[2][3] = {};
     double largestError = 0;
-    for (double sum : rss)
-        for (double diagonal : {inverse.m00, inverse.m11})
-            largestError =
-                std::max(largestError, std::sqrt(std::max(0.0, sum) / freedom * diagonal));
+    for (int row = 0; row < 2; ++row) {
+        double explained = 0;
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                coefficients[row][i] += inverse[i][j] * fit.sx[row][j];
+            explained += coefficients[row][i] * fit.sx[row][i];
+        }
+        const double variance = std::max(0.0, fit.ss[row] - explained) / (fit.weight - 3);
+        for (int i = 0; i < 2; ++i)
+            largestError = std::max(largestError, std::sqrt(variance * inverse[i][i]));
+    }
+    FittedDitherMap fitted;
+    fitted.map =
+        Matrix2{coefficients[0][0], coefficients[0][1], coefficients[1][0], coefficients[1][1]};
     const double scale = Norm(fitted.map) / std::sqrt(2.0);
-    if (!std::isfinite(largestError) || !(scale > 0))
+    if (!std::isfinite(largestError) || !std::isfinite(scale) || !(scale > 0))
         return refuse("no finite fit");
     fitted.relativeError = largestError / scale;
     if (fitted.relativeError > 0.1)

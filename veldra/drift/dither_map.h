@@ -10,8 +10,11 @@
 #include <string>
 
 inline constexpr double kArcsecPerRadian = 206264.80624709636;
-// A fit needs this many dithers: two unknowns per row, and two more to judge its error.
-inline constexpr int kMinFitDithers = 4;
+// A fit needs this many dithers: three unknowns per row, and two more to judge its error.
+inline constexpr int kMinFitDithers = 5;
+// Each new dither multiplies the weight of the earlier ones by this: the drift term follows
+// the flexure over the last twenty or so dithers.
+inline constexpr double kDitherFitMemory = 0.95;
 
 // map times (dx, dy).
 Vector2 SkyOffset(const Matrix2& map, const Vector2& pixels);
@@ -22,17 +25,20 @@ Vector2 SkyOffset(const Matrix2& map, const Vector2& pixels);
 // positive or the two axes lie within 10 degrees of each other.
 std::optional<Matrix2> CalibrationMap(const GuideCamera& camera);
 
-// One dither measured: its pixel offset and the sky offset the images show across it.
-void AddDitherObservation(DitherFitSums& fit, const Vector2& pixels, const Vector2& sky);
+// One dither measured: its pixel offset, the interval between its images (hours) and the
+// image's jump across it, net of the corrections applied (arcsec).
+void AddDitherObservation(DitherFitSums& fit, const Vector2& pixels, double hours,
+                          const Vector2& sky);
 
 struct FittedDitherMap {
     Matrix2 map;
     double relativeError = 0; // the largest standard error of an element / the map's scale
 };
 // The least-squares map, when the observations determine it well: at least kMinFitDithers,
-// pixel offsets that spread in two directions (the smaller eigenvalue of sum p p^T at
-// least a tenth of the larger), and every element's standard error at most a tenth of the
-// map's scale.  Otherwise empty, with the reason in why.
+// pixel offsets that spread in two directions (apart from what the drift term takes: the
+// smaller eigenvalue of their scatter at least a tenth of the larger), and every element's
+// standard error at most a tenth of the map's scale.  Otherwise empty, with the reason in
+// why.
 std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit, std::string* why = nullptr);
 
 // Whether a fitted map takes the calibration's place: always when there is no

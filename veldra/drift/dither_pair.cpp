@@ -15,10 +15,6 @@ Vector2 PixelsBetween(const DitherInForce& newest, const DitherInForce& previous
     return Vector2{newest.dx - previous.dx, newest.dy - previous.dy};
 }
 
-bool Moved(const Vector2& pixels) {
-    return pixels.v0 != 0 || pixels.v1 != 0;
-}
-
 std::string Rounded(double value, double step) {
     return DefaultText(std::round(value / step) * step);
 }
@@ -32,50 +28,47 @@ void LogDitherInForce(const MainState& state, const DitherInForce& dither) {
 }
 
 std::optional<Matrix2> DitherMapInUse(const DitherTrack& track, std::string* source) {
-    const std::optional<Matrix2> calibration =
-        track.camera ? CalibrationMap(*track.camera) : std::nullopt;
-    const std::optional<FittedDitherMap> fitted = FitDitherMap(track.fit.sums);
-    if (fitted && (track.fit.inUse || FitReplacesCalibration(*fitted, calibration))) {
+    if (track.fit.inUse) {
         if (source)
             *source = "the map measured from " + std::to_string(track.fit.sums.count) + " dithers";
-        return fitted->map;
+        return track.fit.map;
     }
     if (source)
         *source = "PHD2's calibration";
-    return calibration;
+    return track.camera ? CalibrationMap(*track.camera) : std::nullopt;
 }
 
-std::string DitherSkipReason(const MainState& state, const HistoryEntry& newest,
-                             const HistoryEntry& previous) {
+std::string DitherSkipReason(const HistoryEntry& newest, const HistoryEntry& previous) {
     if (!newest.dither)
         return {};
     if (newest.dither->disturbed)
         return "a dither or its settling overlapped the exposure";
     if (!previous.dither)
         return "the previous image has no dither offset to compare with";
-    if (Moved(PixelsBetween(*newest.dither, *previous.dither)) && !DitherMapInUse(state.dithers))
-        return "the dither has no sky offset (PHD2 reports no calibration)";
     return {};
 }
 
-PairDither DitherOfPair(const MainState& state, const HistoryEntry& newest,
-                        const HistoryEntry& previous) {
+PairDither DitherOfPair(const HistoryEntry& newest, const HistoryEntry& previous) {
     PairDither pair;
     if (!newest.dither || !previous.dither)
         return pair;
     pair.pixels = PixelsBetween(*newest.dither, *previous.dither);
+    pair.moved = pair.pixels.v0 != 0 || pair.pixels.v1 != 0;
+    pair.learnable = pair.moved && !newest.dither->disturbed && !previous.dither->disturbed;
+    return pair;
+}
+
+std::optional<Vector2> RemovedDither(const MainState& state, const PairDither& dither) {
     std::string source;
     const std::optional<Matrix2> map = DitherMapInUse(state.dithers, &source);
-    if (!Moved(pair.pixels) || !map)
-        return pair;
-    pair.sky = SkyOffset(*map, pair.pixels);
-    pair.removed = true;
-    pair.learnable = !previous.dither->disturbed;
+    if (!map)
+        return std::nullopt;
+    const Vector2 sky = SkyOffset(*map, dither.pixels);
     LogEvent(state.programFolder,
-             " :    dither offset removed from this pair: RA " + Rounded(pair.sky.v0, 0.01) +
-                 "\", DEC " + Rounded(pair.sky.v1, 0.01) + "\" (" + Rounded(pair.pixels.v0, 0.01) +
-                 ", " + Rounded(pair.pixels.v1, 0.01) + " pixels through " + source + ")");
-    return pair;
+             " :    dither offset removed from this pair: RA " + Rounded(sky.v0, 0.01) +
+                 "\", DEC " + Rounded(sky.v1, 0.01) + "\" (" + Rounded(dither.pixels.v0, 0.01) +
+                 ", " + Rounded(dither.pixels.v1, 0.01) + " pixels through " + source + ")");
+    return sky;
 }
 
 HistoryEntry WithoutDither(const HistoryEntry& newest, const Vector2& sky) {
@@ -85,30 +78,34 @@ HistoryEntry WithoutDither(const HistoryEntry& newest, const Vector2& sky) {
     return moved;
 }
 
-void LearnDitherMap(MainState& state, const PairDither& dither, const Vector2& measuredSky) {
-    if (!std::isfinite(measuredSky.v0) || !std::isfinite(measuredSky.v1))
-        return;
+bool LearnDitherMap(MainState& state, const PairDither& dither, double hours, const Vector2& jump) {
+    if (!std::isfinite(jump.v0) || !std::isfinite(jump.v1) || !std::isfinite(hours))
+        return false;
     DitherFit& fit = state.dithers.fit;
-    AddDitherObservation(fit.sums, dither.pixels, measuredSky);
+    AddDitherObservation(fit.sums, dither.pixels, hours, jump);
     const std::optional<FittedDitherMap> fitted = FitDitherMap(fit.sums);
     if (!fitted)
-        return;
-    const std::string count = std::to_string(fit.sums.count);
+        return false; // a map in use stays as it was last determined
+    if (fit.inUse) {
+        fit.map = fitted->map;
+        return false;
+    }
     const std::optional<Matrix2> calibrated =
         state.dithers.camera ? CalibrationMap(*state.dithers.camera) : std::nullopt;
-    if (!fit.inUse && FitReplacesCalibration(*fitted, calibrated)) {
-        fit.inUse = true;
-        LogEvent(state.programFolder,
-                 " : dither map measured from " + count +
-                     " dithers replaces PHD2's calibration: " + MapText(fitted->map));
-    }
-    if (fit.inUse && calibrated && !fit.disagreementLogged &&
-        MapDifference(fitted->map, *calibrated) > kBadDisagreement) {
-        fit.disagreementLogged = true;
-        LogEvent(state.programFolder,
-                 " : the dither map measured from " + count + " dithers differs from PHD2's by " +
-                     Rounded(MapDifference(fitted->map, *calibrated) * 100, 1) +
-                     " % (calibration: " + MapText(*calibrated) +
-                     ") -- using the measured one; check PHD2's calibration");
-    }
+    if (!FitReplacesCalibration(*fitted, calibrated))
+        return false;
+    fit.inUse = true;
+    fit.map = fitted->map;
+    const std::string count = std::to_string(fit.sums.count);
+    LogEvent(state.programFolder,
+             " : dither map measured from " + count +
+                 " dithers replaces PHD2's calibration: " + MapText(fitted->map));
+    if (!calibrated || MapDifference(fitted->map, *calibrated) <= kBadDisagreement)
+        return false;
+    LogEvent(state.programFolder,
+             " : the dither map measured from " + count + " dithers differs from PHD2's by " +
+                 Rounded(MapDifference(fitted->map, *calibrated) * 100, 1) +
+                 " % (calibration: " + MapText(*calibrated) +
+                 ") -- check PHD2's calibration; the filters start again from this image");
+    return true;
 }

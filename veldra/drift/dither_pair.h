@@ -12,33 +12,34 @@
 
 struct PairDither {
     Vector2 pixels;         // newest image's dither offset minus the previous one's
-    Vector2 sky;            // its sky offset, arcsec (RA on the sky, DEC)
-    bool removed = false;   // sky is taken out of the newest position
-    bool learnable = false; // a dither lies between two undisturbed images
+    bool moved = false;     // a dither lies between the images
+    bool learnable = false; // ... and neither image was disturbed: the pair measures the map
 };
 
 // " :    dither offset in force: dx, dy pixels", and whether a dither disturbed the exposure.
 void LogDitherInForce(const MainState& state, const DitherInForce& dither);
 
 // Why the newest image gives no drift rate, or empty: a dither or its settling overlapped
-// its exposure, the previous image has no dither offset to compare with, or there is no
-// map to turn the dither into a sky offset (PHD2 not calibrated).
-std::string DitherSkipReason(const MainState& state, const HistoryEntry& newest,
-                             const HistoryEntry& previous);
+// its exposure, or the previous image has no dither offset to compare with.
+std::string DitherSkipReason(const HistoryEntry& newest, const HistoryEntry& previous);
 
-// The pair's dither and its sky offset through the map in use; a removed offset is logged.
-PairDither DitherOfPair(const MainState& state, const HistoryEntry& newest,
-                        const HistoryEntry& previous);
+// The dithers between the images; nothing when either has no dither offset.
+PairDither DitherOfPair(const HistoryEntry& newest, const HistoryEntry& previous);
 
-// The measured map once it is determined well and has replaced the calibration's
-// (FitReplacesCalibration), else the calibration's; empty when neither.
+// The measured map once it has replaced the calibration's (FitReplacesCalibration; the
+// newest one the dithers determined well), else the calibration's; empty when neither.
 // source names it for the log.
 std::optional<Matrix2> DitherMapInUse(const DitherTrack& track, std::string* source = nullptr);
+
+// The pair's dither as a sky offset through the map in use, logged as removed; empty when
+// there is no map (PHD2 not calibrated and too few dithers measured).
+std::optional<Vector2> RemovedDither(const MainState& state, const PairDither& dither);
 
 // newest moved back by sky (arcsec): its position as if the dither had not happened.
 HistoryEntry WithoutDither(const HistoryEntry& newest, const Vector2& sky);
 
-// Adds the pair's dither with the sky offset measured across it (the jump less the
-// predicted drift), and logs when the measured map first replaces the calibration's and
-// when the two disagree badly.
-void LearnDitherMap(MainState& state, const PairDither& dither, const Vector2& measuredSky);
+// Adds the pair's dither with the image's jump across it net of the corrections (arcsec)
+// over hours, and logs when the measured map first replaces the calibration's and when the
+// two disagree badly.  True when the measured map has just shown the calibration wrong:
+// the rates so far were computed through a wrong map.
+bool LearnDitherMap(MainState& state, const PairDither& dither, double hours, const Vector2& jump);

@@ -24,17 +24,25 @@ void RequireFiniteFilter(const std::string& folder, const KalmanFilter& filter,
         RequireFinite(folder, value, name);
 }
 
-// The second half of an append from image 2 on: drift, filters, correction.  False when
-// the rate limit stopped monitoring.
-bool UpdateCorrection(MainState& state, const Platform& platform, const PairDither& dither) {
+enum class PairOutcome { Sent, NoRate, Stopped };
+
+// The second half of an append from image 2 on: drift, filters, correction.  NoRate when
+// a dither leaves the pair without a rate, Stopped when the rate limit stopped monitoring.
+PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
     const HistoryEntry& newest = state.history[state.newestIndex];
     const HistoryEntry& previous = state.history[state.previousIndex];
+    const std::string& folder = state.programFolder;
     const double dt = newest.time - previous.time;
     if (dt == 0) {
         LogEvent(
-            state.programFolder,
+            folder,
             " :    image time equals the previous image time -- no drift rate, image not used");
         throw DriftArithmeticError("image time equals the previous image time");
+    }
+    if (const std::string why = DitherSkipReason(newest, previous); !why.empty()) {
+        // The image still becomes the base of the next pair; the corrections stay.
+        LogEvent(folder, " :    " + why + " -- no drift rate from this image");
+        return PairOutcome::NoRate;
     }
 
     // Image 2 follows the biases now in the boxes; later images the correction that was
@@ -46,29 +54,30 @@ bool UpdateCorrection(MainState& state, const Platform& platform, const PairDith
         precedingRa = beforePrevious.raCorrection;
         precedingDec = beforePrevious.decCorrection;
     }
-    const DriftRates raw = ComputeDriftRates(newest, previous, state.currentRaCorrection,
-                                             state.currentDecCorrection, precedingRa, precedingDec);
-    const DriftRates drift =
-        dither.removed ? ComputeDriftRates(WithoutDither(newest, dither.sky), previous,
-                                           state.currentRaCorrection, state.currentDecCorrection,
-                                           precedingRa, precedingDec)
-                       : raw;
-    RequireFinite(state.programFolder, drift.ra, "RA drift rate");
-    RequireFinite(state.programFolder, drift.dec, "DEC drift rate");
-
-    const double dts = dt * 86400;
-    const Matrix2 F{1, dts, 0, 1};
-    if (state.filtersSeeded && dither.learnable) {
-        // What the filters predict for this interval is the drift; the rest of the jump
-        // is the dither's real sky offset.
-        Vector2 ra;
-        Vector2 dec;
-        MatrixTimesVector(F, state.filterX.x, ra);
-        MatrixTimesVector(F, state.filterY.x, dec);
+    const auto rates = [&](const HistoryEntry& moved) {
+        return ComputeDriftRates(moved, previous, state.currentRaCorrection,
+                                 state.currentDecCorrection, precedingRa, precedingDec);
+    };
+    DriftRates drift = rates(newest);
+    const PairDither dither = DitherOfPair(newest, previous);
+    if (dither.learnable) {
+        // The jump across the dither net of the corrections: the dither's sky offset and
+        // the drift, which the fit separates.
         const double hours = dt * 24;
-        LearnDitherMap(state, dither,
-                       Vector2{(ra.v0 - raw.ra) * hours, (dec.v0 - raw.dec) * hours});
+        if (LearnDitherMap(state, dither, hours, Vector2{-drift.ra * hours, -drift.dec * hours}))
+            state.filtersSeeded = false; // they hold rates of a wrong map
     }
+    if (dither.moved) {
+        const std::optional<Vector2> sky = RemovedDither(state, dither);
+        if (!sky) {
+            LogEvent(folder, " :    the dither has no sky offset (PHD2 reports no calibration) "
+                             "-- no drift rate from this image");
+            return PairOutcome::NoRate;
+        }
+        drift = rates(WithoutDither(newest, *sky));
+    }
+    RequireFinite(folder, drift.ra, "RA drift rate");
+    RequireFinite(folder, drift.dec, "DEC drift rate");
 
     // The filters run whatever the settings, so switching prediction on mid-run finds
     // them up to date.
@@ -77,14 +86,17 @@ bool UpdateCorrection(MainState& state, const Platform& platform, const PairDith
         state.filterY.x = Vector2{drift.dec, 0};
         state.filtersSeeded = true;
     } else {
+        const double dts = dt * 86400;
+        const Matrix2 F{1, dts, 0, 1};
         const Vector2 u{0, 0};
         // z1 is the filter's own x1: only the rate is measured.
         KalmanStep(state.filterX, u, Vector2{drift.ra, state.filterX.x.v1}, F);
         KalmanStep(state.filterY, u, Vector2{drift.dec, state.filterY.x.v1}, F);
-        RequireFiniteFilter(state.programFolder, state.filterX, "RA filter state");
-        RequireFiniteFilter(state.programFolder, state.filterY, "DEC filter state");
+        RequireFiniteFilter(folder, state.filterX, "RA filter state");
+        RequireFiniteFilter(folder, state.filterY, "DEC filter state");
     }
-    return ComputeCorrection(state, platform, drift.ra, drift.dec);
+    return ComputeCorrection(state, platform, drift.ra, drift.dec) ? PairOutcome::Sent
+                                                                   : PairOutcome::Stopped;
 }
 
 } // namespace
@@ -153,17 +165,10 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
         KalmanInit(state.filterX, 1.0, 0.00001, 1.0);
         KalmanInit(state.filterY, 1.0, 0.00001, 1.0);
         state.filtersSeeded = false;
-    } else if (const std::string why = DitherSkipReason(state, state.history[index],
-                                                        state.history[state.previousIndex]);
-               !why.empty()) {
-        // The image still becomes the base of the next pair; the corrections stay.
-        LogEvent(folder, " :    " + why + " -- no drift rate from this image");
     } else {
+        PairOutcome outcome;
         try {
-            const PairDither pair =
-                DitherOfPair(state, state.history[index], state.history[state.previousIndex]);
-            if (!UpdateCorrection(state, platform, pair))
-                return; // stopped at the rate limit: the entry keeps no correction
+            outcome = UpdateCorrection(state, platform);
         } catch (const DriftArithmeticError&) {
             state.historyCount = oldCount;
             state.newestIndex = oldNewest;
@@ -174,7 +179,10 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
             state.dithers.fit = oldFit;
             throw;
         }
-        SendImageCorrection(state, platform);
+        if (outcome == PairOutcome::Stopped)
+            return; // stopped at the rate limit: the entry keeps no correction
+        if (outcome == PairOutcome::Sent)
+            SendImageCorrection(state, platform);
     }
     // By index, not by reference: the platform calls above may run window events.
     state.history[index].raCorrection = state.currentRaCorrection;

@@ -32,12 +32,16 @@ struct GuideCamera {
     int yParity = 1;
 };
 
-// Running least-squares sums for the map M from pixel offsets p to sky offsets s = M p
-// (arcsec: RA on the sky east positive, DEC north positive).
+// Running least-squares sums for the map M from pixel offsets p to sky offsets s (arcsec:
+// RA on the sky east positive, DEC north positive).  s is the image's jump across the
+// dither net of the corrections applied, so s = M p - d h, where h is the interval in
+// hours and d the drift ("/h), a term of the fit: each row of s regresses on
+// x = (p0, p1, h).  Older dithers weigh less, so that d follows the flexure.
 struct DitherFitSums {
-    Matrix2 pp; // sum of p p^T
-    Matrix2 sp; // sum of s p^T
-    Matrix2 ss; // sum of s s^T
+    double xx[3][3]{}; // weighted sum of x x^T
+    double sx[2][3]{}; // weighted sum of s_i x^T
+    double ss[2]{};    // weighted sum of s_i^2
+    double weight = 0; // sum of the weights
     int count = 0;
 };
 
@@ -45,7 +49,7 @@ struct DitherFitSums {
 struct DitherFit {
     DitherFitSums sums;
     bool inUse = false; // the measured map has replaced the calibration's (logged once)
-    bool disagreementLogged = false;
+    Matrix2 map;        // while in use: the newest map the dithers determined well
 };
 
 // The dither offset in force during one exposure.
