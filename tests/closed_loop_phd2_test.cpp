@@ -1,13 +1,14 @@
 // veldra's core against veldsim playing PHD2: the loop closes through the event server as
 // it does through the bus, at the equator and at DEC 60 with a mount (where a wrong
 // cos(DEC) would leave half or double the RA flexure), and it survives PHD2 being absent,
-// restarting, falling silent and sending garbage.
+// restarting, falling silent and sending garbage; and PHD2's dithers do not read as drift.
 #include "tests/qt_test_app.h"
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/settings/file_utils.h"
 
 #include <QCoreApplication>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace {
@@ -104,4 +105,36 @@ TEST(ClosedLoopPhd2, SurvivesPhd2AbsentRestartedSilentAndSendingGarbage) {
     EXPECT_LT(appliedRa[4], -20) << result.veldsimOutput;
     EXPECT_EQ(appliedRa[6], 0) << result.veldsimOutput;
     EXPECT_LT(appliedRa[9], -20) << result.veldsimOutput;
+}
+
+TEST(ClosedLoopPhd2, DitheringEveryFrameLeavesTheFlexureCancelled) {
+    struct Case {
+        double angle;
+        bool mirrored;
+    };
+    for (const Case c : {Case{0, false}, Case{37, true}}) {
+        SCOPED_TRACE("guide camera at " + std::to_string(c.angle) +
+                     (c.mirrored ? " mirrored" : ""));
+        TempDir work;
+        NightSettings night; // constant 30 / -15 "/h
+        night.frames = 14;
+        night.guider = "phd2";
+        night.noiseArcsec = 0.3;
+        night.ditherArcsec = 8;
+        night.guideAngle = c.angle;
+        night.guideMirrored = c.mirrored;
+        const NightResult result =
+            RunHeadlessNight(work.path, JoinPath(ProgramFolder(), "veldsim"), night);
+        ASSERT_TRUE(result.finished) << result.veldsimOutput;
+        // The RMS of the residual drift, both axes together, from frame 6 on: the dithers
+        // themselves are not in it, only what veldra made of them.
+        const std::vector<double> ra = CsvColumn(result.veldsimOutput, "residual_ra");
+        const std::vector<double> dec = CsvColumn(result.veldsimOutput, "residual_dec");
+        ASSERT_EQ(ra.size(), static_cast<size_t>(night.frames)) << result.veldsimOutput;
+        double sum = 0;
+        for (size_t frame = 5; frame < ra.size(); ++frame)
+            sum += ra[frame] * ra[frame] + dec[frame] * dec[frame];
+        const double rms = std::sqrt(sum / static_cast<double>(ra.size() - 5));
+        EXPECT_LE(rms, 3.0) << result.veldsimOutput;
+    }
 }

@@ -1,13 +1,26 @@
-// veldsim's PHD2 stand-in without a socket: its answers, the shift it applies to the
-// image the way PHD2 does, and its command line.
+// veldsim's PHD2 stand-in: its answers, the shift it applies to the image the way PHD2
+// does, its command line, and its dithers (through a running veldsim).
+#include "tests/qt_test_app.h"
+#include "tests/test_support.h"
 #include "tools/veldsim/phd2_standin.h"
 #include "tools/veldsim/sim_options.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <charconv>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace {
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(
+    new QtTestApplication<QCoreApplication>("veldsim_phd2_test"));
 
 QJsonObject Request(const char* method, const QJsonValue& params = QJsonValue::Undefined) {
     QJsonObject request{{"jsonrpc", "2.0"}, {"method", method}, {"id", 7}};
@@ -18,6 +31,42 @@ QJsonObject Request(const char* method, const QJsonValue& params = QJsonValue::U
 
 QJsonObject ShiftParams(double ra, double dec, const char* units = "arcsec/hr") {
     return {{"rate", QJsonArray{ra, dec}}, {"units", units}, {"axes", "RA/Dec"}};
+}
+
+const double kPi = 3.14159265358979323846;
+const int kBoundMs = 60000;
+
+int FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A night of 4 frames of 60 s with 10 s gaps from 2026-12-08T21:00:00 UTC, the stand-in on
+// `port`; veldsim has printed its "listening" line when this returns true.
+bool StartNight(QProcess& veldsim, const std::string& folder, int port, QStringList extra) {
+    veldsim.start(VELDSIM_EXE, QStringList{"--folder",   QString::fromStdString(folder),
+                                           "--guider",   "phd2",
+                                           "--port",     QString::number(port),
+                                           "--frames",   "4",
+                                           "--exposure", "60",
+                                           "--gap",      "10",
+                                           "--cadence",  "0.2",
+                                           "--tail",     "0",
+                                           "--seed",     "5",
+                                           "--start",    "2026-12-08T21:00:00"} +
+                                   extra);
+    QByteArray output;
+    while (!output.contains("listening") && veldsim.waitForReadyRead(kBoundMs))
+        output += veldsim.readAllStandardOutput();
+    return output.contains("listening");
+}
+
+double Card(const std::string& path, const char* key) {
+    const std::string text = CardValue(path, key);
+    double value = NAN;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
 }
 
 } // namespace
@@ -68,9 +117,16 @@ TEST(VeldsimPhd2, CommandLine) {
     SimOptions options;
     bool help = false;
     ASSERT_EQ(ParseSimOptions({"--folder", "f", "--guider", "phd2", "--port", "4471",
-                               "--phd2-mount", "--phd2-at", "0:quit,3:start,5:start-guiding"},
+                               "--phd2-mount", "--phd2-at", "0:quit,3:start,5:start-guiding",
+                               "--dither", "8", "--dither-every", "3", "--guide-angle", "37",
+                               "--guide-mirrored", "--guide-scale", "2"},
                               options, help),
               "");
+    EXPECT_EQ(options.ditherArcsec, 8);
+    EXPECT_EQ(options.ditherEvery, 3);
+    EXPECT_EQ(options.guideAngle, 37);
+    EXPECT_TRUE(options.guideMirrored);
+    EXPECT_EQ(options.guideScale, 2);
     EXPECT_EQ(options.guider, "phd2");
     EXPECT_EQ(options.port, 4471);
     EXPECT_TRUE(options.phd2Mount);
@@ -81,9 +137,120 @@ TEST(VeldsimPhd2, CommandLine) {
                                          {"--port", "70000"},
                                          {"--phd2-at", "3:explode"},
                                          {"--phd2-at", "x:quit"},
-                                         {"--phd2-at", "3:quit,"}}) {
+                                         {"--phd2-at", "3:quit,"},
+                                         {"--dither", "3"}, // only PHD2 announces dithers
+                                         {"--guider", "phd2", "--dither", "3", "--gap", "3"},
+                                         {"--dither-every", "0"},
+                                         {"--guide-scale", "0"},
+                                         {"--guide-angle", "nan"},
+                                         {"--start", "tonight"}}) {
         SimOptions other;
         bad.insert(bad.begin(), {"--folder", "f"});
         EXPECT_NE(ParseSimOptions(bad, other, help), "") << bad[2] << " " << bad[3];
     }
+}
+
+TEST(VeldsimPhd2, DitherGeometryTurnsPixelsIntoTheSkyOffset) {
+    // A move of 2 pixels along the RA axis and 3 along the DEC axis is 2 x 1.5" West (RA
+    // -3") and 3 x 1.5" North, whatever the angle and parity.
+    for (const bool mirrored : {false, true}) {
+        const GuideCamera camera{37, mirrored, 1.5};
+        const double x = 37 * kPi / 180;
+        const double y = GuideYAngle(camera) * kPi / 180;
+        const SkyOffset sky = DitherSkyOffset(camera, 2 * std::cos(x) + 3 * std::cos(y),
+                                              2 * std::sin(x) + 3 * std::sin(y));
+        EXPECT_NEAR(sky.ra, -3, 1e-12);
+        EXPECT_NEAR(sky.dec, 4.5, 1e-12);
+    }
+    EXPECT_EQ(GuideYAngle({37, true, 1}), -53);
+    EXPECT_EQ(GuideYAngle({135, false, 1}), -135);
+    EXPECT_EQ(GuideXAngle({-180, false, 1}), 180);
+}
+
+TEST(VeldsimPhd2, DithersAreAnnouncedInTheGapAndMoveTheFollowingFrames) {
+    TempDir plain, dithered;
+    QProcess withoutDither;
+    ASSERT_TRUE(StartNight(withoutDither, plain.path, FreePort(), {"--first-delay", "0"}));
+    ASSERT_TRUE(withoutDither.waitForFinished(kBoundMs));
+
+    // The first frame comes 3 s after the "listening" line: time enough to connect before
+    // the first dither.
+    const int port = FreePort();
+    QProcess veldsim;
+    ASSERT_TRUE(StartNight(veldsim, dithered.path, port,
+                           {"--first-delay", "3", "--dither", "3", "--guide-angle", "90",
+                            "--guide-mirrored", "--guide-scale", "2"}));
+    QTcpSocket phd2;
+    phd2.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    ASSERT_TRUE(phd2.waitForConnected(kBoundMs));
+    phd2.write(R"({"jsonrpc":"2.0","method":"get_calibration_data","id":1})"
+               "\r\n"
+               R"({"jsonrpc":"2.0","method":"get_pixel_scale","id":2})"
+               "\r\n");
+    std::vector<QJsonObject> events;
+    std::map<int, QJsonValue> results;
+    QElapsedTimer waited;
+    waited.start();
+    while (veldsim.state() != QProcess::NotRunning && waited.elapsed() < kBoundMs) {
+        phd2.waitForReadyRead(100);
+        veldsim.waitForFinished(0);
+        while (phd2.canReadLine()) {
+            const QJsonObject line = QJsonDocument::fromJson(phd2.readLine()).object();
+            if (line.contains("Event"))
+                events.push_back(line);
+            else
+                results[line.value("id").toInt()] = line.value("result");
+        }
+    }
+    ASSERT_EQ(veldsim.state(), QProcess::NotRunning);
+    ASSERT_EQ(veldsim.exitCode(), 0);
+    EXPECT_EQ(results[1].toObject().value("xAngle"), 90);
+    EXPECT_EQ(results[1].toObject().value("yAngle"), 0);
+    EXPECT_EQ(results[2], 2);
+
+    // After frames 1, 2 and 3 (not after the last), each inside the gap that follows the
+    // frame: exposures end 60 s after 1796763600 (the start as Unix time), then every 70 s.
+    std::erase_if(events, [](const QJsonObject& e) {
+        return e.value("Event") == "Version" || e.value("Event") == "AppState";
+    });
+    ASSERT_EQ(events.size(), 9u);
+    double sumDx = 0, sumDy = 0;
+    for (int frame = 1; frame <= 4; ++frame) {
+        const std::string name = "/frame_000" + std::to_string(frame) + ".fit";
+        // Angle 90, mirrored: the RA axis is +y and the DEC axis is +x (yAngle 0), so
+        // (dx, dy) = dy u_x + dx u_y: the pointing moves dy x 2" West and dx x 2" North.
+        // The sky offset is then RA -2 dy and DEC +2 dx; RA in CRVAL1 is divided by
+        // cos(DEC 30).  (CRVAL has 7 significant digits: 0.00001 degrees, 0.036".)
+        const double ra =
+            (Card(dithered.path + name, "CRVAL1") - Card(plain.path + name, "CRVAL1")) * 3600 *
+            std::cos(30 * kPi / 180);
+        const double dec =
+            (Card(dithered.path + name, "CRVAL2") - Card(plain.path + name, "CRVAL2")) * 3600;
+        EXPECT_NEAR(ra, -2 * sumDy, 0.04) << "frame " << frame;
+        EXPECT_NEAR(dec, 2 * sumDx, 0.04) << "frame " << frame;
+        if (frame == 4)
+            break;
+        const QJsonObject* dither = &events[static_cast<size_t>(frame - 1) * 3];
+        const double exposureEnd = 1796763600.0 + (frame - 1) * 70 + 60;
+        EXPECT_EQ(dither[0].value("Event"), "GuidingDithered");
+        EXPECT_EQ(dither[1].value("Event"), "SettleBegin");
+        EXPECT_EQ(dither[2].value("Event"), "SettleDone");
+        EXPECT_EQ(dither[2].value("Status"), 0);
+        const double ditheredAt = dither[0].value("Timestamp").toDouble();
+        EXPECT_GT(ditheredAt, exposureEnd);
+        EXPECT_EQ(dither[1].value("Timestamp").toDouble(), ditheredAt);
+        EXPECT_GT(dither[2].value("Timestamp").toDouble(), ditheredAt);
+        EXPECT_LT(dither[2].value("Timestamp").toDouble(), exposureEnd + 10);
+        const double dx = dither[0].value("dx").toDouble();
+        const double dy = dither[0].value("dy").toDouble();
+        EXPECT_LE(std::max(std::abs(dx), std::abs(dy)), 1.5); // 3" / 2"/pixel
+        EXPECT_GT(std::abs(dx) + std::abs(dy), 0);
+        sumDx += dx;
+        sumDy += dy;
+    }
+
+    QProcess refused; // only PHD2 announces dithers
+    refused.start(VELDSIM_EXE, {"--folder", QString::fromStdString(plain.path), "--dither", "3"});
+    ASSERT_TRUE(refused.waitForFinished(kBoundMs));
+    EXPECT_EQ(refused.exitCode(), 2);
 }

@@ -95,7 +95,7 @@ TEST(VeldsimReport, AFullyCancelledDriftLeavesNoResidual) {
     EXPECT_NEAR(summary.smearUncorrected, std::hypot(15.0, 7.5), 1e-9);
     // The image stood still from frame 3 on: it moved only during the first 0.19 h.
     EXPECT_NEAR(summary.smearCorrected, std::hypot(30 * 0.19, 15 * 0.19), 1e-9);
-    EXPECT_EQ(CsvLine(frames[1]), "2,0.10000,30.00,-15.00,0,0,30.00,-15.00,3.00,-1.50");
+    EXPECT_EQ(CsvLine(frames[1]), "2,0.10000,30.00,-15.00,0,0,30.00,-15.00,3.00,-1.50,0.00,0.00");
 }
 
 TEST(VeldsimOptions, CommandLine) {

@@ -1,8 +1,9 @@
 // The closed loop measured: veldra's core against veldsim for the built-in flexure
 // profiles, with filter prediction and acceleration on and off; then the same nights
-// through the D-Bus broadcast and through veldsim's PHD2 stand-in.  Run inside a session bus:
-//   dbus-run-session -- build/release/bin/bench-closed-loop [--phd2-only] [FRAMES]
-//   [CADENCE_SECONDS]
+// through the D-Bus broadcast and through veldsim's PHD2 stand-in, and nights with dithering.
+// Run inside a session bus:
+//   dbus-run-session -- build/release/bin/bench-closed-loop [--phd2-only | --dither-only]
+//   [FRAMES] [CADENCE_SECONDS]
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/program_options.h"
@@ -24,8 +25,10 @@ double SummaryFigure(const std::string& output, const std::string& label) {
     return at == std::string::npos ? -1 : std::atof(output.c_str() + at + label.size());
 }
 
-// The options in one place: frames per night, seconds between frames, the PHD2 rows only.
-std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, bool& phd2Only) {
+enum class Rows { All, Phd2, Dither };
+
+// The options in one place: frames per night, seconds between frames, which rows.
+std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, Rows& rows) {
     QCommandLineParser parser;
     parser.setApplicationDescription("veldra's core against veldsim for every flexure profile.");
     parser.addPositionalArgument("FRAMES", "Frames per night (default 40).", "[FRAMES]");
@@ -34,10 +37,17 @@ std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, bool
     const QCommandLineOption onlyPhd2("phd2-only", "Only the rows through the D-Bus broadcast "
                                                    "beside those through the PHD2 stand-in.");
     parser.addOption(onlyPhd2);
+    const QCommandLineOption onlyDither("dither-only",
+                                        "Only the rows with the PHD2 stand-in dithering.");
+    parser.addOption(onlyDither);
     const QString name = "bench-closed-loop";
     if (const auto end = ParseProgramOptions(parser, ArgumentsOf(argc, argv), name, 2))
         return end;
-    phd2Only = parser.isSet(onlyPhd2);
+    if (parser.isSet(onlyPhd2) && parser.isSet(onlyDither))
+        return UsageError(parser, name, "--phd2-only and --dither-only exclude each other.");
+    rows = parser.isSet(onlyPhd2)     ? Rows::Phd2
+           : parser.isSet(onlyDither) ? Rows::Dither
+                                      : Rows::All;
     const QStringList positional = parser.positionalArguments();
     night.frames = 40;
     night.cadenceSeconds = 0.8;
@@ -66,6 +76,23 @@ double Largest(const std::vector<double>& values) {
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
+// One night in a scratch folder; a night that did not run to its end counts as a failure.
+NightResult RunNight(const NightSettings& night, const std::string& veldsim, int& failures) {
+    QTemporaryDir work;
+    NightResult result = RunHeadlessNight(work.path().toStdString(), veldsim, night);
+    failures += !result.finished;
+    return result;
+}
+
+// The table cells "rms | largest" of a night's residual drift.
+std::string ResidualCells(const NightResult& result) {
+    char cells[64];
+    std::snprintf(cells, sizeof cells, "%.2f | %.2f",
+                  SummaryFigure(result.veldsimOutput, "rms residual drift: "),
+                  SummaryFigure(result.veldsimOutput, "largest residual: "));
+    return cells;
+}
+
 // The same nights through the D-Bus broadcast and through veldsim's PHD2 stand-in, side
 // by side: the residual, and how long a correction takes to reach the guider (D-Bus: to
 // the post; PHD2: to PHD2's answer to set_lock_shift_params, target at most 20 ms).
@@ -83,21 +110,55 @@ int PrintPhd2Rows(const NightSettings& base, const std::string& veldsim) {
     for (const Case& c :
          {Case{"dbus", 30, false, 0}, Case{"phd2", 30, false, 0}, Case{"phd2", 0, false, 0},
           Case{"phd2", 60, true, 0}, Case{"dbus", 60, false, 0.3}, Case{"phd2", 60, true, 0.3}}) {
-        QTemporaryDir work;
         NightSettings night = base;
         night.guider = c.guider;
         night.declinationDegrees = c.declination;
         night.phd2Mount = c.mount;
         night.noiseArcsec = c.noise;
-        const NightResult result = RunHeadlessNight(work.path().toStdString(), veldsim, night);
+        const NightResult result = RunNight(night, veldsim, failures);
         const std::vector<double>& delays =
             night.guider == "phd2" ? result.processToPhd2AnswerMs : result.processToSetShiftMs;
-        failures += !result.finished;
-        std::printf("| %s | %.0f | %s | %.1f | %.2f | %.2f | %.1f / %.1f |\n", c.guider,
-                    c.declination, c.mount ? "yes" : "no", c.noise,
-                    SummaryFigure(result.veldsimOutput, "rms residual drift: "),
-                    SummaryFigure(result.veldsimOutput, "largest residual: "), Mean(delays),
+        std::printf("| %s | %.0f | %s | %.1f | %s | %.1f / %.1f |\n", c.guider, c.declination,
+                    c.mount ? "yes" : "no", c.noise, ResidualCells(result).c_str(), Mean(delays),
                     Largest(delays));
+        std::fflush(stdout);
+    }
+    return failures;
+}
+
+// Constant flexure through the PHD2 stand-in while it dithers, with veldra's dither
+// awareness on and off.
+int PrintDitherRows(const NightSettings& base, const std::string& veldsim) {
+    std::printf(
+        "\n| dither \" | every | aware | guide camera | rms residual \"/h | largest \"/h |\n"
+        "|---|---|---|---|---|---|\n");
+    struct Case {
+        double dither;
+        int every;
+        bool aware;
+        double angle;
+        bool mirrored;
+    };
+    std::vector<Case> cases;
+    for (double dither : {3.0, 8.0})
+        for (int every : {1, 3})
+            for (bool aware : {true, false})
+                cases.push_back({dither, every, aware, 0, false});
+    cases.push_back({8, 1, true, 37, true});
+    int failures = 0;
+    for (const Case& c : cases) {
+        NightSettings night = base;
+        night.guider = "phd2";
+        night.noiseArcsec = 0.3;
+        night.ditherArcsec = c.dither;
+        night.ditherEvery = c.every;
+        night.ditherAware = c.aware;
+        night.guideAngle = c.angle;
+        night.guideMirrored = c.mirrored;
+        const NightResult result = RunNight(night, veldsim, failures);
+        std::printf("| %.0f | %d | %s | %.0f°%s | %s |\n", c.dither, c.every,
+                    c.aware ? "on" : "off", c.angle, c.mirrored ? " mirrored" : "",
+                    ResidualCells(result).c_str());
         std::fflush(stdout);
     }
     return failures;
@@ -107,8 +168,8 @@ int PrintPhd2Rows(const NightSettings& base, const std::string& veldsim) {
 
 int main(int argc, char** argv) {
     NightSettings base;
-    bool phd2Only = false;
-    if (const auto end = ReadOptions(argc, argv, base, phd2Only))
+    Rows rows = Rows::All;
+    if (const auto end = ReadOptions(argc, argv, base, rows))
         return *end;
     QCoreApplication app(argc, argv);
     if (!BusConnected()) {
@@ -117,8 +178,10 @@ int main(int argc, char** argv) {
     }
     const std::string veldsim = JoinPath(ProgramFolder(), "veldsim");
 
-    if (phd2Only)
+    if (rows == Rows::Phd2)
         return PrintPhd2Rows(base, veldsim) == 0 ? 0 : 1;
+    if (rows == Rows::Dither)
+        return PrintDitherRows(base, veldsim) == 0 ? 0 : 1;
 
     std::printf("| profile | noise \" | filter prediction | acceleration | rms residual \"/h | "
                 "largest \"/h | ProcessImage to set-shift ms (mean / max) |\n"
@@ -140,24 +203,20 @@ int main(int argc, char** argv) {
                 cases.push_back({profile, 0.3, filter, accel, accel});
     int failures = 0;
     for (const Case& c : cases) {
-        QTemporaryDir work;
         NightSettings night = base;
         night.profile = c.profile;
         night.noiseArcsec = c.noise;
         night.filterPrediction = c.filter;
         night.useAccelerationX = c.accelX;
         night.useAccelerationY = c.accelY;
-        const NightResult result = RunHeadlessNight(work.path().toStdString(), veldsim, night);
+        const NightResult result = RunNight(night, veldsim, failures);
         const auto& delays = result.processToSetShiftMs;
-        failures += !result.finished;
-        std::printf("| %s | %.1f | %s | %s | %.2f | %.2f | %.1f / %.1f |\n", c.profile.c_str(),
-                    c.noise, c.filter ? "on" : "off",
-                    c.accelX ? (c.accelY ? "on" : "RA only") : "off",
-                    SummaryFigure(result.veldsimOutput, "rms residual drift: "),
-                    SummaryFigure(result.veldsimOutput, "largest residual: "), Mean(delays),
-                    Largest(delays));
+        std::printf("| %s | %.1f | %s | %s | %s | %.1f / %.1f |\n", c.profile.c_str(), c.noise,
+                    c.filter ? "on" : "off", c.accelX ? (c.accelY ? "on" : "RA only") : "off",
+                    ResidualCells(result).c_str(), Mean(delays), Largest(delays));
         std::fflush(stdout);
     }
     failures += PrintPhd2Rows(base, veldsim);
+    failures += PrintDitherRows(base, veldsim);
     return failures == 0 ? 0 : 1;
 }

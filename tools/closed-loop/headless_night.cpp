@@ -35,7 +35,8 @@ std::string SettingsText(const std::string& framesFolder, const NightSettings& n
            "\r\nMONITOR_FILTER,*.fit\r\nDEBOUNCE_TIME,0\r\nMONITOR_START_STATE,2\r\n"
            "FILTER_PREDICTION_X," +
            flag + "\r\nFILTER_PREDICTION_Y," + flag + "\r\nUSE_ACCELERATION_X," + accelX +
-           "\r\nUSE_ACCELERATION_Y," + accelY + "\r\n";
+           "\r\nUSE_ACCELERATION_Y," + accelY + "\r\nDITHER_AWARE," +
+           (night.ditherAware ? "True" : "False") + "\r\n";
 }
 
 // Starting veldsim (a sanitizer build, on a busy machine) can take long; a bound all the same.
@@ -113,6 +114,7 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     std::vector<double> processStartsSteadyMs;
     GuiderBackend guider;
     guider.programFolder = workFolder;
+    // TODO(lead): guider.dithers = &state.dithers;
 
     Platform platform;
     platform.showTimedError = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
@@ -185,6 +187,12 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
             arguments << "--phd2-mount";
         if (!night.phd2Schedule.empty())
             arguments << "--phd2-at" << QString::fromStdString(night.phd2Schedule);
+        if (night.ditherArcsec > 0)
+            arguments << "--dither" << QString::number(night.ditherArcsec) << "--dither-every"
+                      << QString::number(night.ditherEvery);
+        arguments << "--guide-angle" << QString::number(night.guideAngle);
+        if (night.guideMirrored)
+            arguments << "--guide-mirrored";
     }
     veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     veldsim.start(QString::fromStdString(veldsimPath), arguments);

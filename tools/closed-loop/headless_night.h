@@ -34,6 +34,14 @@ struct NightSettings {
     std::string guider = "dbus";
     bool phd2Mount = false;
     std::string phd2Schedule;
+    // With PHD2: the stand-in dithers up to +-ditherArcsec per axis after every
+    // ditherEvery-th frame (0: never), through a guide camera at guideAngle degrees,
+    // mirrored or not; ditherAware is veldra's "DITHER_AWARE".
+    double ditherArcsec = 0;
+    int ditherEvery = 1;
+    double guideAngle = 0;
+    bool guideMirrored = false;
+    bool ditherAware = true;
     // Empty: veldra reads the position from the frames' WCS keywords.  Otherwise veldsim
     // writes star frames (--stars) and veldra measures them with this plate solver.
     std::string solverPath;

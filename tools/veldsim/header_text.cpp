@@ -4,16 +4,24 @@
 #include <cstdio>
 #include <ctime>
 
-std::string DateObsAfter(const std::string& start, double seconds) {
+std::optional<long long> UnixSecondsOf(const std::string& start) {
     std::tm parts{};
     if (std::sscanf(start.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &parts.tm_year, &parts.tm_mon,
                     &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6)
-        return {};
+        return std::nullopt;
     parts.tm_year -= 1900;
     parts.tm_mon -= 1;
     // The header time is a plain calendar time: calendar arithmetic in UTC avoids any
     // daylight-saving jump of the machine's zone.
-    const std::time_t shifted = timegm(&parts) + static_cast<std::time_t>(std::llround(seconds));
+    return static_cast<long long>(timegm(&parts));
+}
+
+std::string DateObsAfter(const std::string& start, double seconds) {
+    const std::optional<long long> startSeconds = UnixSecondsOf(start);
+    if (!startSeconds)
+        return {};
+    const std::time_t shifted =
+        static_cast<std::time_t>(*startSeconds) + static_cast<std::time_t>(std::llround(seconds));
     std::tm result{};
     gmtime_r(&shifted, &result);
     char text[80];

@@ -47,6 +47,9 @@ struct Night {
     std::vector<double> phd2AnsweredMs; // steady clock, when set_lock_shift_params was answered
     bool awaitingSetShift = false;
     std::mt19937 random;
+    DitherWalk dither; // with --dither
+    GuideCamera camera;
+    long long startUnixSeconds = 0; // --start
     std::ofstream csvFile;
     StarNight stars; // with --stars
 
@@ -92,11 +95,14 @@ struct Night {
         const int frame = written;
         const double middle = MiddleHours(frame);
         std::normal_distribution<double> noise(0.0, options.noise);
-        const double dec =
-            options.targetDecDegrees +
-            (ImageOffset(sky, false, middle) + (options.noise > 0 ? noise(random) : 0)) / 3600;
-        const double raOffset =
-            ImageOffset(sky, true, middle) + (options.noise > 0 ? noise(random) : 0);
+        // Dithers move the pointing on purpose: they are in the frames, not in the
+        // residual figures.
+        const double dec = options.targetDecDegrees +
+                           (ImageOffset(sky, false, middle) +
+                            (options.noise > 0 ? noise(random) : 0) + dither.total.dec) /
+                               3600;
+        const double raOffset = ImageOffset(sky, true, middle) +
+                                (options.noise > 0 ? noise(random) : 0) + dither.total.ra;
         // An offset on the sky in RA is a larger change of the coordinate away from the equator.
         const double ra = options.targetRaHours * 15 +
                           raOffset / std::cos(options.targetDecDegrees * kPi / 180) / 3600;
@@ -130,8 +136,25 @@ struct Night {
         ++written;
         frames.push_back(RecordFrame(sky, frame + 1, middle,
                                      frames.empty() ? nullptr : &frames.back(), MiddleHours(0)));
+        frames.back().dither[0] = dither.total.ra;
+        frames.back().dither[1] = dither.total.dec;
         Csv() << CsvLine(frames.back()) << '\n' << std::flush;
         return {};
+    }
+
+    // PHD2 dithers in the gap after the frame just written (while it guides; not after the
+    // last frame): its events go out now, stamped with the simulated time, and the offset
+    // moves every later frame.
+    void DitherAfterFrame(Phd2Server& phd2) {
+        if (dither.arcsec <= 0 || written % options.ditherEvery != 0 || written >= options.frames ||
+            !phd2.Standin().guiding)
+            return;
+        const Dither moved = NextDither(dither, camera);
+        const double exposureEnd =
+            static_cast<double>(startUnixSeconds) + StartSeconds(written - 1) + options.exposure;
+        for (const QByteArray& line :
+             Phd2StandinDitherEvents(moved, exposureEnd + 1, exposureEnd + options.gap / 2))
+            phd2.Broadcast(line);
     }
 };
 
@@ -174,12 +197,20 @@ int main(int argc, char** argv) {
     night.sky.profile = night.options.profile;
     night.guider.simulatorMode = night.options.simulatorMode;
     night.random.seed(night.options.seed);
+    // A generator of its own: the noise stays the same with and without dithering.
+    std::seed_seq ditherSeed{night.options.seed, 1u};
+    night.dither.random.seed(ditherSeed);
+    night.dither.arcsec = night.options.ditherArcsec;
+    night.camera = {night.options.guideAngle, night.options.guideMirrored,
+                    night.options.guideScale};
+    night.startUnixSeconds = UnixSecondsOf(night.options.start).value_or(0);
 
     GuiderListener listener(
         [&night](const std::string& name, int w, int l) { night.OnMessage(name, w, l); });
     Phd2Standin standin;
     standin.mountConnected = night.options.phd2Mount;
     standin.declinationDegrees = night.options.targetDecDegrees;
+    standin.camera = night.camera;
     Phd2Server phd2(standin, static_cast<quint16>(night.options.port),
                     {[&night](const Phd2SkyRates& rates) { night.OnPhd2Shift(rates); },
                      [&night] {
@@ -223,6 +254,7 @@ int main(int argc, char** argv) {
             app.quit();
             return;
         }
+        night.DitherAfterFrame(phd2);
         runSchedule(night.written);
         if (night.written == night.options.frames) {
             frameTimer.stop();

@@ -24,14 +24,14 @@ FrameRecord RecordFrame(const SkyModel& sky, int frame, double hours, const Fram
 
 std::string CsvHeader() {
     return "frame,sim_hours,true_rate_ra,true_rate_dec,applied_ra,applied_dec,residual_ra,"
-           "residual_dec,error_ra,error_dec";
+           "residual_dec,error_ra,error_dec,dither_ra,dither_dec";
 }
 
 std::string CsvLine(const FrameRecord& r) {
     char line[256];
-    std::snprintf(line, sizeof line, "%d,%.5f,%.2f,%.2f,%.0f,%.0f,%.2f,%.2f,%.2f,%.2f", r.frame,
-                  r.hours, r.trueRate[0], r.trueRate[1], r.applied[0], r.applied[1], r.residual[0],
-                  r.residual[1], r.error[0], r.error[1]);
+    std::snprintf(line, sizeof line, "%d,%.5f,%.2f,%.2f,%.0f,%.0f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f",
+                  r.frame, r.hours, r.trueRate[0], r.trueRate[1], r.applied[0], r.applied[1],
+                  r.residual[0], r.residual[1], r.error[0], r.error[1], r.dither[0], r.dither[1]);
     return line;
 }
 

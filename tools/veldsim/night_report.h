@@ -12,6 +12,7 @@ struct FrameRecord {
     double applied[2]{};  // shift rate in force at the middle of the exposure
     double residual[2]{}; // net image motion since the previous frame, arcsec/hour
     double error[2]{};    // image offset from the first frame, arcsec
+    double dither[2]{};   // the dithers in force (sky offset, arcsec), not in the above
 };
 
 struct NightSummary {

@@ -28,11 +28,12 @@ class Phd2Server {
     // Carries out one command of IsPhd2StandinCommand.
     void Command(const std::string& command);
     const Phd2Standin& Standin() const { return standin_; }
+    // Sends an event line to every connected client.
+    void Broadcast(const QByteArray& line);
 
   private:
     void Accept();
     void Read(QTcpSocket* client);
-    void Broadcast(const QByteArray& line);
 
     Phd2Standin standin_;
     quint16 port_;

@@ -3,11 +3,17 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 const double kPi = 3.14159265358979323846;
+
+double Normalised(double degrees) {
+    const double wrapped = std::remainder(degrees, 360.0); // [-180, 180]
+    return wrapped == -180 ? 180 : wrapped;
+}
 
 QJsonObject Error(int code, const char* message) {
     return QJsonObject{{"code", code}, {"message", message}};
@@ -28,6 +34,37 @@ std::optional<QJsonObject> SetParams(Phd2Standin& standin, const QJsonValue& par
 }
 
 } // namespace
+
+double GuideXAngle(const GuideCamera& camera) {
+    return Normalised(camera.xAngleDegrees);
+}
+
+double GuideYAngle(const GuideCamera& camera) {
+    return Normalised(camera.xAngleDegrees + (camera.mirrored ? -90 : 90));
+}
+
+SkyOffset DitherSkyOffset(const GuideCamera& camera, double dx, double dy) {
+    const double x = GuideXAngle(camera) * kPi / 180;
+    const double y = GuideYAngle(camera) * kPi / 180;
+    // (dx, dy) = a (cos x, sin x) + b (cos y, sin y), by Cramer's rule; the determinant
+    // sin(y - x) is +1 or -1.
+    const double determinant = std::cos(x) * std::sin(y) - std::sin(x) * std::cos(y);
+    const double a = (dx * std::sin(y) - dy * std::cos(y)) / determinant;
+    const double b = (dy * std::cos(x) - dx * std::sin(x)) / determinant;
+    return {-a * camera.scale, b * camera.scale};
+}
+
+Dither NextDither(DitherWalk& walk, const GuideCamera& camera) {
+    const double pixels = walk.arcsec / camera.scale;
+    std::uniform_real_distribution<double> draw(-pixels, pixels);
+    Dither dither;
+    dither.dx = draw(walk.random);
+    dither.dy = draw(walk.random);
+    const SkyOffset offset = DitherSkyOffset(camera, dither.dx, dither.dy);
+    walk.total.ra += offset.ra;
+    walk.total.dec += offset.dec;
+    return dither;
+}
 
 std::optional<QJsonObject> Phd2StandinAnswer(Phd2Standin& standin, const QJsonObject& request) {
     if (standin.silent)
@@ -57,12 +94,16 @@ std::optional<QJsonObject> Phd2StandinAnswer(Phd2Standin& standin, const QJsonOb
                         {"mount", QJsonObject{{"name", "veldsim mount"},
                                               {"connected", standin.mountConnected}}}};
     } else if (method == "get_pixel_scale") {
-        result = standin.pixelScale;
+        result = standin.camera.scale;
     } else if (method == "get_calibration_data") {
-        result = QJsonObject{{"calibrated", true}, {"xAngle", 0.0},
-                             {"yAngle", 90.0},     {"xRate", 10.0},
-                             {"yRate", 10.0},      {"xParity", "+"},
-                             {"yParity", "+"},     {"declination", standin.declinationDegrees}};
+        result = QJsonObject{{"calibrated", true},
+                             {"xAngle", GuideXAngle(standin.camera)},
+                             {"yAngle", GuideYAngle(standin.camera)},
+                             {"xRate", 10.0},
+                             {"yRate", 10.0},
+                             {"xParity", "+"},
+                             {"yParity", "+"},
+                             {"declination", standin.declinationDegrees}};
     } else {
         error = Error(-32601, "method not found");
     }
@@ -90,10 +131,20 @@ bool IsPhd2StandinCommand(const std::string& command) {
     return false;
 }
 
-QByteArray Phd2StandinEvent(const char* name, QJsonObject fields) {
+QByteArray Phd2StandinEvent(const char* name, QJsonObject fields, std::optional<double> timestamp) {
     fields.insert("Event", name);
-    fields.insert("Timestamp", QDateTime::currentMSecsSinceEpoch() / 1000.0);
+    fields.insert("Timestamp", timestamp.value_or(QDateTime::currentMSecsSinceEpoch() / 1000.0));
     fields.insert("Host", "veldsim");
     fields.insert("Inst", 1);
     return QJsonDocument(fields).toJson(QJsonDocument::Compact) + "\r\n";
+}
+
+std::vector<QByteArray> Phd2StandinDitherEvents(const Dither& dither, double ditheredAt,
+                                                double settledAt) {
+    const int settleFrames = std::max(1, static_cast<int>(std::lround(settledAt - ditheredAt)));
+    return {Phd2StandinEvent("GuidingDithered", {{"dx", dither.dx}, {"dy", dither.dy}}, ditheredAt),
+            Phd2StandinEvent("SettleBegin", {}, ditheredAt),
+            Phd2StandinEvent("SettleDone",
+                             {{"Status", 0}, {"TotalFrames", settleFrames}, {"DroppedFrames", 0}},
+                             settledAt)};
 }

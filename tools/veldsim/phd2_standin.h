@@ -6,12 +6,56 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
+
+// The guide camera as PHD2's calibration describes it.  Conventions (veldra reads them the
+// same way):
+// - Offsets are in the guide camera's pixel frame as PHD2 reports it; an angle is
+//   atan2(y, x) in degrees in that frame.
+// - The RA axis u_x = (cos xAngle, sin xAngle) is where a star moves on the guide camera
+//   when the mount is pulsed West; the DEC axis u_y = (cos yAngle, sin yAngle) is where it
+//   moves when pulsed North.  yAngle = xAngle + 90, or xAngle - 90 when the camera is
+//   mirrored, normalised to (-180, 180].
+// - A dither moves the lock position by (dx, dy) pixels and the star follows it.  With
+//   (dx, dy) = a u_x + b u_y the pointing moves West by a * scale and North by b * scale
+//   arcseconds, so the image's sky offset (RA east positive, DEC north positive) changes
+//   by (-a * scale, +b * scale).
+struct GuideCamera {
+    double xAngleDegrees = 0;
+    bool mirrored = false;
+    double scale = 1.5; // arcsec per guide-camera pixel
+};
+double GuideXAngle(const GuideCamera& camera); // normalised to (-180, 180]
+double GuideYAngle(const GuideCamera& camera);
+
+struct SkyOffset {
+    double ra = 0; // arcsec on the sky, east positive
+    double dec = 0;
+};
+// The sky offset of a lock-position move of (dx, dy) guide-camera pixels.
+SkyOffset DitherSkyOffset(const GuideCamera& camera, double dx, double dy);
+
+// Dithering as a random walk of the lock position: each dither draws dx and dy uniformly
+// within +-arcsec / scale pixels from its own generator, so the measurement noise is the
+// same with and without dithering.
+struct DitherWalk {
+    double arcsec = 0; // 0: no dithering
+    std::mt19937 random;
+    SkyOffset total; // the sum of every dither so far
+};
+struct Dither {
+    double dx = 0; // guide-camera pixels
+    double dy = 0;
+};
+// Draws the next dither and adds its sky offset to walk.total.
+Dither NextDither(DitherWalk& walk, const GuideCamera& camera);
 
 struct Phd2Standin {
     bool mountConnected = false;   // get_current_equipment reports a connected mount
     double declinationDegrees = 0; // of the mount, for the cosine above
-    double pixelScale = 1.5;       // arcsec per guide-camera pixel
+    GuideCamera camera;            // get_pixel_scale, get_calibration_data
     bool guiding = true;
     bool silent = false; // requests go unanswered
     bool shiftEnabled = false;
@@ -37,5 +81,11 @@ Phd2SkyRates Phd2StandinSkyRates(const Phd2Standin& standin);
 //   silent/answer  requests go unanswered / are answered again
 //   garbage        a line that is not JSON goes to every client
 bool IsPhd2StandinCommand(const std::string& command);
-// An event line: {"Event":name, fields..., "Timestamp", "Host", "Inst"} and CR LF.
-QByteArray Phd2StandinEvent(const char* name, QJsonObject fields = {});
+// An event line: {"Event":name, fields..., "Timestamp", "Host", "Inst"} and CR LF.  The
+// Timestamp (Unix seconds) is the wall clock's unless given.
+QByteArray Phd2StandinEvent(const char* name, QJsonObject fields = {},
+                            std::optional<double> timestamp = std::nullopt);
+// The events of one dither on the simulated clock (Unix seconds): "GuidingDithered" and
+// "SettleBegin" at ditheredAt, "SettleDone" at settledAt (one guide frame a second).
+std::vector<QByteArray> Phd2StandinDitherEvents(const Dither& dither, double ditheredAt,
+                                                double settledAt);

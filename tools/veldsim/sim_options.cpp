@@ -1,9 +1,11 @@
 #include "tools/veldsim/sim_options.h"
 
+#include "tools/veldsim/header_text.h"
 #include "tools/veldsim/phd2_standin.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <functional>
 #include <map>
 
@@ -71,6 +73,14 @@ std::string UsageText() {
            "  --phd2-mount         the stand-in has a mount: it knows the declination\n"
            "  --phd2-at F:CMD,...  after frame F (0: at start) the stand-in does CMD: quit,\n"
            "                       start, stop-guiding, start-guiding, silent, answer, garbage\n"
+           "  --dither ARCSEC      the stand-in dithers: its lock position walks by up to\n"
+           "                       +-ARCSEC per axis in the gap after a frame, announced with\n"
+           "                       GuidingDithered, SettleBegin and SettleDone; the later frames\n"
+           "                       move with it (0: off; needs --guider phd2 and --gap 4 or more)\n"
+           "  --dither-every N     dither after frames N, 2N, 3N ... while guiding (1)\n"
+           "  --guide-angle DEG    xAngle of the guide camera (0)\n"
+           "  --guide-mirrored     the guide camera is mirrored: DEC axis at xAngle - 90\n"
+           "  --guide-scale S      guide camera pixel scale, arcsec/pixel (1.5)\n"
            "  --help               this text\n";
 }
 
@@ -79,6 +89,7 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
     double frames = o.frames;
     double seed = o.seed;
     double width = o.width, height = o.height;
+    double ditherEvery = o.ditherEvery;
     const std::map<std::string, double*> numbers = {
         {"--frames", &frames},
         {"--exposure", &o.exposure},
@@ -98,11 +109,16 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         {"--pixel-size", &o.pixelSize},
         {"--width", &width},
         {"--height", &height},
+        {"--dither", &o.ditherArcsec},
+        {"--dither-every", &ditherEvery},
+        {"--guide-angle", &o.guideAngle},
+        {"--guide-scale", &o.guideScale},
     };
     const std::map<std::string, bool*> flags = {{"--simulator-mode", &o.simulatorMode},
                                                 {"--stars", &o.stars},
                                                 {"--lockstep", &o.lockstep},
-                                                {"--phd2-mount", &o.phd2Mount}};
+                                                {"--phd2-mount", &o.phd2Mount},
+                                                {"--guide-mirrored", &o.guideMirrored}};
     std::string profile = "constant";
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
@@ -160,6 +176,18 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         return "a value is out of range";
     o.frames = static_cast<int>(frames);
     o.seed = static_cast<unsigned>(seed);
+    if (!UnixSecondsOf(o.start))
+        return "not a date for --start: " + o.start;
+    if (!std::isfinite(o.ditherArcsec) || o.ditherArcsec < 0 || ditherEvery < 1 ||
+        ditherEvery > 10000 || ditherEvery != std::floor(ditherEvery) ||
+        !std::isfinite(o.guideAngle) || !std::isfinite(o.guideScale) || o.guideScale <= 0)
+        return "a value is out of range";
+    o.ditherEvery = static_cast<int>(ditherEvery);
+    // Only PHD2 announces its dithers; the settling must end inside the gap.
+    if (o.ditherArcsec > 0 && o.guider != "phd2")
+        return "--dither needs --guider phd2";
+    if (o.ditherArcsec > 0 && o.gap < 4)
+        return "--dither needs a --gap of at least 4 s";
     if (profile == "constant")
         o.profile.kind = FlexureProfile::Kind::Constant;
     else if (profile == "acceleration")

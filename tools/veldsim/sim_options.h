@@ -34,6 +34,13 @@ struct SimOptions {
     int port = 4400;
     bool phd2Mount = false;
     std::vector<std::pair<int, std::string>> phd2Schedule; // after frame N (0: at start)
+    // PHD2 dithers after frames N, 2N, ... (N = ditherEvery): a random walk of the lock
+    // position of up to +-ditherArcsec per axis, through the guide camera's geometry.
+    double ditherArcsec = 0; // 0: no dithering
+    int ditherEvery = 1;
+    double guideAngle = 0; // xAngle of the guide camera, degrees
+    bool guideMirrored = false;
+    double guideScale = 1.5; // arcsec per guide-camera pixel
     FlexureProfile profile;
 };
 
