@@ -114,7 +114,7 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     std::vector<double> processStartsSteadyMs;
     GuiderBackend guider;
     guider.programFolder = workFolder;
-    // TODO(lead): guider.dithers = &state.dithers;
+    guider.dithers = &state.dithers;
 
     Platform platform;
     platform.showTimedError = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
