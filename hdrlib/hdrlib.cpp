@@ -53,7 +53,7 @@ struct Load {
     std::string path;
     dev_t device = 0;
     ino_t inode = 0;
-    long long headStart = 0; // of the image HDU's header
+    long long headStart = 0; // of the loaded HDU's header
     long long dataStart = 0;
     std::string original;  // the header as loaded
     std::string header;    // with the writes
