@@ -4,9 +4,10 @@
 //
 // A load first walks the file's headers itself (header_scan.h): CFITSIO 4.2.0
 // overflows its buffers on some crafted cards, so it only ever parses headers that
-// passed that check, of the very file that was checked.  The image HDU's header is
-// then kept in memory: reads and writes work there (header_edit.h), and a save
-// writes all changes at once or none (header_save.h).  Reading never changes the file.
+// passed that check, of the very file that was checked.  The image HDU's header (the
+// primary's for a header-only load) is then kept in memory: reads and writes work
+// there (header_edit.h), and a save writes all changes at once or none
+// (header_save.h).  Reading never changes the file.
 #include "hdrlib/hdrlib.h"
 
 #include "hdrlib/file_io.h"
@@ -52,11 +53,12 @@ struct Load {
     std::string path;
     dev_t device = 0;
     ino_t inode = 0;
-    long long headStart = 0; // of the image HDU's header
+    long long headStart = 0; // of the loaded HDU's header
     long long dataStart = 0;
-    std::string original; // the header as loaded
-    std::string header;   // with the writes
-    int writer = -1;      // open for writing since the first write
+    std::string original;  // the header as loaded
+    std::string header;    // with the writes
+    int writer = -1;       // open for writing since the first write
+    bool readOnly = false; // a header-only load: writes are refused
     const FitsInfo* owner = nullptr;
 };
 
@@ -101,7 +103,8 @@ int32_t FromScan(ScanFault fault) {
 }
 
 // CFITSIO opens the checked file itself (through its descriptor, so a file put in
-// its place meanwhile is never read) and must find the same HDUs and image size.
+// its place meanwhile is never read) and must find the same HDUs and image size (when
+// the scan found an image).
 int32_t ConfirmWithCfitsio(int fd, const ScanResult& scan) {
     const std::string name = "/proc/self/fd/" + std::to_string(fd);
     fitsfile* file = nullptr;
@@ -121,7 +124,7 @@ int32_t ConfirmWithCfitsio(int fd, const ScanResult& scan) {
                  dataStart != scan.hdus[number - 1].dataStart)
             result = kBadHeader;
     }
-    if (result == kOk) {
+    if (result == kOk && scan.width > 0) {
         // CFITSIO reports a tile-compressed image as an image HDU.
         int dimensions = 0;
         long long axes[2] = {0, 1};
@@ -137,7 +140,7 @@ int32_t ConfirmWithCfitsio(int fd, const ScanResult& scan) {
     return result;
 }
 
-int32_t Open(const char* path, Load& load, long long& width, long long& height) {
+int32_t Open(const char* path, ScanTarget target, Load& load, long long& width, long long& height) {
     // Not blocking: a pipe or device is refused below instead of waited for.
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
@@ -148,7 +151,7 @@ int32_t Open(const char* path, Load& load, long long& width, long long& height) 
                                                                      : kOk;
     ScanResult scan;
     if (result == kOk) {
-        scan = ScanFile(fd, file.st_size);
+        scan = ScanFile(fd, file.st_size, target);
         result = FromScan(scan.fault);
     }
     if (result == kOk)
@@ -182,6 +185,8 @@ int32_t NextHandle() {
 int32_t MakeWritable(Load& load) {
     if (load.writer >= 0)
         return kOk;
+    if (load.readOnly)
+        return kNotWritable;
     const int fd = open(load.path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat file {};
     if (fd < 0 || fstat(fd, &file) != 0 || file.st_dev != load.device ||
@@ -236,11 +241,7 @@ int32_t WriteCard(const char* keyword, FitsInfo* info, bool validValue, Make mak
     });
 }
 
-} // namespace
-
-extern "C" {
-
-int32_t loadFitsFile(const char* path, FitsInfo* info) {
+int32_t LoadInto(const char* path, FitsInfo* info, ScanTarget target) {
     if (info == nullptr)
         return kBadArgument;
     std::lock_guard guard(tableLock);
@@ -254,8 +255,9 @@ int32_t loadFitsFile(const char* path, FitsInfo* info) {
         return kCannotOpen;
     Load load;
     long long width = 0, height = 0;
-    if (const int32_t result = Open(path, load, width, height); result != kOk)
+    if (const int32_t result = Open(path, target, load, width, height); result != kOk)
         return result;
+    load.readOnly = target == ScanTarget::Primary;
     load.owner = info;
     const int32_t handle = NextHandle();
     table.emplace(handle, std::move(load));
@@ -264,6 +266,18 @@ int32_t loadFitsFile(const char* path, FitsInfo* info) {
     info->height = static_cast<int32_t>(height);
     info->handle = handle;
     return kOk;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t loadFitsFile(const char* path, FitsInfo* info) {
+    return LoadInto(path, info, ScanTarget::Image);
+}
+
+int32_t loadFitsHeader(const char* path, FitsInfo* info) {
+    return LoadInto(path, info, ScanTarget::Primary);
 }
 
 int32_t readFitsStrParam(const char* keyword, FitsInfo* info, char* text) {

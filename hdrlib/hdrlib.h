@@ -30,6 +30,11 @@ typedef struct FitsInfo {
  * image); the file is read only.  Loading into a record that still holds its own load
  * releases that load first. */
 int32_t loadFitsFile(const char* path, FitsInfo* info);
+/* As loadFitsFile, with the same result codes and card checks, but opens the primary
+ * HDU whether it has image data or not: a header-only file (NAXIS = 0, such as a WCS
+ * solution) loads, with width and height 0.  For reading only: writes on such a load
+ * fail and change nothing, saveFitsFile only releases it. */
+int32_t loadFitsHeader(const char* path, FitsInfo* info);
 /* 0 = found.  Copies at most 28 characters for "DATE-OBS", at most 20 for any other
  * keyword, then the terminator: the caller's buffer must hold 29 or 21 bytes.  Reads
  * and writes address the first card of a keyword in the header, however often it

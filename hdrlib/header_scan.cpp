@@ -304,7 +304,7 @@ bool DescribesLayout(std::string_view keyword) {
            Indexed(keyword, "ZFORM") || Indexed(keyword, "ZCTYP");
 }
 
-ScanResult ScanFile(int fd, long long fileSize) {
+ScanResult ScanFile(int fd, long long fileSize, ScanTarget target) {
     ScanResult result;
     std::string header;
     std::vector<std::string_view> cards;
@@ -328,7 +328,7 @@ ScanResult ScanFile(int fd, long long fileSize) {
         }
         const long long dataStart = offset + static_cast<long long>(header.size());
         result.hdus.push_back({offset, dataStart});
-        if (hdu.image) {
+        if (hdu.image || (primary && target == ScanTarget::Primary)) {
             // A data unit without its final fill is complete.
             if (hdu.dataBytes > fileSize - dataStart)
                 result.fault = ScanFault::Truncated;

@@ -16,6 +16,12 @@ enum class ScanFault {
     Truncated, // the file ends before the image data do
 };
 
+// Which HDU a scan ends at.
+enum class ScanTarget {
+    Image,   // the first one with image data
+    Primary, // the primary one, with or without data (a header-only file)
+};
+
 struct HduPlace {
     long long headStart = 0; // byte offset of the header
     long long dataStart = 0; // byte offset of the data unit
@@ -23,16 +29,17 @@ struct HduPlace {
 
 struct ScanResult {
     ScanFault fault = ScanFault::None;
-    std::vector<HduPlace> hdus; // every HDU up to the image one, which is the last
-    std::string header;         // the image HDU's header blocks as they are in the file
-    long long width = 0;
+    std::vector<HduPlace> hdus; // every HDU up to the target one, which is the last
+    std::string header;         // the target HDU's header blocks as they are in the file
+    long long width = 0;        // 0 and 0 for a primary HDU without image data
     long long height = 0;
     bool compressed = false; // a tile-compressed image: the header is its binary table's
 };
 
-// The first HDU with image data of the file open as fd (the primary, an image
-// extension or a tile-compressed image), with the headers before it checked.
-ScanResult ScanFile(int fd, long long fileSize);
+// The target HDU of the file open as fd, with its header and those before it checked:
+// the first with image data (the primary, an image extension or a tile-compressed
+// image), or the primary.
+ScanResult ScanFile(int fd, long long fileSize, ScanTarget target = ScanTarget::Image);
 
 // Keywords that describe the layout of the data or that CFITSIO converts while it
 // opens a file: hdrlib never writes them.

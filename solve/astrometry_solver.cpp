@@ -1,7 +1,6 @@
 #include "solve/astrometry_solver.h"
 
 #include "solve/child_process.h"
-#include "solve/fits_image.h"
 #include "solve/scratch_files.h"
 #include "solve/solution_header.h"
 #include "veldra/settings/file_utils.h"
@@ -28,30 +27,6 @@ std::string Trimmed(const std::string& text) {
     return first == std::string::npos
                ? std::string()
                : text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-// new-wcs beside solve-field when that is named by its path, else from PATH.
-std::string NewWcsProgram(const std::string& solveField) {
-    return solveField.find('/') == std::string::npos ? std::string("new-wcs")
-                                                     : JoinPath(DirectoryOf(solveField), "new-wcs");
-}
-
-// The solution's header on a one-pixel image, since hdrlib reads headers of images only.
-SolveOutcome ReadSolution(const SolveJob& job) {
-    const std::string carrier = JoinPath(job.scratch, "carrier.fits");
-    const std::string solution = JoinPath(job.scratch, "centre.fits");
-    const std::string output = JoinPath(job.scratch, "new-wcs.txt");
-    const std::vector<uint16_t> pixel{0};
-    if (!WriteImageFile(carrier, 1, 1, &pixel))
-        return {false, 0, 0, "cannot write in the scratch folder " + job.scratch};
-    const ChildOutcome run =
-        RunGuarded({NewWcsProgram(job.settings.solveField), "-i", carrier, "-w",
-                    JoinPath(job.scratch, std::string(kBase) + ".wcs"), "-o", solution, "-d"},
-                   output, std::max(1.0, SecondsLeft(job)), job.scratch);
-    if (run.end != ChildOutcome::End::Exited || run.exitCode != 0)
-        return {false, 0, 0,
-                "solved, but new-wcs could not copy the solution: " + LastLines(output, 2)};
-    return ReadCentre(solution);
 }
 
 } // namespace
@@ -134,6 +109,6 @@ SolveOutcome SolveWithAstrometry(const SolveJob& job) {
         break;
     }
     if (run.exitCode == 0 && FileExists(JoinPath(job.scratch, std::string(kBase) + ".solved")))
-        return ReadSolution(job);
+        return ReadCentre(JoinPath(job.scratch, std::string(kBase) + ".wcs"));
     return {false, 0, 0, SolveFieldReason(ReadTextFile(output), run.exitCode)};
 }

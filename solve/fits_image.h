@@ -1,6 +1,6 @@
 #pragma once
-// A FITS image written byte for byte (reading goes through hdrlib).  veldra-solve needs a
-// one-pixel carrier for a solution's header; the simulator writes its frames with it.
+// A FITS image written byte for byte (reading goes through hdrlib).  The simulator writes
+// its frames with it, bench-solve and the tests their star images.
 #include <cstdint>
 #include <string>
 #include <vector>

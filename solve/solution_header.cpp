@@ -20,7 +20,7 @@ std::optional<double> ReadDegrees(FitsInfo& info, const char* keyword) {
 
 SolveOutcome ReadCentre(const std::string& path) {
     FitsInfo info{};
-    if (const int32_t result = loadFitsFile(path.c_str(), &info); result != 0)
+    if (const int32_t result = loadFitsHeader(path.c_str(), &info); result != 0)
         return {false, 0, 0,
                 "cannot read the solution " + path + " (hdrlib " + std::to_string(result) + ")"};
     const auto ra = ReadDegrees(info, "CRVAL1");

@@ -4,7 +4,8 @@
 
 #include <string>
 
-// CRVAL1/CRVAL2 (degrees) of the image at path, read as their full text rather than as
+// CRVAL1/CRVAL2 (degrees) in the primary header at path (a header-only solution such as
+// solve-field's ".wcs", or an image), read as their full text rather than as
 // single-precision numbers; a failed outcome says what is missing.
 SolveOutcome ReadCentre(const std::string& path);
 // The image's width and height in pixels; false when hdrlib cannot load it.

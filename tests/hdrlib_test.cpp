@@ -109,6 +109,33 @@ TEST(Hdrlib, LoadsImageAndReadsTextAndNumbers) {
     EXPECT_EQ(freeFits(&info), 0);
 }
 
+// A header-only file, as a WCS solution is: loadFitsHeader reads it with the same card
+// checks and takes no writes; loadFitsFile finds no image in it.
+TEST(Hdrlib, HeaderOnlyFileLoadsForReadingOnly) {
+    TempDir dir;
+    const auto path = dir.file("solution.wcs");
+    WriteFitsImage(path, 0, 0, kCards);
+    const std::string bytes = ReadFile(path);
+    FitsInfo info{};
+    EXPECT_EQ(loadFitsFile(path.c_str(), &info), -4);
+    ASSERT_EQ(loadFitsHeader(path.c_str(), &info), 0);
+    EXPECT_EQ(info.width, 0);
+    float value = 0;
+    EXPECT_EQ(readFitsFloatParam("CRVAL2", &info, &value), 0);
+    EXPECT_FLOAT_EQ(value, -28.6f);
+    EXPECT_NE(writeFitsStrParam("OBJCTRA", &info, "changed"), 0);
+    EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
+    EXPECT_EQ(ReadFile(path), bytes);
+
+    WriteFile(path, WithCard(bytes, "XPIXSZ", "XPIXSZ  = 4.3 trailing text"));
+    EXPECT_EQ(loadFitsHeader(path.c_str(), &info), -12);
+    // An image's primary header loads too.
+    WriteFitsImage(path, 16, 8, kCards);
+    ASSERT_EQ(loadFitsHeader(path.c_str(), &info), 0);
+    EXPECT_EQ(info.width, 16);
+    EXPECT_EQ(freeFits(&info), 0);
+}
+
 TEST(Hdrlib, NonNumericAndOutOfRangeCardsLeaveTheFloat) {
     TempDir dir;
     const auto path = dir.file("b.fit");

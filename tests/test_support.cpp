@@ -55,7 +55,7 @@ void WriteFitsImage(const std::string& path, int width, int height,
     const std::string target = "!" + path; // "!" makes CFITSIO overwrite
     fits_create_file(&file, target.c_str(), &status);
     long axes[2] = {width, height};
-    fits_create_img(file, SHORT_IMG, 2, axes, &status);
+    fits_create_img(file, SHORT_IMG, width == 0 && height == 0 ? 0 : 2, axes, &status);
     for (const auto& card : cards) {
         if (const auto* text = std::get_if<std::string>(&card.value))
             fits_write_key(file, TSTRING, card.key.c_str(), const_cast<char*>(text->c_str()),

@@ -31,7 +31,8 @@ struct FitsCard {
     std::string key;
     std::variant<std::string, double, long> value;
 };
-// Writes a 16-bit image of width x height (pixel i = i mod 1000) with the given cards.
+// Writes a 16-bit image of width x height (pixel i = i mod 1000) with the given cards;
+// 0 x 0 writes a header-only file (NAXIS = 0).
 void WriteFitsImage(const std::string& path, int width, int height,
                     const std::vector<FitsCard>& cards);
 // A 300 x 200 image whose header fills its first 2880-byte block exactly (CFITSIO's 8

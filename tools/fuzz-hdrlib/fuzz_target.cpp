@@ -66,6 +66,15 @@ void Exercise(const std::string& path, const uint8_t* data, size_t size) {
     Expect(file != nullptr && std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0,
            "cannot write the input");
 
+    // The header-only load reads the same checked cards and never writes.
+    FitsInfo header{};
+    if (loadFitsHeader(path.c_str(), &header) == 0) {
+        ReadEverything(header);
+        Expect(writeFitsStrParam("OBJCTRA", &header, "12 34 56") != 0,
+               "a header-only load took a write");
+        Expect(freeFits(&header) == 0, "free failed");
+    }
+
     FitsInfo info{};
     if (loadFitsFile(path.c_str(), &info) != 0) {
         Expect(freeFits(&info) != 0, "a failed load left a live record");
