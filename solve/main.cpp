@@ -85,9 +85,11 @@ int main(int argc, char** argv) {
     std::cerr << "veldra-solve: " << report << "\n";
     if (!AppendLog(*line.request, settings, report))
         std::cerr << "veldra-solve: cannot append to veldra-solve.log\n";
-    // The result goes last: veldra ends this program as soon as the file is there.
+    // The result goes last: veldra ends this program as soon as the file is there.  The
+    // rename keeps half a file out of sight; a flush to disk would only cost time, since
+    // veldra reads the result at once and a crash ends the wait for it anyway.
     const std::string resultFile = ResultFileName(line.request->imagePath);
-    if (!WriteFileAtomically(resultFile, ApmText(*line.request, outcome))) {
+    if (!WriteFileAtomically(resultFile, ApmText(*line.request, outcome), false)) {
         std::cerr << "veldra-solve: cannot write " << resultFile << "\n";
         return 3;
     }

@@ -39,7 +39,7 @@ std::string ProgramFolder() {
     return error ? std::string(".") : executable.parent_path().string();
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
+bool WriteFileAtomically(const std::string& path, const std::string& content, bool durable) {
     std::string temporary = path + ".XXXXXX";
     const int descriptor = mkstemp(temporary.data());
     if (descriptor < 0)
@@ -52,12 +52,14 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
             break;
         written += static_cast<size_t>(step);
     }
-    const bool complete = written == content.size() && fsync(descriptor) == 0;
+    const bool complete = written == content.size() && (!durable || fsync(descriptor) == 0);
     const bool closed = close(descriptor) == 0;
     if (!complete || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
         unlink(temporary.c_str());
         return false;
     }
+    if (!durable)
+        return true;
     // Make the rename itself durable.
     const int folder = open(std::filesystem::path(path).parent_path().empty()
                                 ? "."

@@ -14,5 +14,7 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 // The folder of the running executable (where "veldra.ini" and "debug.txt" live).
 std::string ProgramFolder();
 // Writes content to path atomically: a temporary file in the same folder, flushed to
-// disk, then renamed over path.  False (and path untouched) on any failure.
-bool WriteFileAtomically(const std::string& path, const std::string& content);
+// disk, then renamed over path.  False (and path untouched) on any failure.  Not durable:
+// no flush to disk, only the rename - for a result another process reads at once and
+// that a crash makes worthless anyway.
+bool WriteFileAtomically(const std::string& path, const std::string& content, bool durable = true);
