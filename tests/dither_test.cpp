@@ -147,6 +147,14 @@ TEST(DitherTrack, EventsGiveEachExposureItsOffsetAndItsDisturbance) {
     EXPECT_TRUE(during.disturbed);
     // The open settling disturbs every exposure that ends after it began.
     EXPECT_TRUE(DitherDuring(track, 6000, 6300).disturbed);
+    // Each time the link comes up counts from then on; going down and staying up do not.
+    SetGuiderConnected(track, true, 500);
+    SetGuiderConnected(track, true, 600);
+    SetGuiderConnected(track, false, 2000);
+    SetGuiderConnected(track, true, 2100);
+    EXPECT_EQ(DitherDuring(track, 100, 400).connections, 0);
+    EXPECT_EQ(DitherDuring(track, 1005, 1300).connections, 1);
+    EXPECT_EQ(DitherDuring(track, 1900, 2200).connections, 2);
 
     // A long night: old dithers are summed, the offsets stay the same.
     DitherTrack longNight;
@@ -254,9 +262,11 @@ TEST_F(DitheredHistory, ADisturbedImageGivesNoRateButBasesTheNextPair) {
     Append(dithered, SkyOffset(map, {4, 0}), DitherInForce{4, 0, false});
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], "9970 10015");
-    // Without a calibration a dithered pair gives no rate either.
+    // Neither does a pair across a reconnection of PHD2, nor, without a calibration, a
+    // dithered pair.
+    Append(dithered, SkyOffset(map, {5, 0}), DitherInForce{5, 0, false, 1});
     dithered.state.dithers.camera.reset();
-    Append(dithered, SkyOffset(map, {6, 0}), DitherInForce{6, 0, false});
+    Append(dithered, SkyOffset(map, {6, 0}), DitherInForce{6, 0, false, 1});
     EXPECT_EQ(sent.size(), 2u);
     const std::vector<std::string> log = LogMessages(folder.path);
     for (const char* line :
@@ -265,7 +275,9 @@ TEST_F(DitheredHistory, ADisturbedImageGivesNoRateButBasesTheNextPair) {
           " :    dither offset removed from this pair: RA -1.5\", DEC 0\" (1, 0 pixels through "
           "PHD2's calibration)",
           " :    the dither has no sky offset (PHD2 reports no calibration) -- no drift rate from "
-          "this image"})
+          "this image",
+          " :    PHD2 was not connected all the time since the previous image -- no drift rate "
+          "from this image"})
         EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
 }
 

@@ -15,6 +15,9 @@ DitherInForce DitherDuring(const DitherTrack& track, double start, double end) {
             inForce.disturbed = true;
         }
     }
+    inForce.connections = track.foldedConnections;
+    for (double connected : track.connections)
+        inForce.connections += connected < end;
     for (const SettleSpan& span : track.settles)
         if (span.begin < end && span.end.value_or(std::numeric_limits<double>::infinity()) > start)
             inForce.disturbed = true;

@@ -45,6 +45,8 @@ std::string DitherSkipReason(const HistoryEntry& newest, const HistoryEntry& pre
         return "a dither or its settling overlapped the exposure";
     if (!previous.dither)
         return "the previous image has no dither offset to compare with";
+    if (newest.dither->connections != previous.dither->connections)
+        return "PHD2 was not connected all the time since the previous image";
     return {};
 }
 

@@ -20,7 +20,8 @@ struct PairDither {
 void LogDitherInForce(const MainState& state, const DitherInForce& dither);
 
 // Why the newest image gives no drift rate, or empty: a dither or its settling overlapped
-// its exposure, or the previous image has no dither offset to compare with.
+// its exposure, the previous image has no dither offset to compare with, or PHD2
+// (re)connected since the previous image (a dither may have gone unannounced).
 std::string DitherSkipReason(const HistoryEntry& newest, const HistoryEntry& previous);
 
 // The dithers between the images; nothing when either has no dither offset.

@@ -66,6 +66,17 @@ std::string RecordDitherEvent(DitherTrack& track, const Phd2Incoming& event, dou
     return {};
 }
 
+void SetGuiderConnected(DitherTrack& track, bool connected, double time) {
+    if (connected && !track.connected) {
+        track.connections.push_back(time);
+        if (track.connections.size() > kSettleSpansKept) {
+            track.connections.erase(track.connections.begin());
+            ++track.foldedConnections;
+        }
+    }
+    track.connected = connected;
+}
+
 std::optional<GuideCamera> GuideCameraOf(const Phd2Session& session) {
     if (!session.pixelScale || !session.calibration || !session.calibration->calibrated)
         return std::nullopt;

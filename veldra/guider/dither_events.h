@@ -16,6 +16,9 @@ inline constexpr size_t kSettleSpansKept = 256;
 // a dither that cannot be taken (no finite dx/dy within 10000 pixels), else empty.
 std::string RecordDitherEvent(DitherTrack& track, const Phd2Incoming& event, double arrival);
 
+// The guider's link is up or down at time (Unix seconds); each time it comes up is kept.
+void SetGuiderConnected(DitherTrack& track, bool connected, double time);
+
 // The guide camera of the session's calibration and pixel scale; empty until both are
 // known and the mount is calibrated.
 std::optional<GuideCamera> GuideCameraOf(const Phd2Session& session);

@@ -34,6 +34,9 @@ void RecordDithers(GuiderBackend& backend, Phd2ClientCallbacks& callbacks) {
             then(event, seconds);
     };
     callbacks.statusChanged = [track, owner = &backend, then = callbacks.statusChanged] {
+        if (owner->phd2)
+            SetGuiderConnected(*track, owner->phd2->Session().link == Phd2Link::Connected,
+                               QDateTime::currentMSecsSinceEpoch() / 1000.0);
         if (owner->phd2 && SetGuideCamera(*track, GuideCameraOf(owner->phd2->Session())))
             LogEvent(owner->programFolder,
                      " :    PHD2's calibration is now the dither map -- fitting it afresh");
@@ -59,8 +62,10 @@ GuiderChoice ConfiguredGuider(const Settings& settings,
 void ChooseGuider(GuiderBackend& backend, const GuiderChoice& choice) {
     backend.phd2.reset();
     backend.choice = choice;
-    if (backend.dithers)
+    if (backend.dithers) {
         backend.dithers->announced = false;
+        SetGuiderConnected(*backend.dithers, false, 0);
+    }
     if (choice.kind == GuiderChoice::Kind::DBus) {
         LogEvent(backend.programFolder, " : Guider: D-Bus broadcast");
         return;

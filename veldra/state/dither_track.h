@@ -59,6 +59,9 @@ struct DitherInForce {
     // A dither or its settling overlapped the exposure: the offset is weighted by the time
     // each position held, and the image gives no drift rate.
     bool disturbed = false;
+    // How often the guider had (re)connected by the end of the exposure.  Dithers while it
+    // was away went unannounced, so two images with different counts are no pair.
+    int connections = 0;
 };
 
 struct DitherTrack {
@@ -67,6 +70,9 @@ struct DitherTrack {
     std::vector<SettleSpan> settles;
     double foldedDx = 0; // the steps dropped from the front of steps, summed
     double foldedDy = 0;
+    bool connected = false;          // the guider's link is up
+    std::vector<double> connections; // when it came up, each time
+    int foldedConnections = 0;       // connections dropped from the front, counted
     std::optional<GuideCamera> camera;
     DitherFit fit;
 };
