@@ -211,6 +211,22 @@ class DitheredHistory : public ::testing::Test {
                           ra, dec, 300, dither);
     }
 
+    // Appends `images` images to both nights; the dithered one takes a random step of up to
+    // 5 px per axis between images, through the camera at 37 degrees, mirrored.
+    void RunNights(int images) {
+        const Matrix2 truth = *CalibrationMap(kTrueCamera);
+        std::mt19937 random(3);
+        std::uniform_real_distribution<double> step(-5, 5);
+        DitherInForce offset;
+        for (int k = 0; k < images; ++k) {
+            Append(plain, {0, 0}, std::nullopt);
+            if (k > 0)
+                offset = {offset.dx + step(random), offset.dy + step(random), false};
+            Append(dithered, SkyOffset(truth, {offset.dx, offset.dy}), offset);
+        }
+    }
+
+    const GuideCamera kTrueCamera{1.5, 37, -53, 1, 1};
     TempDir folder; // the dithered night's log
     TempDir plainFolder;
     SimNight plain;
@@ -220,18 +236,8 @@ class DitheredHistory : public ::testing::Test {
 };
 
 TEST_F(DitheredHistory, OffsetsAreTakenOutAndTheMeasuredMapTakesOver) {
-    const GuideCamera camera{1.5, 37, -53, 1, 1};
-    const Matrix2 truth = *CalibrationMap(camera);
-    dithered.state.dithers.camera = camera;
-    std::mt19937 random(3);
-    std::uniform_real_distribution<double> step(-5, 5);
-    DitherInForce offset;
-    for (int k = 0; k < 12; ++k) {
-        Append(plain, {0, 0}, std::nullopt);
-        if (k > 0)
-            offset = {offset.dx + step(random), offset.dy + step(random), false};
-        Append(dithered, SkyOffset(truth, {offset.dx, offset.dy}), offset);
-    }
+    dithered.state.dithers.camera = kTrueCamera;
+    RunNights(12);
     // The same corrections, image by image, first through the calibration and then
     // through the measured map (noise-free, the filters predict the drift exactly).
     ASSERT_EQ(sent.size(), 22u);
@@ -282,17 +288,8 @@ TEST_F(DitheredHistory, ADisturbedImageGivesNoRateButBasesTheNextPair) {
 }
 
 TEST_F(DitheredHistory, ACalibrationOfTheWrongSignIsFoundOutAndTheLoopRecovers) {
-    const Matrix2 truth = *CalibrationMap({1.5, 37, -53, 1, 1});
     dithered.state.dithers.camera = GuideCamera{1.5, 37 + 180, -53 + 180, 1, 1};
-    std::mt19937 random(3);
-    std::uniform_real_distribution<double> step(-5, 5);
-    DitherInForce offset;
-    for (int k = 0; k < 16; ++k) {
-        Append(plain, {0, 0}, std::nullopt);
-        if (k > 0)
-            offset = {offset.dx + step(random), offset.dy + step(random), false};
-        Append(dithered, SkyOffset(truth, {offset.dx, offset.dy}), offset);
-    }
+    RunNights(16);
     // The first corrections are far off (the dithers are added, not removed).  With the
     // fifth dither the measured map shows the calibration wrong, removes the dithers from
     // then on and reseeds the filters: from image 6 on the undithered night's corrections.
