@@ -107,6 +107,12 @@ TEST(DateTime, SystemTimeIsTakenAsLocalTime) {
     const CalendarTime local = CalendarFromDays(DaysFromSystemTime(1341144000));
     EXPECT_EQ(local.hour, 14);
     EXPECT_EQ(local.day, 1);
+    // Back to Unix seconds: a DATE-OBS read as UTC, a file time read as local (with the
+    // fraction of a second kept).
+    const double noon = DaysFromCalendar({2012, 7, 1, 12, 0, 0}) + 0.25 / 86400;
+    EXPECT_NEAR(UnixSecondsFromUtcDays(noon), 1341144000.25, 1e-4);
+    EXPECT_NEAR(UnixSecondsFromLocalDays(DaysFromCalendar({2012, 7, 1, 14, 0, 0})), 1341144000,
+                1e-4);
     if (old)
         setenv("TZ", saved.c_str(), 1);
     else
