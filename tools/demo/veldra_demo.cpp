@@ -3,9 +3,9 @@
 // With a display the windows stay open at the end; without one (offscreen platform)
 // screenshots of the main and chart windows are written next to the night's summary.
 //   veldra-demo [--guider dbus|phd2] DEMO_FOLDER [FRAMES] [CADENCE_SECONDS]
-// With --guider phd2 veldsim plays PHD2 (with a mount) on a free local port and veldra
-// sends it its corrections there.  Needs a session bus of its own (scripts/run --demo
-// starts one).  Prints one line per measured frame as it goes.
+// With --guider phd2 veldsim plays PHD2 (with a mount, dithering up to 5" after every frame)
+// on a free local port and veldra sends it its corrections there.  Needs a session bus of its own
+// (scripts/run --demo starts one).  Prints one line per measured frame as it goes.
 #include "veldra/drift/correction.h"
 #include "veldra/guider/guider_choice.h"
 #include "veldra/guider/guider_link.h"
@@ -183,7 +183,12 @@ int main(int argc, char** argv) {
         guider.port = probe.serverPort();
         veldsimArguments << "--guider"
                          << "phd2"
-                         << "--port" << QString::number(guider.port) << "--phd2-mount";
+                         << "--port" << QString::number(guider.port)
+                         << "--phd2-mount"
+                         // PHD2 dithers as most imagers have it do; "Dither aware" takes the
+                         // dithers out again.
+                         << "--dither"
+                         << "5";
     }
     QProcess veldsim;
     veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
