@@ -62,6 +62,8 @@ TEST(DitherMap, CalibrationTurnsPixelsIntoSkyOffsetsByHand) {
     EXPECT_FALSE(CalibrationMap({1.5, 30, 35, 1, 1}));
     EXPECT_FALSE(CalibrationMap({0, 0, 90, 1, 1}));
     EXPECT_FALSE(CalibrationMap({std::nan(""), 0, 90, 1, 1}));
+    EXPECT_FALSE(CalibrationMap({1e300, 0, 90, 1, 1}));
+    EXPECT_FALSE(CalibrationMap({1.5, std::nan(""), 90, 1, 1}));
 }
 
 TEST(DitherMap, FitRecoversTheMapFromAWrongSeedAndRefusesWeakData) {

@@ -31,7 +31,8 @@ Vector2 SkyOffset(const Matrix2& map, const Vector2& pixels) {
 }
 
 std::optional<Matrix2> CalibrationMap(const GuideCamera& camera) {
-    if (!(camera.pixelScale > 0) || !std::isfinite(camera.pixelScale))
+    // Guide cameras see 0.2 to 20 "/pixel; a scale beyond 1000 is no calibration to trust.
+    if (!(camera.pixelScale > 0 && camera.pixelScale <= 1000))
         return std::nullopt;
     const Vector2 ra = AxisDirection(camera.xAngle, camera.xParity);
     const Vector2 dec = AxisDirection(camera.yAngle, camera.yParity);

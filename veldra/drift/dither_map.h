@@ -21,8 +21,8 @@ Vector2 SkyOffset(const Matrix2& map, const Vector2& pixels);
 
 // The calibration's map: the lock position's move split along the RA axis (a star moves
 // that way on a West pulse, so the image moves West, to lower RA) and the DEC axis (North
-// pulse: the image moves North), times the pixel scale.  Empty when the scale is not
-// positive or the two axes lie within 10 degrees of each other.
+// pulse: the image moves North), times the pixel scale.  Empty when the scale is not in
+// (0, 1000] "/pixel or the two axes lie within 10 degrees of each other.
 std::optional<Matrix2> CalibrationMap(const GuideCamera& camera);
 
 // One dither measured: its pixel offset, the interval between its images (hours) and the
