@@ -1,6 +1,6 @@
 #include "solve/astap_solver.h"
 
-#include "solve/child_process.h"
+#include "solve/engine_run.h"
 #include "solve/scratch_files.h"
 #include "veldra/settings/file_utils.h"
 #include "veldra/settings/numbers.h"
@@ -66,21 +66,12 @@ SolveOutcome ParseAstapResult(const std::string& text) {
 SolveOutcome SolveWithAstap(const SolveJob& job) {
     const std::string base = JoinPath(job.scratch, "solution");
     const std::string output = JoinPath(job.scratch, "astap.txt");
-    const ChildOutcome run =
-        RunGuarded(AstapArguments(job, base), output, SecondsLeft(job), job.scratch);
-    switch (run.end) {
-    case ChildOutcome::End::NotStarted:
-        return {false, 0, 0,
-                "cannot run " + job.settings.astapCli + " (" + run.startError +
-                    "): install the Debian package astap-cli and ASTAP's star database, or name "
-                    "the program with ASTAP_CLI in veldra-solve.ini"};
-    case ChildOutcome::End::TimedOut:
-        return {false, 0, 0, TimeLimitReason(job)};
-    case ChildOutcome::End::Signalled:
-        return {false, 0, 0, "astap_cli ended by a signal: " + LastLines(output, 2)};
-    case ChildOutcome::End::Exited:
-        break;
-    }
+    const EngineRun run = RunEngine(
+        job, AstapArguments(job, base), output, "astap_cli",
+        "install the Debian package astap-cli and ASTAP's star database, or name the program "
+        "with ASTAP_CLI in veldra-solve.ini");
+    if (run.failed)
+        return *run.failed;
     const std::string result = ReadTextFile(base + ".ini");
     if (result.empty())
         return {false, 0, 0,

@@ -1,6 +1,6 @@
 #include "solve/astrometry_solver.h"
 
-#include "solve/child_process.h"
+#include "solve/engine_run.h"
 #include "solve/scratch_files.h"
 #include "solve/solution_header.h"
 #include "veldra/settings/file_utils.h"
@@ -93,21 +93,11 @@ SolveOutcome SolveWithAstrometry(const SolveJob& job) {
     if (!WriteTextFile(config, "add_path " + job.settings.indexDir + "\nautoindex\n"))
         return {false, 0, 0, "cannot write in the scratch folder " + job.scratch};
     const std::string output = JoinPath(job.scratch, "solve-field.txt");
-    const ChildOutcome run =
-        RunGuarded(SolveFieldArguments(job, config), output, SecondsLeft(job), job.scratch);
-    switch (run.end) {
-    case ChildOutcome::End::NotStarted:
-        return {false, 0, 0,
-                "cannot run " + job.settings.solveField + " (" + run.startError +
-                    "): install the Debian package astrometry.net, or name the program with "
-                    "SOLVE_FIELD in veldra-solve.ini"};
-    case ChildOutcome::End::TimedOut:
-        return {false, 0, 0, TimeLimitReason(job)};
-    case ChildOutcome::End::Signalled:
-        return {false, 0, 0, "solve-field ended by a signal: " + LastLines(output, 2)};
-    case ChildOutcome::End::Exited:
-        break;
-    }
+    const EngineRun run = RunEngine(job, SolveFieldArguments(job, config), output, "solve-field",
+                                    "install the Debian package astrometry.net, or name the "
+                                    "program with SOLVE_FIELD in veldra-solve.ini");
+    if (run.failed)
+        return *run.failed;
     if (run.exitCode == 0 && FileExists(JoinPath(job.scratch, std::string(kBase) + ".solved")))
         return ReadCentre(JoinPath(job.scratch, std::string(kBase) + ".wcs"));
     return {false, 0, 0, SolveFieldReason(ReadTextFile(output), run.exitCode)};
