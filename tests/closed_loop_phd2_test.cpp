@@ -2,6 +2,7 @@
 // it does through the bus, at the equator and at DEC 60 with a mount (where a wrong
 // cos(DEC) would leave half or double the RA flexure), and it survives PHD2 being absent,
 // restarting, falling silent and sending garbage; and PHD2's dithers do not read as drift.
+#include "tests/closed_loop_checks.h"
 #include "tests/qt_test_app.h"
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
@@ -23,22 +24,6 @@ size_t CountLines(const std::vector<std::string>& log, const std::string& part) 
     return count;
 }
 
-// The stand-in's applied rate cancels the flexure from frame `from` (1-based) on.
-void ExpectCancelled(const NightResult& result, size_t from) {
-    const std::vector<double> appliedRa = CsvColumn(result.veldsimOutput, "applied_ra");
-    const std::vector<double> appliedDec = CsvColumn(result.veldsimOutput, "applied_dec");
-    const std::vector<double> trueRa = CsvColumn(result.veldsimOutput, "true_rate_ra");
-    const std::vector<double> trueDec = CsvColumn(result.veldsimOutput, "true_rate_dec");
-    ASSERT_GT(appliedRa.size(), from) << result.veldsimOutput;
-    const double toleranceArcsecPerHour = 1.0;
-    for (size_t frame = from - 1; frame < appliedRa.size(); ++frame) {
-        EXPECT_NEAR(appliedRa[frame], -trueRa[frame], toleranceArcsecPerHour)
-            << "frame " << frame + 1;
-        EXPECT_NEAR(appliedDec[frame], -trueDec[frame], toleranceArcsecPerHour)
-            << "frame " << frame + 1;
-    }
-}
-
 } // namespace
 
 TEST(ClosedLoopPhd2, ConstantFlexureIsCancelledFromTheFourthFrameOnAtDec0And60) {
@@ -57,7 +42,7 @@ TEST(ClosedLoopPhd2, ConstantFlexureIsCancelledFromTheFourthFrameOnAtDec0And60) 
             RunHeadlessNight(work.path, JoinPath(ProgramFolder(), "veldsim"), night);
         ASSERT_TRUE(result.finished) << result.veldsimOutput;
         EXPECT_EQ(result.historyCount, night.frames);
-        ExpectCancelled(result, 4);
+        ExpectCancelledFrom(result, 4, 1.0);
         const std::vector<std::string> log = LogMessages(work.path);
         EXPECT_EQ(CountLines(log, " : PHD2 connected at localhost:"), 1u);
         EXPECT_EQ(CountLines(log, c.mount ? "mount connected, declination known"

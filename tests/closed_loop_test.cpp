@@ -1,4 +1,5 @@
 // veldra's core against veldsim on a private session bus: the loop closes.
+#include "tests/closed_loop_checks.h"
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
@@ -29,22 +30,6 @@ class ClosedLoop : public ::testing::Test {
     static inline QCoreApplication* app_ = nullptr;
 };
 
-// From the fourth frame on the applied rates cancel the flexure within the tolerance.
-void ExpectCancelledFromTheFourthFrame(const NightResult& result, const NightSettings& night,
-                                       double toleranceArcsecPerHour) {
-    const std::vector<double> appliedRa = CsvColumn(result.veldsimOutput, "applied_ra");
-    const std::vector<double> appliedDec = CsvColumn(result.veldsimOutput, "applied_dec");
-    const std::vector<double> trueRa = CsvColumn(result.veldsimOutput, "true_rate_ra");
-    const std::vector<double> trueDec = CsvColumn(result.veldsimOutput, "true_rate_dec");
-    ASSERT_EQ(appliedRa.size(), static_cast<size_t>(night.frames)) << result.veldsimOutput;
-    for (size_t frame = 3; frame < appliedRa.size(); ++frame) {
-        EXPECT_NEAR(appliedRa[frame], -trueRa[frame], toleranceArcsecPerHour)
-            << "frame " << frame + 1;
-        EXPECT_NEAR(appliedDec[frame], -trueDec[frame], toleranceArcsecPerHour)
-            << "frame " << frame + 1;
-    }
-}
-
 } // namespace
 
 TEST_F(ClosedLoop, ConstantFlexureIsCancelledFromTheFourthFrameOn) {
@@ -63,7 +48,7 @@ TEST_F(ClosedLoop, ConstantFlexureIsCancelledFromTheFourthFrameOn) {
         RunHeadlessNight(work.path, JoinPath(ProgramFolder(), "veldsim"), night);
     ASSERT_TRUE(result.finished) << result.veldsimOutput;
     EXPECT_EQ(result.historyCount, night.frames);
-    ExpectCancelledFromTheFourthFrame(result, night, 1.0);
+    ExpectCancelledFrom(result, 4, 1.0, static_cast<size_t>(night.frames));
 
     // Window load resets the guider, then Start's sequence comes before any correction.
     QCoreApplication::processEvents();
@@ -119,5 +104,5 @@ TEST_F(ClosedLoop, TheRealSolverMeasuresAConstantFlexureNight) {
         unsetenv("XDG_CONFIG_HOME");
     ASSERT_TRUE(result.finished) << result.veldsimOutput << ReadFile(work.file("debug.txt"));
     EXPECT_EQ(result.historyCount, night.frames) << ReadFile(work.file("debug.txt"));
-    ExpectCancelledFromTheFourthFrame(result, night, 2.0);
+    ExpectCancelledFrom(result, 4, 2.0, static_cast<size_t>(night.frames));
 }
