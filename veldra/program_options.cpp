@@ -70,3 +70,21 @@ std::optional<double> PositiveNumberArgument(const QString& text) {
         return std::nullopt;
     return value;
 }
+
+std::optional<int> NightLengthArguments(const QCommandLineParser& parser, const QString& name,
+                                        qsizetype first, int& frames, double& cadenceSeconds) {
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > first) {
+        const auto count = WholeNumberArgument(positional[first], 2);
+        if (!count)
+            return UsageError(parser, name, "FRAMES must be a whole number of at least 2.");
+        frames = *count;
+    }
+    if (positional.size() > first + 1) {
+        const auto cadence = PositiveNumberArgument(positional[first + 1]);
+        if (!cadence)
+            return UsageError(parser, name, "CADENCE_SECONDS must be a number above 0.");
+        cadenceSeconds = *cadence;
+    }
+    return std::nullopt;
+}

@@ -25,3 +25,8 @@ int UsageError(const QCommandLineParser& parser, const QString& name, const QStr
 std::optional<int> WholeNumberArgument(const QString& text, int minimum);
 // A decimal number option or argument ("." only) above zero; nullopt otherwise.
 std::optional<double> PositiveNumberArgument(const QString& text);
+// The night's optional positional FRAMES (a whole number of at least 2) and
+// CADENCE_SECONDS (above 0), at positions first and first + 1; what is not given keeps
+// its value.  Returns the exit status of a usage error, nullopt when both read.
+std::optional<int> NightLengthArguments(const QCommandLineParser& parser, const QString& name,
+                                        qsizetype first, int& frames, double& cadenceSeconds);

@@ -48,22 +48,9 @@ std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, Rows
     rows = parser.isSet(onlyPhd2)     ? Rows::Phd2
            : parser.isSet(onlyDither) ? Rows::Dither
                                       : Rows::All;
-    const QStringList positional = parser.positionalArguments();
     night.frames = 40;
     night.cadenceSeconds = 0.8;
-    if (!positional.isEmpty()) {
-        const auto frames = WholeNumberArgument(positional[0], 2);
-        if (!frames)
-            return UsageError(parser, name, "FRAMES must be a whole number of at least 2.");
-        night.frames = *frames;
-    }
-    if (positional.size() > 1) {
-        const auto cadence = PositiveNumberArgument(positional[1]);
-        if (!cadence)
-            return UsageError(parser, name, "CADENCE_SECONDS must be a number above 0.");
-        night.cadenceSeconds = *cadence;
-    }
-    return std::nullopt;
+    return NightLengthArguments(parser, name, 0, night.frames, night.cadenceSeconds);
 }
 
 double Mean(const std::vector<double>& values) {

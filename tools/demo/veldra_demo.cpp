@@ -62,19 +62,7 @@ std::optional<int> ReadOptions(int argc, char** argv, DemoOptions& options) {
     if (positional.isEmpty())
         return UsageError(parser, name, "DEMO_FOLDER is missing.");
     options.folder = QDir(positional[0]).absolutePath().toStdString();
-    if (positional.size() > 1) {
-        const auto frames = WholeNumberArgument(positional[1], 2);
-        if (!frames)
-            return UsageError(parser, name, "FRAMES must be a whole number of at least 2.");
-        options.frames = *frames;
-    }
-    if (positional.size() > 2) {
-        const auto cadence = PositiveNumberArgument(positional[2]);
-        if (!cadence)
-            return UsageError(parser, name, "CADENCE_SECONDS must be a number above 0.");
-        options.cadenceSeconds = *cadence;
-    }
-    return std::nullopt;
+    return NightLengthArguments(parser, name, 1, options.frames, options.cadenceSeconds);
 }
 
 std::string Rate(double arcsecondsPerHour) {
