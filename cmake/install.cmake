@@ -78,6 +78,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# hdrlib loads CFITSIO on first use, so dpkg-shlibdeps cannot see it: its package is named
+# from the library's run-time name (libcfitsio.so.10 -> libcfitsio10).
+string(REGEX REPLACE "^lib(.*)\\.so\\.([0-9]+)$" "lib\\1\\2" cfitsio_package
+                     ${HDRLIB_CFITSIO_SONAME})
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${cfitsio_package} (>= ${CFITSIO_VERSION})")
 # libhdrlib is found in the package itself.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

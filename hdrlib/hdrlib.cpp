@@ -10,6 +10,7 @@
 // (header_save.h).  Reading never changes the file.
 #include "hdrlib/hdrlib.h"
 
+#include "hdrlib/cfitsio_calls.h"
 #include "hdrlib/file_io.h"
 #include "hdrlib/header_cards.h"
 #include "hdrlib/header_edit.h"
@@ -21,7 +22,6 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <fitsio.h>
 #include <map>
 #include <mutex>
 #include <string>
@@ -47,6 +47,7 @@ enum Result : int32_t {
     kWriteFailed = -10,
     kSaveFailed = -11,
     kBadHeader = -12, // a header card breaks the FITS rules; CFITSIO never saw it
+    kNoCfitsio = -13, // CFITSIO cannot be loaded
 };
 
 struct Load {
@@ -106,19 +107,22 @@ int32_t FromScan(ScanFault fault) {
 // its place meanwhile is never read) and must find the same HDUs and image size (when
 // the scan found an image).
 int32_t ConfirmWithCfitsio(int fd, const ScanResult& scan) {
+    const CfitsioCalls* cfitsio = Cfitsio();
+    if (cfitsio == nullptr)
+        return kNoCfitsio;
     const std::string name = "/proc/self/fd/" + std::to_string(fd);
     fitsfile* file = nullptr;
     int status = 0;
-    if (fits_open_diskfile(&file, name.c_str(), READONLY, &status) != 0) {
-        fits_clear_errmsg();
+    if (cfitsio->openDiskFile(&file, name.c_str(), READONLY, &status) != 0) {
+        cfitsio->clearMessages();
         return kNotFits;
     }
     int32_t result = kOk;
     for (size_t number = 1; number <= scan.hdus.size() && result == kOk; ++number) {
         int type = 0;
         long long headStart = 0, dataStart = 0, dataEnd = 0;
-        if (fits_movabs_hdu(file, static_cast<int>(number), &type, &status) != 0 ||
-            fits_get_hduaddrll(file, &headStart, &dataStart, &dataEnd, &status) != 0)
+        if (cfitsio->moveToHdu(file, static_cast<int>(number), &type, &status) != 0 ||
+            cfitsio->hduAddresses(file, &headStart, &dataStart, &dataEnd, &status) != 0)
             result = number == 1 ? kNotFits : kNoImage;
         else if (headStart != scan.hdus[number - 1].headStart ||
                  dataStart != scan.hdus[number - 1].dataStart)
@@ -128,39 +132,46 @@ int32_t ConfirmWithCfitsio(int fd, const ScanResult& scan) {
         // CFITSIO reports a tile-compressed image as an image HDU.
         int dimensions = 0;
         long long axes[2] = {0, 1};
-        const bool compressed = fits_is_compressed_image(file, &status) == 1;
-        if (compressed != scan.compressed || fits_get_img_dim(file, &dimensions, &status) != 0 ||
-            dimensions < 1 ||
-            fits_get_img_sizell(file, std::min(dimensions, 2), axes, &status) != 0 ||
+        const bool compressed = cfitsio->isCompressedImage(file, &status) == 1;
+        if (compressed != scan.compressed ||
+            cfitsio->imageDimensions(file, &dimensions, &status) != 0 || dimensions < 1 ||
+            cfitsio->imageSize(file, std::min(dimensions, 2), axes, &status) != 0 ||
             axes[0] != scan.width || axes[1] != scan.height)
             result = kBadHeader;
     }
-    fits_close_file(file, &status);
-    fits_clear_errmsg();
+    cfitsio->closeFile(file, &status);
+    cfitsio->clearMessages();
     return result;
 }
 
-int32_t Open(const char* path, ScanTarget target, Load& load, long long& width, long long& height) {
+// Walks the file's headers; confirm also has CFITSIO check the walk.  The file's
+// identity and the walk come back in file and scan.
+int32_t Scan(const char* path, ScanTarget target, bool confirm, struct stat& file,
+             ScanResult& scan) {
     // Not blocking: a pipe or device is refused below instead of waited for.
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return kCannotOpen;
-    struct stat file {};
     int32_t result = fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) ? kCannotOpen
                      : file.st_size == 0                             ? kNotFits
                                                                      : kOk;
-    ScanResult scan;
     if (result == kOk) {
         scan = ScanFile(fd, file.st_size, target);
         result = FromScan(scan.fault);
     }
-    if (result == kOk)
+    if (result == kOk && confirm)
         result = ConfirmWithCfitsio(fd, scan);
     close(fd);
-    if (result != kOk)
-        return result;
-    if (scan.width > INT32_MAX || scan.height > INT32_MAX)
+    if (result == kOk && (scan.width > INT32_MAX || scan.height > INT32_MAX))
         return kNoImage;
+    return result;
+}
+
+int32_t Open(const char* path, ScanTarget target, Load& load, long long& width, long long& height) {
+    struct stat file {};
+    ScanResult scan;
+    if (const int32_t result = Scan(path, target, true, file, scan); result != kOk)
+        return result;
     load.path = path;
     load.device = file.st_dev;
     load.inode = file.st_ino;
@@ -278,6 +289,21 @@ int32_t loadFitsFile(const char* path, FitsInfo* info) {
 
 int32_t loadFitsHeader(const char* path, FitsInfo* info) {
     return LoadInto(path, info, ScanTarget::Primary);
+}
+
+int32_t peekFitsImageSize(const char* path, int32_t* width, int32_t* height) {
+    if (path == nullptr || width == nullptr || height == nullptr)
+        return kBadArgument;
+    if (path[0] == '\0')
+        return kCannotOpen;
+    struct stat file {};
+    ScanResult scan;
+    const int32_t result = Scan(path, ScanTarget::Image, false, file, scan);
+    if (result == kOk) {
+        *width = static_cast<int32_t>(scan.width);
+        *height = static_cast<int32_t>(scan.height);
+    }
+    return result;
 }
 
 int32_t readFitsStrParam(const char* keyword, FitsInfo* info, char* text) {

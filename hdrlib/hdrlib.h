@@ -24,7 +24,8 @@ typedef struct FitsInfo {
  * FITS rules (a keyword without the "= " in columns 9-10 but with one elsewhere, a value
  * that is no string, logical or number, text after a value that is no comment), or a
  * keyword that CFITSIO converts to a number (BITPIX, NAXISn, ZBITPIX, ZNAXISn, ZTILEn,
- * TFIELDS, BLANK, BSCALE ...) holds no number that fits, or appears twice.  Every
+ * TFIELDS, BLANK, BSCALE ...) holds no number that fits, or appears twice, -13 CFITSIO
+ * cannot be loaded (an incomplete installation; the reason goes to stderr).  Every
  * header up to the image's is checked before CFITSIO parses any of it.
  * Opens the first HDU with image data (primary, image extension or tile-compressed
  * image); the file is read only.  Loading into a record that still holds its own load
@@ -35,6 +36,11 @@ int32_t loadFitsFile(const char* path, FitsInfo* info);
  * solution) loads, with width and height 0.  For reading only: writes on such a load
  * fail and change nothing, saveFitsFile only releases it. */
 int32_t loadFitsHeader(const char* path, FitsInfo* info);
+/* The image size loadFitsFile would give, from hdrlib's own walk of the headers alone:
+ * the same result codes and card checks, but CFITSIO does not confirm the walk and
+ * nothing stays loaded.  A quick look, such as for choosing a solver's options before
+ * the full load; CFITSIO is loaded only by the first full load. */
+int32_t peekFitsImageSize(const char* path, int32_t* width, int32_t* height);
 /* 0 = found.  Copies at most 28 characters for "DATE-OBS", at most 20 for any other
  * keyword, then the terminator: the caller's buffer must hold 29 or 21 bytes.  Reads
  * and writes address the first card of a keyword in the header, however often it

@@ -84,7 +84,8 @@ void Reap(pid_t pid) {
 } // namespace
 
 ChildOutcome RunGuarded(const std::vector<std::string>& arguments, const std::string& outputPath,
-                        double timeLimit, const std::string& scratchFolder) {
+                        double timeLimit, const std::string& scratchFolder,
+                        const std::function<void()>& whileRunning) {
     ChildOutcome outcome;
     const auto start = Clock::now();
     const auto finish = [&](ChildOutcome::End end) {
@@ -162,6 +163,8 @@ ChildOutcome RunGuarded(const std::vector<std::string>& arguments, const std::st
         return finish(ChildOutcome::End::NotStarted);
     }
 
+    if (whileRunning)
+        whileRunning();
     const auto deadline = start + std::chrono::duration<double>(timeLimit);
     // A pidfd becomes readable when the program ends: the wait sleeps until then or the
     // deadline instead of waking every few milliseconds beside a solver that needs the CPU.

@@ -7,6 +7,7 @@
 // even by SIGKILL, the watchdog sees its pipe close, kills the whole group and removes
 // the given scratch folder.  The group is led by the live watchdog, so its id can never
 // name another process's group while it is killed.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ struct ChildOutcome {
 // output and error into outputPath (created or truncated).  Blocks until the program
 // ends or timeLimit seconds (wall clock) have passed; in every case the whole group is
 // killed and reaped before it returns.  scratchFolder (may be empty) is what the
-// watchdog removes when this process dies before it returns.
+// watchdog removes when this process dies before it returns.  whileRunning (may be
+// empty) is called once, in this process, as soon as the program has started: work that
+// can overlap the program's run.
 ChildOutcome RunGuarded(const std::vector<std::string>& arguments, const std::string& outputPath,
-                        double timeLimit, const std::string& scratchFolder);
+                        double timeLimit, const std::string& scratchFolder,
+                        const std::function<void()>& whileRunning = {});

@@ -6,7 +6,8 @@
 EngineRun RunEngine(const SolveJob& job, const std::vector<std::string>& arguments,
                     const std::string& outputPath, const std::string& name,
                     const std::string& installHint) {
-    const ChildOutcome run = RunGuarded(arguments, outputPath, SecondsLeft(job), job.scratch);
+    const ChildOutcome run =
+        RunGuarded(arguments, outputPath, SecondsLeft(job), job.scratch, job.whileEngineRuns);
     EngineRun result;
     result.exitCode = run.exitCode;
     switch (run.end) {

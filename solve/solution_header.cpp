@@ -31,20 +31,36 @@ SolveOutcome ReadCentre(const std::string& path) {
     return SolvedAt(*ra, *dec);
 }
 
-bool ReadImageSize(const std::string& path, int& width, int& height, std::string& error) {
-    FitsInfo info{};
-    const int32_t result = loadFitsFile(path.c_str(), &info);
+namespace {
+
+bool ImageSize(const std::string& path, int32_t result, int32_t width, int32_t height,
+               int& widthOut, int& heightOut, std::string& error) {
     if (result != 0) {
         error =
             "cannot read the image " + path + " as FITS (hdrlib " + std::to_string(result) + ")";
         return false;
     }
-    width = info.width;
-    height = info.height;
-    freeFits(&info);
     if (width <= 0 || height <= 0) {
         error = "the image " + path + " has no pixels";
         return false;
     }
+    widthOut = width;
+    heightOut = height;
     return true;
+}
+
+} // namespace
+
+bool ReadImageSize(const std::string& path, int& width, int& height, std::string& error) {
+    FitsInfo info{};
+    const int32_t result = loadFitsFile(path.c_str(), &info);
+    if (result == 0)
+        freeFits(&info);
+    return ImageSize(path, result, info.width, info.height, width, height, error);
+}
+
+bool PeekImageSize(const std::string& path, int& width, int& height, std::string& error) {
+    int32_t peekedWidth = 0, peekedHeight = 0;
+    const int32_t result = peekFitsImageSize(path.c_str(), &peekedWidth, &peekedHeight);
+    return ImageSize(path, result, peekedWidth, peekedHeight, width, height, error);
 }

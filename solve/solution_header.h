@@ -10,3 +10,6 @@
 SolveOutcome ReadCentre(const std::string& path);
 // The image's width and height in pixels; false when hdrlib cannot load it.
 bool ReadImageSize(const std::string& path, int& width, int& height, std::string& error);
+// The same from hdrlib's quick look, which leaves CFITSIO unloaded: the solver can start
+// first and the full load overlap its run.
+bool PeekImageSize(const std::string& path, int& width, int& height, std::string& error);

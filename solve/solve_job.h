@@ -4,6 +4,7 @@
 #include "solve/solve_settings.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 struct SolveJob {
@@ -13,6 +14,8 @@ struct SolveJob {
     int imageHeight = 0;
     std::string scratch; // private folder, removed after the solve
     std::chrono::steady_clock::time_point deadline;
+    // Work of our own that overlaps the engine's run (it has a core of its own then).
+    std::function<void()> whileEngineRuns;
 };
 
 struct SolveOutcome {

@@ -13,20 +13,30 @@
 #include <unistd.h>
 
 SolveOutcome RunSolve(const SolveRequest& request, const SolveSettings& settings) {
-    SolveJob job{request, settings, 0, 0, {}, {}};
+    SolveJob job{request, settings, 0, 0, {}, {}, {}};
     job.deadline = std::chrono::steady_clock::now() +
                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                        std::chrono::duration<double>(settings.timeLimit));
+    // The quick look gives the size the solver's options need, so the solver starts before
+    // CFITSIO and its libraries are loaded; the full load (which has CFITSIO confirm the
+    // headers, and leaves it ready for reading the solution) overlaps the solve.
     std::string error;
-    if (!ReadImageSize(request.imagePath, job.imageWidth, job.imageHeight, error))
+    if (!PeekImageSize(request.imagePath, job.imageWidth, job.imageHeight, error))
         return {false, 0, 0, error};
+    std::string confirmError;
+    job.whileEngineRuns = [&] {
+        int width = 0, height = 0;
+        if (ReadImageSize(request.imagePath, width, height, confirmError) &&
+            (width != job.imageWidth || height != job.imageHeight))
+            confirmError = "the image " + request.imagePath + " changed during the solve";
+    };
     job.scratch = MakeScratchFolder();
     if (job.scratch.empty())
         return {false, 0, 0, "cannot make a scratch folder below $TMPDIR or /tmp"};
     const SolveOutcome outcome =
         settings.engine == SolveEngine::Astap ? SolveWithAstap(job) : SolveWithAstrometry(job);
     RemoveScratchFolder(job.scratch);
-    return outcome;
+    return confirmError.empty() ? outcome : SolveOutcome{false, 0, 0, confirmError};
 }
 
 std::string ResultFileName(const std::string& imagePath) {

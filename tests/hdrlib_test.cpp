@@ -201,6 +201,10 @@ TEST(Hdrlib, FindsImageInExtensionAndCompressedFile) {
         ASSERT_EQ(status, 0) << target;
     }
     for (const auto& path : {extension, compressed}) {
+        int32_t width = 0, height = 0;
+        EXPECT_EQ(peekFitsImageSize(path.c_str(), &width, &height), 0) << path;
+        EXPECT_EQ(width, 64);
+        EXPECT_EQ(height, 32);
         FitsInfo info{};
         ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0) << path;
         EXPECT_EQ(info.width, 64);
@@ -234,8 +238,14 @@ TEST(Hdrlib, EveryLoadFailureIsNegative) {
     for (const char* name :
          {"missing.fit", "empty.fit", "half-header.fit", "no-data.fit", "short-data.fit",
           "text.fit", "no-image.fit", "folder.fit", "pipe.fit", ""}) {
+        const std::string path = name[0] ? dir.file(name) : "";
         FitsInfo info{};
-        EXPECT_LT(loadFitsFile(name[0] ? dir.file(name).c_str() : "", &info), 0) << name;
+        const int32_t result = loadFitsFile(path.c_str(), &info);
+        EXPECT_LT(result, 0) << name;
+        // The quick look fails the same way, and leaves the caller's numbers alone.
+        int32_t width = 5, height = 5;
+        EXPECT_EQ(peekFitsImageSize(path.c_str(), &width, &height), result) << name;
+        EXPECT_EQ(width + height, 10) << name;
         char text[29];
         EXPECT_NE(readFitsStrParam("DATE-OBS", &info, text), 0) << name;
         EXPECT_NE(freeFits(&info), 0) << name;
@@ -246,6 +256,9 @@ TEST(Hdrlib, EveryLoadFailureIsNegative) {
     EXPECT_EQ(loadFitsFile(dir.file("unpadded.fit").c_str(), &info), 0);
     freeFits(&info);
     EXPECT_LT(loadFitsFile(valid.c_str(), nullptr), 0);
+    int32_t width = 0;
+    EXPECT_EQ(peekFitsImageSize(valid.c_str(), &width, nullptr), -1);
+    EXPECT_EQ(peekFitsImageSize(nullptr, &width, &width), -1);
 }
 
 // Cards CFITSIO 4.2.0 overflows its buffers on (a fortified build aborts) or that it
@@ -283,6 +296,8 @@ TEST(Hdrlib, CraftedHeadersAreRefusedBeforeCfitsioSeesThem) {
         WriteFile(path, WithCard(c.file, c.key, c.card));
         FitsInfo info{};
         EXPECT_EQ(loadFitsFile(path.c_str(), &info), -12) << c.card;
+        int32_t width = 0, height = 0;
+        EXPECT_EQ(peekFitsImageSize(path.c_str(), &width, &height), -12) << c.card;
     }
     // Cards of the other forms the standard allows still load.
     const Case accepted[] = {

@@ -402,4 +402,24 @@ TEST(VeldraSolveParts, SolveFieldGetsTheHintScaleAndLeanOptions) {
         EXPECT_NE(line.find(lean), std::string::npos) << lean;
 }
 
+// The caller's work while the program runs: called once, before the program ends (it
+// ends only once the work has left its mark), and never for a program that did not start.
+TEST(VeldraSolveParts, WorkWhileTheProgramRunsOverlapsIt) {
+    const TempDir dir;
+    const std::string mark = dir.file("mark");
+    int calls = 0;
+    const ChildOutcome run =
+        RunGuarded({"sh", "-c", "while [ ! -e '" + mark + "' ]; do sleep 0.02; done"},
+                   dir.file("out"), 20, "", [&] {
+                       ++calls;
+                       WriteFile(mark, "");
+                   });
+    EXPECT_EQ(run.end, ChildOutcome::End::Exited);
+    EXPECT_EQ(calls, 1);
+    const ChildOutcome missing =
+        RunGuarded({dir.file("no-such-program")}, dir.file("out"), 20, "", [&] { ++calls; });
+    EXPECT_EQ(missing.end, ChildOutcome::End::NotStarted);
+    EXPECT_EQ(calls, 1);
+}
+
 } // namespace

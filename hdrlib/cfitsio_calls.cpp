@@ -1,0 +1,39 @@
+#include "hdrlib/cfitsio_calls.h"
+
+#include <cstdio>
+#include <dlfcn.h>
+
+namespace {
+
+template <typename Function> bool Bind(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+const CfitsioCalls* Load() {
+    // The library stays loaded for the life of the process.
+    void* library = dlopen(HDRLIB_CFITSIO_SONAME, RTLD_NOW | RTLD_LOCAL);
+    static CfitsioCalls calls{};
+    const bool bound =
+        library != nullptr && Bind(library, "ffdkopn", calls.openDiskFile) &&
+        Bind(library, "ffcmsg", calls.clearMessages) && Bind(library, "ffmahd", calls.moveToHdu) &&
+        Bind(library, "ffghadll", calls.hduAddresses) &&
+        Bind(library, "fits_is_compressed_image", calls.isCompressedImage) &&
+        Bind(library, "ffgidm", calls.imageDimensions) &&
+        Bind(library, "ffgiszll", calls.imageSize) && Bind(library, "ffclos", calls.closeFile) &&
+        Bind(library, "ffmkky", calls.makeKeyCard) && Bind(library, "ffs2c", calls.textValue) &&
+        Bind(library, "ffr2e", calls.floatValue);
+    if (bound)
+        return &calls;
+    const char* reason = dlerror();
+    std::fprintf(stderr, "hdrlib: cannot load CFITSIO (%s): %s\n", HDRLIB_CFITSIO_SONAME,
+                 reason != nullptr ? reason : "unknown reason");
+    return nullptr;
+}
+
+} // namespace
+
+const CfitsioCalls* Cfitsio() {
+    static const CfitsioCalls* const calls = Load();
+    return calls;
+}
