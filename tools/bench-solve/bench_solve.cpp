@@ -2,7 +2,10 @@
 // with a correct start position, beside solve-field with the very options veldra-solve
 // gives it (the adapter's own cost) and beside solve-field with its default options.
 // The three run in turn, several rounds, so they share whatever else the machine does;
-// medians are printed side by side.  Usage: bench-solve [ROUNDS]
+// medians are printed side by side.  The defaults, 8 to 25 times slower, run in the first
+// three rounds only.  Last, veldra-solve's fixed cost per solve: veldra-solve around a
+// stand-in solver that sleeps, beside the stand-in alone (this machine's speed varies by
+// +-20 % from solve to solve, far more than that cost).  Usage: bench-solve [ROUNDS]
 #include "solve/astrometry_solver.h"
 #include "solve/child_process.h"
 #include "solve/fits_image.h"
@@ -48,12 +51,13 @@ struct Timing {
     double cpu = 0;   // of the program and everything it waited for
 };
 
-Timing Timed(const std::vector<std::string>& arguments, const std::string& output) {
+Timing Timed(const std::vector<std::string>& arguments, const std::string& output,
+             int expectedExit = 0) {
     const double cpu = ChildrenCpuSeconds();
     const ChildOutcome run = RunGuarded(arguments, output, 300, "");
     Timing timing;
     timing.cpu = ChildrenCpuSeconds() - cpu;
-    if (run.end == ChildOutcome::End::Exited && run.exitCode == 0)
+    if (run.end == ChildOutcome::End::Exited && run.exitCode == expectedExit)
         timing.wall = run.seconds;
     return timing;
 }
@@ -99,6 +103,22 @@ double MedianCpu(const std::vector<Timing>& timings) {
         values.push_back(timing.cpu);
     return Median(values);
 }
+
+// The median of each round's difference, seconds.
+double MedianDifference(const std::vector<Timing>& over, const std::vector<Timing>& under,
+                        bool cpu) {
+    std::vector<double> differences;
+    for (size_t i = 0; i < over.size() && i < under.size(); ++i)
+        differences.push_back(cpu ? over[i].cpu - under[i].cpu : over[i].wall - under[i].wall);
+    return Median(differences);
+}
+
+bool AnyFailed(const std::vector<Timing>& timings) {
+    return std::any_of(timings.begin(), timings.end(), [](const Timing& t) { return t.wall < 0; });
+}
+
+const int kDefaultRounds = 3;
+const char* const kStandInSeconds = "0.3";
 
 bool BenchSize(const std::string& folder, int width, int height, int rounds, Figures& figures) {
     StarCamera camera;
@@ -151,14 +171,12 @@ bool BenchSize(const std::string& folder, int width, int height, int rounds, Fig
         figures.error.push_back(CentreError(ResultFileName(image)));
         if (round % 2 == 0)
             figures.same.push_back(Timed(same, log));
-        figures.defaults.push_back(Timed(defaults, log));
+        if (round < kDefaultRounds)
+            figures.defaults.push_back(Timed(defaults, log));
         RemoveScratchFolder(out);
         std::filesystem::create_directories(out);
     }
-    const auto failed = [](const std::vector<Timing>& v) {
-        return std::any_of(v.begin(), v.end(), [](const Timing& t) { return t.wall < 0; });
-    };
-    if (failed(figures.adapter) || failed(figures.same) || failed(figures.defaults) ||
+    if (AnyFailed(figures.adapter) || AnyFailed(figures.same) || AnyFailed(figures.defaults) ||
         *std::min_element(figures.error.begin(), figures.error.end()) < 0) {
         std::fprintf(stderr, "bench-solve: a %s run failed (see %s)\n", size.c_str(), log.c_str());
         return false;
@@ -166,10 +184,43 @@ bool BenchSize(const std::string& folder, int width, int height, int rounds, Fig
     return true;
 }
 
+// veldra-solve on the 1024x768 frame BenchSize left in folder, around a stand-in solver
+// that only sleeps (so veldra-solve answers "not solved"), beside the stand-in alone.
+bool FixedCost(const std::string& folder, int rounds, Timing& cost) {
+    const std::string standIn = JoinPath(folder, "stand-in-solver");
+    const std::string settings = JoinPath(folder, "veldra-solve-stand-in.ini");
+    if (!WriteTextFile(standIn, std::string("#!/bin/sh\nexec sleep ") + kStandInSeconds + "\n") ||
+        !WriteTextFile(settings, "INDEX_DIR=" + JoinPath(folder, "index-1024x768") +
+                                     "\nSOLVE_FIELD=" + standIn + "\n"))
+        return false;
+    std::filesystem::permissions(standIn, std::filesystem::perms::owner_all);
+    const std::string image = JoinPath(folder, "frame-1024x768.fits");
+    const std::string log = JoinPath(folder, "run.txt");
+    const std::vector<std::string> adapter = {JoinPath(ProgramFolder(), "veldra-solve"),
+                                              "1.4,0.4,0.016,0.012,999," + image, "--config",
+                                              settings};
+    std::vector<Timing> wrapped, alone;
+    for (int round = 0; round < rounds; ++round) {
+        if (round % 2 == 1)
+            alone.push_back(Timed({standIn}, log));
+        wrapped.push_back(Timed(adapter, log, 1)); // the stand-in solves nothing
+        if (round % 2 == 0)
+            alone.push_back(Timed({standIn}, log));
+    }
+    if (AnyFailed(wrapped) || AnyFailed(alone)) {
+        std::fprintf(stderr, "bench-solve: a stand-in run failed (see %s)\n", log.c_str());
+        return false;
+    }
+    cost.wall = MedianDifference(wrapped, alone, false);
+    cost.cpu = MedianDifference(wrapped, alone, true);
+    return true;
+}
+
 const char* const kUsage = "usage: bench-solve [ROUNDS]\n"
                            "veldra-solve beside solve-field with the same options and with its\n"
                            "defaults, on 1024x768 and 3000x2000 star frames; the median of ROUNDS\n"
-                           "rounds (1 to 100, default 5).\n";
+                           "rounds (1 to 100, default 5; the defaults run in 3 of them), then\n"
+                           "veldra-solve's fixed cost around a stand-in solver (4 x ROUNDS).\n";
 
 } // namespace
 
@@ -195,12 +246,15 @@ int main(int argc, char** argv) {
     std::printf("%-10s %15s %15s %15s %14s %10s %10s\n", "frame", "veldra-solve", "same options",
                 "defaults", "adapter (CPU)", "vs default", "centre err");
     int status = 0;
+    std::vector<std::pair<std::string, double>> solves; // frame, same-options median
     for (const auto& [width, height] : {std::pair{1024, 768}, std::pair{3000, 2000}}) {
         Figures figures;
         if (!BenchSize(folder, width, height, rounds, figures)) {
             status = 1;
             break;
         }
+        solves.emplace_back(std::to_string(width) + "x" + std::to_string(height),
+                            MedianWall(figures.same));
         const double adapter = MedianWall(figures.adapter), same = MedianWall(figures.same),
                      defaults = MedianWall(figures.defaults);
         const double adapterCpu = MedianCpu(figures.adapter), sameCpu = MedianCpu(figures.same);
@@ -215,6 +269,18 @@ int main(int argc, char** argv) {
                 "each\nround's ratio, wall clock (and CPU; target <= 1.1x);\n"
                 "vs default = solve-field with its default options / veldra-solve (target >= "
                 "3x);\ncentre err = largest distance of veldra-solve's centre from the truth.\n");
+    Timing cost;
+    if (status == 0 && FixedCost(folder, 4 * rounds, cost)) {
+        std::printf("\nfixed cost of veldra-solve per solve: %.1f ms wall, %.1f ms CPU (median "
+                    "of %d\npaired differences around a stand-in solver that sleeps %s s)",
+                    cost.wall * 1000, cost.cpu * 1000, 4 * rounds, kStandInSeconds);
+        for (const auto& [frame, seconds] : solves)
+            std::printf(";\n%.3fx of the %s solve with the same options", 1 + cost.wall / seconds,
+                        frame.c_str());
+        std::printf("\n");
+    } else if (status == 0) {
+        status = 1;
+    }
     RemoveScratchFolder(folder);
     return status;
 }
