@@ -72,11 +72,11 @@ std::optional<std::string> TextCard(const std::string& keyword, std::string_view
     if (quoted > 68)
         return std::nullopt;
     const CfitsioCalls* cfitsio = Cfitsio();
+    if (cfitsio == nullptr)
+        return std::nullopt;
     char value[FLEN_VALUE] = {};
     int status = 0;
     const std::string plain(text);
-    if (cfitsio == nullptr)
-        return std::nullopt;
     cfitsio->textValue(plain.c_str(), value, &status);
     return status == 0 ? MakeCard(keyword, value, comment) : std::nullopt;
 }
@@ -84,10 +84,10 @@ std::optional<std::string> TextCard(const std::string& keyword, std::string_view
 std::optional<std::string> FloatCard(const std::string& keyword, float number,
                                      std::string_view comment) {
     const CfitsioCalls* cfitsio = Cfitsio();
-    char value[FLEN_VALUE] = {};
-    int status = 0;
     if (cfitsio == nullptr)
         return std::nullopt;
+    char value[FLEN_VALUE] = {};
+    int status = 0;
     if (cfitsio->floatValue(number, -7, value, &status) != 0) {
         cfitsio->clearMessages();
         return std::nullopt;
