@@ -11,8 +11,10 @@ template <typename Function> bool Bind(void* library, const char* name, Function
 }
 
 const CfitsioCalls* Load() {
-    // The library stays loaded for the life of the process.
-    void* library = dlopen(HDRLIB_CFITSIO_SONAME, RTLD_NOW | RTLD_LOCAL);
+    // The library stays loaded for the life of the process.  Lazy binding: hdrlib reaches
+    // a few dozen of the thousands of functions in CFITSIO and its libraries, so binding
+    // them all up front would only cost time.
+    void* library = dlopen(HDRLIB_CFITSIO_SONAME, RTLD_LAZY | RTLD_LOCAL);
     static CfitsioCalls calls{};
     const bool bound =
         library != nullptr && Bind(library, "ffdkopn", calls.openDiskFile) &&
