@@ -88,13 +88,27 @@ double MedianWall(const std::vector<Timing>& timings) {
     return Median(values);
 }
 
+// The median of combine(over, under) over the rounds, of the wall clock or the CPU time.
+template <typename Combine>
+double MedianOfRounds(const std::vector<Timing>& over, const std::vector<Timing>& under, bool cpu,
+                      Combine combine) {
+    std::vector<double> values;
+    for (size_t i = 0; i < over.size() && i < under.size(); ++i)
+        values.push_back(cpu ? combine(over[i].cpu, under[i].cpu)
+                             : combine(over[i].wall, under[i].wall));
+    return Median(values);
+}
+
 // The median of each round's ratio: a round's two runs follow each other, so a slow spell of
 // the machine or of solve-field's own search weighs on both and cancels out.
 double MedianRatio(const std::vector<Timing>& over, const std::vector<Timing>& under, bool cpu) {
-    std::vector<double> ratios;
-    for (size_t i = 0; i < over.size() && i < under.size(); ++i)
-        ratios.push_back(cpu ? over[i].cpu / under[i].cpu : over[i].wall / under[i].wall);
-    return Median(ratios);
+    return MedianOfRounds(over, under, cpu, [](double a, double b) { return a / b; });
+}
+
+// The median of each round's difference, seconds.
+double MedianDifference(const std::vector<Timing>& over, const std::vector<Timing>& under,
+                        bool cpu) {
+    return MedianOfRounds(over, under, cpu, [](double a, double b) { return a - b; });
 }
 
 double MedianCpu(const std::vector<Timing>& timings) {
@@ -102,15 +116,6 @@ double MedianCpu(const std::vector<Timing>& timings) {
     for (const Timing& timing : timings)
         values.push_back(timing.cpu);
     return Median(values);
-}
-
-// The median of each round's difference, seconds.
-double MedianDifference(const std::vector<Timing>& over, const std::vector<Timing>& under,
-                        bool cpu) {
-    std::vector<double> differences;
-    for (size_t i = 0; i < over.size() && i < under.size(); ++i)
-        differences.push_back(cpu ? over[i].cpu - under[i].cpu : over[i].wall - under[i].wall);
-    return Median(differences);
 }
 
 bool AnyFailed(const std::vector<Timing>& timings) {
