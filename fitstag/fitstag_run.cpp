@@ -63,7 +63,15 @@ int RunFitstag(const std::vector<std::string>& args, std::istream& in, std::ostr
     // A position outside the sky is a usage error; the file is not touched.
     const auto raSeconds = options.hasRa ? RaSeconds(options.ra) : std::optional<int>(0);
     const auto decSeconds = options.hasDec ? DecSeconds(options.dec) : std::optional<int>(0);
+    std::string refusal = options.refusal;
+    if (refusal.empty() && !raSeconds)
+        refusal = "-r " + options.raText + " refused: RA " +
+                  (options.ra < 0 ? "below 0" : "of 24h or more (2 pi radians)");
+    if (refusal.empty() && !decSeconds)
+        refusal = "-d " + options.decText + " refused: DEC beyond +-90 degrees (pi/2 radians)";
     if (options.usage || !raSeconds || !decSeconds) {
+        if (!refusal.empty())
+            err << "fitstag: " << refusal << "\n";
         PrintUsage(program, out);
         return kFailure;
     }

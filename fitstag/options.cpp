@@ -16,6 +16,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
             break;
         if (arg[1] != 'r' && arg[1] != 'd') {
             options.usage = true;
+            options.refusal = arg + " refused: not an option (-r, -d or -h)";
             return options;
         }
         if (next + 1 >= args.size())
@@ -23,14 +24,17 @@ Options ParseOptions(const std::vector<std::string>& args) {
         const std::optional<double> value = OptionNumber(args[next + 1]);
         if (!value) {
             options.usage = true;
+            options.refusal = arg + " " + args[next + 1] + " refused: not a number of radians";
             return options;
         }
         if (arg[1] == 'r') {
             options.hasRa = true;
             options.ra = *value;
+            options.raText = args[next + 1];
         } else {
             options.hasDec = true;
             options.dec = *value;
+            options.decText = args[next + 1];
         }
         next += 2;
     }

@@ -9,9 +9,13 @@ struct Options {
     bool help = false;  // print the usage and stop with success
     bool hasRa = false;
     bool hasDec = false;
-    double ra = 0;  // radians
-    double dec = 0; // radians
+    double ra = 0;               // radians
+    double dec = 0;              // radians
+    std::string raText, decText; // the values as given, for messages
     std::string path;
+    // Why an option was refused ("-r abc refused: not a number"); empty for usage errors
+    // that refuse no value (a missing or extra file).
+    std::string refusal;
 };
 
 // args without the program name.  Options are read from the first argument on;

@@ -13,7 +13,9 @@
 namespace {
 
 const char* const kUsage = "usage: veldra-solve RA,DEC,WIDTH,HEIGHT,999,IMAGE [options]\n"
-                           "       veldra-solve RA DEC WIDTH HEIGHT 999 IMAGE [options]\n";
+                           "       veldra-solve RA DEC WIDTH HEIGHT 999 IMAGE [options]\n"
+                           "       veldra-solve --ra DEG --dec DEG --width DEG [--height DEG] "
+                           "IMAGE [options]\n";
 
 std::string HelpText(const std::string& settingsPath) {
     return std::string(kUsage) +
@@ -21,6 +23,8 @@ std::string HelpText(const std::string& settingsPath) {
            "Plate-solves IMAGE (FITS) and writes IMAGE's name with \".apm\" beside it:\n"
            "\"RA,DEC,1\" (radians) when solved, \"RA,DEC,0\" when not.  RA and DEC are the\n"
            "start position, WIDTH and HEIGHT the field, all in radians, as veldra passes them.\n"
+           "By hand, give them in degrees with --ra, --dec, --width and --height (the\n"
+           "height defaults to the width).\n"
            "Choose this program with \"Set Application\" in veldra's plate-solve setup.\n"
            "Each run adds a line to veldra-solve.log beside the image (or in LOG_DIR), with\n"
            "the reason when it did not solve.  Exit status: 0 solved, 1 not solved, 2 bad\n"
@@ -42,7 +46,8 @@ std::string HelpText(const std::string& settingsPath) {
            "  field 44'-60': astrometry-data-tycho2-09    60' and more: "
            "astrometry-data-tycho2-10-19\n"
            "They install into /usr/share/astrometry; for index files elsewhere set INDEX_DIR.\n"
-           "Check an index with one image: veldra-solve RA,DEC,WIDTH,HEIGHT,999,IMAGE\n"
+           "Check an index with one image of your rig, near where it points, for example:\n"
+           "  veldra-solve --ra 83.82 --dec 22.01 --width 0.53 IMAGE\n"
            "(or solve-field IMAGE) and read the line it prints.\n"
            "ENGINE=astap runs astap_cli (apt install astap-cli); ASTAP's star database\n"
            "(for example D50) must be installed separately, see ASTAP_DATABASE.\n";

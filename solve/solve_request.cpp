@@ -15,6 +15,33 @@ std::string Joined(std::vector<std::string>::const_iterator first,
     return text;
 }
 
+// The hand-check options, in degrees, in the order of the solver text's fields.
+constexpr const char* kDegreeOptions[] = {"--ra", "--dec", "--width", "--height"};
+
+int DegreeOptionIndex(std::string_view arg) {
+    for (int i = 0; i < 4; ++i)
+        if (arg == kDegreeOptions[i])
+            return i;
+    return -1;
+}
+
+// The solver text of a hand check: the degrees in radians, then the image path.
+std::string DegreeSolverText(const std::optional<double> (&degrees)[4], const std::string& image,
+                             std::string& error) {
+    if (!degrees[0] || !degrees[1] || !degrees[2]) {
+        error = "--ra, --dec and --width are needed together (degrees)";
+        return {};
+    }
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const double value = degrees[i] ? *degrees[i] : *degrees[2];
+        text += PlainNumberText(value * kPi / 180) + ",";
+        if (i == 3)
+            text += "999,";
+    }
+    return text + image;
+}
+
 } // namespace
 
 std::optional<SolveRequest> ParseSolverText(std::string_view text) {
@@ -44,6 +71,8 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
     // A bad option is reported after the solver text is read, so that a run with a
     // readable solver text can still answer veldra.
     std::string optionError;
+    std::optional<double> degrees[4];
+    bool anyDegrees = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.rfind("--", 0) != 0) {
@@ -52,6 +81,19 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
         }
         if (arg == "--help") {
             line.help = true;
+            continue;
+        }
+        if (const int index = DegreeOptionIndex(arg); index >= 0) {
+            anyDegrees = true;
+            const auto value = i + 1 < args.size() ? ParseNumber(args[i + 1]) : std::nullopt;
+            if (i + 1 < args.size())
+                ++i;
+            if (!value || !std::isfinite(*value)) {
+                optionError =
+                    optionError.empty() ? arg + " needs a number of degrees" : optionError;
+                continue;
+            }
+            degrees[index] = *value;
             continue;
         }
         const std::string key = SettingKeyOfOption(arg);
@@ -73,7 +115,12 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
                : line.help          ? std::string()
                                     : "no solver command line";
     std::string text;
-    if (positional.front().find(',') != std::string::npos) {
+    if (anyDegrees) {
+        std::string degreeError;
+        text = DegreeSolverText(degrees, Joined(positional.begin(), positional.end()), degreeError);
+        if (text.empty())
+            return optionError.empty() ? degreeError : optionError;
+    } else if (positional.front().find(',') != std::string::npos) {
         text = Joined(positional.begin(), positional.end());
     } else if (positional.size() >= 6) {
         for (size_t i = 0; i < 5; ++i)
@@ -81,6 +128,8 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
         text.append(Joined(positional.begin() + 5, positional.end()));
     }
     line.request = ParseSolverText(text);
+    if (!line.request && anyDegrees)
+        return "--dec beyond 90 degrees, or a --width or --height not above 0";
     if (!line.request)
         return "not a solver command line (RA,DEC,WIDTH,HEIGHT,999,IMAGE): " +
                Joined(positional.begin(), positional.end());

@@ -30,6 +30,8 @@ struct CommandLine {
 
 // Options start with "--"; every other argument belongs to the solver text: joined with
 // blanks when the first holds the commas, or six separate fields (the path may be split
-// at blanks).  Returns an error text, empty on success; request is set whenever the
-// solver text could be read, even when an option is wrong.
+// at blanks).  By hand the start position and field may instead be given in degrees,
+// the numbers a user has: --ra DEG --dec DEG --width DEG [--height DEG] IMAGE (the
+// height defaults to the width).  Returns an error text, empty on success; request is set whenever
+// the solver text could be read, even when an option is wrong.
 std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& line);

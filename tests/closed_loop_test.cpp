@@ -78,7 +78,7 @@ TEST_F(ClosedLoop, TheRealSolverMeasuresAConstantFlexureNight) {
     TempDir config;
     const std::string indexFolder = config.file("index");
     std::filesystem::create_directories(config.file("veldra"));
-    std::filesystem::create_directories(indexFolder);
+    // The index folder is not made here: veldsim makes it, as the user guide's command expects.
     QProcess index;
     index.setProcessChannelMode(QProcess::MergedChannels);
     NightSettings night;

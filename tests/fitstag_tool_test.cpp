@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -133,19 +134,23 @@ TEST(FitstagTool, UsageAndLoadFailuresEndWithMinusOne) {
     const auto path = dir.file("light.fit");
     WriteFitsImage(path, 10, 10, {});
     const std::string before = ReadFile(path);
-    // Positions that are no number or outside the sky are usage errors too.
-    for (const auto& args : std::vector<std::vector<std::string>>{{},
-                                                                  {"-x", path},
-                                                                  {path, path},
-                                                                  {"-r", "1e30", path},
-                                                                  {"-r", "abc", path},
-                                                                  {"-r", "7", "-d", "2", path},
-                                                                  {"-r", "-0.001", path},
-                                                                  {"-d", "1.5708", path}}) {
+    // Positions that are no number or outside the sky are usage errors too, and the
+    // refused value is named with the reason.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{}, ""},
+        {{path, path}, ""},
+        {{"-x", path}, "-x refused: not an option (-r, -d or -h)"},
+        {{"-r", "1e30", path}, "-r 1e30 refused: RA of 24h or more (2 pi radians)"},
+        {{"-r", "abc", path}, "-r abc refused: not a number of radians"},
+        {{"-r", "7", "-d", "2", path}, "-r 7 refused: RA of 24h or more (2 pi radians)"},
+        {{"-r", "1", "-d", "2", path}, "-d 2 refused: DEC beyond +-90 degrees (pi/2 radians)"},
+        {{"-r", "-0.001", path}, "-r -0.001 refused: RA below 0"},
+        {{"-d", "1.5708", path}, "-d 1.5708 refused: DEC beyond +-90 degrees (pi/2 radians)"}};
+    for (const auto& [args, reason] : refused) {
         const Outcome run = RunTool(dir, args, "Shutter: 5\n");
-        EXPECT_EQ(run.status, 255) << args.size();
+        EXPECT_EQ(run.status, 255) << reason;
         EXPECT_EQ(run.out, kUsage);
-        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.err, reason.empty() ? "" : "fitstag: " + reason + "\n");
     }
     // Help: the usage on standard output, success, the file untouched.
     for (const auto& args :

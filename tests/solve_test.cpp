@@ -202,6 +202,15 @@ TEST_F(VeldraSolve, TakesTheSolverTextSplitAtBlanksAndSixSeparateFields) {
     std::filesystem::remove(work_.file("night one/stars.apm"));
     ASSERT_EQ(Run(fields).exitCode, 0) << Output();
     EXPECT_EQ(ReadApm(work_.file("night one/stars.apm")).flag, 1);
+
+    // The hand check: the same hint and field in degrees, the height left to default.
+    std::filesystem::remove(work_.file("night one/stars.apm"));
+    ASSERT_EQ(Run({"--ra", PlainNumberText(kHintRa), "--dec", PlainNumberText(kHintDec), "--width",
+                   PlainNumberText(FieldWidth(camera_)), image})
+                  .exitCode,
+              0)
+        << Output();
+    EXPECT_EQ(ReadApm(work_.file("night one/stars.apm")).flag, 1);
 }
 
 TEST_F(VeldraSolve, AFrameWithoutStarsAnswersNotSolvedWithTheReason) {
@@ -377,6 +386,36 @@ TEST_F(VeldraSolve, AstapEngineRunsAstapCliAndReadsItsIni) {
               1);
     EXPECT_EQ(ReadApm(work_.file("stars.apm")).flag, 0);
     EXPECT_NE(Output().find("ASTAP found no solution: Not enough stars"), std::string::npos);
+}
+
+TEST(VeldraSolveParts, HandCheckTakesDegreesAndNamesWhatIsMissing) {
+    CommandLine line;
+    EXPECT_EQ(ParseCommandLine({"--ra", "90", "--dec", "-45", "--width", "0.5", "--height", "0.25",
+                                "night 1/a.fit"},
+                               line),
+              "");
+    ASSERT_TRUE(line.request);
+    const double perDegree = kPiFull / 180;
+    EXPECT_NEAR(line.request->ra, 90 * perDegree, 1e-12);
+    EXPECT_NEAR(line.request->dec, -45 * perDegree, 1e-12);
+    EXPECT_NEAR(line.request->width, 0.5 * perDegree, 1e-12);
+    EXPECT_NEAR(line.request->height, 0.25 * perDegree, 1e-12);
+    EXPECT_EQ(line.request->imagePath, "night 1/a.fit");
+
+    CommandLine square;
+    EXPECT_EQ(ParseCommandLine({"--ra", "10", "--dec", "20", "--width", "1", "a.fit"}, square), "");
+    ASSERT_TRUE(square.request);
+    EXPECT_NEAR(square.request->height, perDegree, 1e-12);
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--ra", "10", "--dec", "20", "a.fit"},
+          std::vector<std::string>{"--ra", "ten", "--dec", "20", "--width", "1", "a.fit"},
+          std::vector<std::string>{"--ra", "10", "--dec", "95", "--width", "1", "a.fit"},
+          std::vector<std::string>{"--ra", "10", "--dec", "20", "--width", "1"}}) {
+        CommandLine line;
+        EXPECT_NE(ParseCommandLine(bad, line), "") << bad[3];
+        EXPECT_FALSE(line.request) << bad[3];
+    }
 }
 
 TEST(VeldraSolveParts, SolveFieldGetsTheHintScaleAndLeanOptions) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -33,6 +34,11 @@ std::string WriteStarIndex(const std::vector<CatalogueStar>& catalogue,
                            const std::string& indexPath, int scale, int indexId) {
     const std::string table = indexPath + ".catalogue.fits";
     const std::string output = indexPath + ".build.log";
+    // The index usually goes into a folder of its own (INDEX_DIR), made here when missing.
+    const std::filesystem::path folder = std::filesystem::path(indexPath).parent_path();
+    std::error_code failed;
+    if (!folder.empty() && !std::filesystem::create_directories(folder, failed) && failed)
+        return "cannot make the folder " + folder.string() + ": " + failed.message();
     if (!WriteCatalogueTable(table, catalogue))
         return "cannot write " + table;
     const ChildOutcome run =
