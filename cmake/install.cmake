@@ -1,12 +1,52 @@
-# What `cmake --install` puts where, and the Debian package CPack makes of it
-# (./scripts/package).  Programs go side by side into bin, since veldra looks for
-# veldra-solve beside itself; libhdrlib with its soname into the library
-# folder; hdrlib.h into include; the desktop entry, icons, metainfo and manual pages into
-# share.
+# What `cmake --install` puts where (debian/ packages it).  Programs go side by side into
+# bin, since veldra looks for veldra-solve beside itself; libhdrlib with its soname into the
+# library folder, and for building against it its link, hdrlib.h, hdrlib.pc and a CMake
+# package; the desktop entry, icons, metainfo, manual pages and the user guide into share.
+# Components: libhdrlib (the run-time library), libhdrlib-dev, veldra (everything else).
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME veldra)
 
-install(TARGETS hdrlib
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_SKIP)
-install(FILES ${CMAKE_SOURCE_DIR}/hdrlib/hdrlib.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# libhdrlib exports its C interface only: every function hdrlib.h declares.  The list is
+# read from the header, so a new function is exported without touching this file.
+file(STRINGS ${CMAKE_SOURCE_DIR}/hdrlib/hdrlib.h hdrlib_declarations
+     REGEX "^[A-Za-z_][A-Za-z0-9_ ]* \\**[A-Za-z_][A-Za-z0-9_]*\\(")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/hdrlib/hdrlib.h)
+set(hdrlib_exports)
+foreach(declaration ${hdrlib_declarations})
+    string(REGEX MATCH "([A-Za-z_][A-Za-z0-9_]*)\\(" ignored "${declaration}")
+    string(APPEND hdrlib_exports "        ${CMAKE_MATCH_1};\n")
+endforeach()
+set(hdrlib_version_script ${CMAKE_BINARY_DIR}/hdrlib.map)
+file(CONFIGURE OUTPUT ${hdrlib_version_script}
+     CONTENT "{\n    global:\n${hdrlib_exports}    local:\n        *;\n};\n")
+target_link_options(hdrlib PRIVATE "LINKER:--version-script=${hdrlib_version_script}")
+set_property(TARGET hdrlib APPEND PROPERTY LINK_DEPENDS ${hdrlib_version_script})
+
+install(TARGETS hdrlib EXPORT hdrlibTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libhdrlib
+            NAMELINK_COMPONENT libhdrlib-dev)
+install(FILES ${CMAKE_SOURCE_DIR}/hdrlib/hdrlib.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    COMPONENT libhdrlib-dev)
+# The build tree includes "hdrlib/hdrlib.h" from the source folder; an installed copy
+# finds <hdrlib.h> in the include folder.
+get_target_property(hdrlib_includes hdrlib INTERFACE_INCLUDE_DIRECTORIES)
+set(hdrlib_interface_includes "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
+foreach(folder ${hdrlib_includes})
+    list(APPEND hdrlib_interface_includes "$<BUILD_INTERFACE:${folder}>")
+endforeach()
+set_property(TARGET hdrlib PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${hdrlib_interface_includes})
+set(hdrlib_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/hdrlib)
+install(EXPORT hdrlibTargets NAMESPACE hdrlib:: DESTINATION ${hdrlib_cmake_dir}
+    COMPONENT libhdrlib-dev)
+include(CMakePackageConfigHelpers)
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/hdrlibConfig.cmake.in
+    ${CMAKE_BINARY_DIR}/hdrlibConfig.cmake INSTALL_DESTINATION ${hdrlib_cmake_dir})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/hdrlibConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/hdrlibConfig.cmake ${CMAKE_BINARY_DIR}/hdrlibConfigVersion.cmake
+    DESTINATION ${hdrlib_cmake_dir} COMPONENT libhdrlib-dev)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/hdrlib.pc.in ${CMAKE_BINARY_DIR}/hdrlib.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/hdrlib.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+    COMPONENT libhdrlib-dev)
 
 set(manual_pages veldra fitstag veldsim veldra-solve)
 # A build without the windows (VELDRA_GUI=OFF, as the fuzzing build is) has no veldra.
@@ -54,47 +94,14 @@ endforeach()
 set(changelog_gz ${CMAKE_BINARY_DIR}/data/changelog.gz)
 add_custom_command(OUTPUT ${changelog_gz}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/data
-    COMMAND sh -c "${GZIP} -9n < \"$0\" > \"$1\"" ${data_dir}/changelog ${changelog_gz}
-    DEPENDS ${data_dir}/changelog VERBATIM)
+    COMMAND sh -c "${GZIP} -9n < \"$0\" > \"$1\"" ${CMAKE_SOURCE_DIR}/debian/changelog ${changelog_gz}
+    DEPENDS ${CMAKE_SOURCE_DIR}/debian/changelog VERBATIM)
 list(APPEND generated_data ${changelog_gz})
 add_custom_target(veldra_data ALL DEPENDS ${generated_data})
-install(FILES ${changelog_gz} ${data_dir}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-
-# The Debian package: its dependencies from the shared libraries the programs link, the
-# plate solver and its index files as suggestions.
-set(VELDRA_MAINTAINER "Veldra developers <veldra@veldra-astro.org>"
-    CACHE STRING "Maintainer field of the Debian package")
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME veldra)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT ${VELDRA_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "flexure drift correction for guided astrophotography")
-# CPack puts the summary first and indents every line below it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "veldra watches the folder where the camera program writes its FITS images,
-measures where each new image points (from its world-coordinate keywords or
-by plate solving), derives the drift rates in right ascension and
-declination, filters them and tells the guider to shift its lock point.
-.
-The package also holds fitstag, which writes the header keywords veldra
-needs into FITS files converted from camera-raw files, veldsim, a simulated
-night for trying veldra out, and libhdrlib, the FITS header library.")
-set(CPACK_DEBIAN_PACKAGE_SECTION science)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# hdrlib loads CFITSIO on first use, so dpkg-shlibdeps cannot see it: its package is named
-# from the library's run-time name (libcfitsio.so.10 -> libcfitsio10).
-string(REGEX REPLACE "^lib(.*)\\.so\\.([0-9]+)$" "lib\\1\\2" cfitsio_package
-                     ${HDRLIB_CFITSIO_SONAME})
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${cfitsio_package} (>= ${CFITSIO_VERSION})")
-# libhdrlib is found in the package itself.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "astrometry.net, astrometry-data-tycho2")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# libhdrlib is a shared library: ldconfig runs through a trigger after installing.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${data_dir}/debian/triggers)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-include(CPack)
+install(FILES ${changelog_gz} ${CMAKE_SOURCE_DIR}/debian/copyright
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The user guide, which F1 opens, with its pictures.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md ${CMAKE_SOURCE_DIR}/docs/main-window.png
+    ${CMAKE_SOURCE_DIR}/docs/main-window-night.png ${CMAKE_SOURCE_DIR}/docs/chart-window.png
+    ${CMAKE_SOURCE_DIR}/docs/chart-window-night.png ${CMAKE_SOURCE_DIR}/docs/setup-dialog.png
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})

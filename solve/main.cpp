@@ -46,6 +46,8 @@ std::string HelpText(const std::string& settingsPath) {
            "  field 44'-60': astrometry-data-tycho2-09    60' and more: "
            "astrometry-data-tycho2-10-19\n"
            "They install into /usr/share/astrometry; for index files elsewhere set INDEX_DIR.\n"
+           "Fields narrower than about 22' need astrometry.net's 5200 or 4200 series,\n"
+           "which Debian does not package (the user guide says which files).\n"
            "Check an index with one image of your rig, near where it points, for example:\n"
            "  veldra-solve --ra 83.82 --dec 22.01 --width 0.53 IMAGE\n"
            "(or solve-field IMAGE) and read the line it prints.\n"

@@ -20,7 +20,8 @@ for file in bin/veldra bin/fitstag bin/veldsim bin/veldra-solve include/hdrlib.h
     share/applications/$app.desktop share/metainfo/$app.metainfo.xml \
     share/icons/hicolor/scalable/apps/$app.svg share/icons/hicolor/16x16/apps/$app.png \
     share/icons/hicolor/256x256/apps/$app.png share/man/man1/veldra.1.gz \
-    share/man/man1/fitstag.1.gz share/man/man1/veldsim.1.gz share/doc/veldra/copyright; do
+    share/man/man1/fitstag.1.gz share/man/man1/veldsim.1.gz share/doc/veldra/copyright \
+    share/doc/veldra/user-guide.md share/doc/veldra/main-window.png; do
     [[ -e $stage/$file ]] || fail "not installed: $file"
 done
 [[ ! -e $build/bin/veldra-solve || -e $stage/bin/veldra-solve ]] || fail "veldra-solve not installed"
@@ -28,6 +29,12 @@ library=$(ls "$stage"/lib*/libhdrlib.so.* 2>/dev/null | head -n 1)
 [[ -n $library ]] || fail "libhdrlib not installed"
 [[ $(readelf -d "$library" 2>/dev/null) == *"Library soname: [libhdrlib.so.1]"* ]] ||
     fail "libhdrlib has no soname libhdrlib.so.1"
+# What building against it needs (dev_package.sh builds with them).
+libdir=$(dirname "$library")
+[[ $(readlink "$libdir/libhdrlib.so") == libhdrlib.so.1 ]] || fail "no libhdrlib.so link"
+for file in pkgconfig/hdrlib.pc cmake/hdrlib/hdrlibConfig.cmake cmake/hdrlib/hdrlibTargets.cmake; do
+    [[ -e $libdir/$file ]] || fail "not installed: $file"
+done
 
 # The staged programs load the staged libhdrlib (nothing of the build tree).
 for program in fitstag veldsim veldra; do

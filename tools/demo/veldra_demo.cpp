@@ -194,6 +194,9 @@ int main(int argc, char** argv) {
     ReportFrames(window);
     std::cout << "veldra-demo: " << frames.toStdString() << " frames, one every "
               << cadence.toStdString() << " s, in " << framesFolder << "\n";
+    if (!offscreen)
+        std::cout << "veldra-demo: the windows stay open when the night is over; close the "
+                     "main window to end\n";
 
     // Press Start and open the charts the way a user would.
     QTimer::singleShot(500, &window, [&window] {

@@ -61,7 +61,8 @@ void FillNight(MainState& state) {
 
 int main(int argc, char* argv[]) {
     QCommandLineParser parser;
-    parser.setApplicationDescription("Screenshots of veldra's windows for the README.");
+    parser.setApplicationDescription(
+        "Screenshots of veldra's windows for the README and the user guide.");
     parser.addPositionalArgument("OUTPUT_FOLDER", "Where the PNGs go (default: docs/).",
                                  "[OUTPUT_FOLDER]");
     if (const auto end =
@@ -97,7 +98,7 @@ int main(int argc, char* argv[]) {
         state.settings.PLATE_SOLVE_METHOD = 1;
         state.settings.OVERRIDE_POSITION = 1;
         state.settings.OVERRIDE_EXPOSURE = true;
-        SetPwiExePath(state.settings, "/opt/platesolve2/PlateSolve2.exe");
+        SetPwiExePath(state.settings, "/usr/bin/veldra-solve");
         formSetupPlateSolve dialog(state.settings, state.programFolder, &window);
         saved = Save(&dialog, output + "/setup-dialog.png") && saved;
         dialog.hide();
