@@ -65,7 +65,7 @@ TEST_F(FilePlacesTest, ALogLineOrSaveThatFailsIsReportedEveryTime) {
     LogEvent(missing, " : lost");
     LogEvent(missing, " : lost again");
     EXPECT_EQ(reports, std::vector<std::string>(2, "Could not write the activity log " + missing +
-                                                       "/debug.txt"));
+                                                       "/debug.txt: No such file or directory"));
     reports.clear();
     EXPECT_FALSE(SaveSettings(Settings{}, missing));
     // The failed save's log line fails too (same folder), then the save itself.

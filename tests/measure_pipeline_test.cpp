@@ -5,10 +5,12 @@
 #include "veldra/measure/new_image_command.h"
 #include "veldra/measure/pipeline.h"
 #include "veldra/measure/process_start.h"
+#include "veldra/settings/end_request.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -213,6 +215,35 @@ TEST_F(Pipeline, FileNameCannotAddArgumentsToTheCommand) {
     const std::string image = dir.file("x\" --force --outdir=.. \"y.fit");
     RunNewImageCommand(state.settings, dir.path, image, {});
     EXPECT_EQ(ReadFile(dir.file("count.sh.args")), "1\n" + image + "\n");
+}
+
+// The command's wait handles window events as the solver's does; the end of veldra ends
+// the command (its group) and the run, and an image handed over after it is left alone.
+TEST_F(Pipeline, CommandWaitHandlesEventsAndEndsWithVeldra) {
+    state.settings.RUN_COMMAND = true;
+    state.settings.COMMAND = Script("slow.sh", "echo $$ > \"$0.pid\"; exec sleep 600");
+    recorder.onPump = [&] {
+        if (recorder.pumps == 4)
+            RequestEnd();
+    };
+    ProcessImage(state, platform, WcsImage("a.fit", "2026-03-14T18:51:51", 180.0), 0);
+    const size_t lines = Log().size();
+    ProcessImage(state, platform, WcsImage("b.fit", "2026-03-14T18:56:51", 180.0), 0);
+    ClearEndRequestForTests();
+
+    EXPECT_EQ(recorder.pumps, 4);
+    const auto log = Log();
+    EXPECT_TRUE(InOrder(log, {" : processing command", " :    command ended: veldra is ending",
+                              " : finished platesolve"}));
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& line) {
+                                return line.rfind(" : Doing platesolve of:", 0) == 0;
+                            }),
+              0);
+    EXPECT_EQ(log.size(), lines);
+    EXPECT_EQ(state.historyCount, 0);
+    EXPECT_FALSE(state.pipelineBusy);
+    EXPECT_NE(kill(std::stoi(ReadFile(dir.file("slow.sh.pid"))), 0), 0);
 }
 
 TEST_F(Pipeline, CommandThatCannotStartKeepsThePath) {

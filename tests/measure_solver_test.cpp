@@ -4,8 +4,10 @@
 #include "tests/test_support.h"
 #include "veldra/measure/process_start.h"
 #include "veldra/measure/solver_runner.h"
+#include "veldra/settings/end_request.h"
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <filesystem>
@@ -133,6 +135,31 @@ TEST_F(Solver, LimitZeroEndsAfterTheFirstCycle) {
               (std::vector<std::string>{"Plate Solve did not complete within 0 seconds"}));
     // Not ended: it is still there for the next forced end (TearDown ends it).
     EXPECT_EQ(kill(SolverPid(), 0), 0);
+}
+
+// The end of veldra does not wait for the time limit: the wait stops at its next poll,
+// the solver ends with it, no dialog opens; once asked for, no solver starts at all.
+TEST_F(Solver, EndOfVeldraEndsTheWaitAndTheSolver) {
+    Instruct("0", "never");
+    recorder.onPump = [&] {
+        if (recorder.pumps == 3)
+            RequestEnd();
+    };
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Run());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    const pid_t solver = SolverPid();
+    EXPECT_EQ(recorder.pumps, 3);
+    EXPECT_TRUE(InOrder(Log(), {" :    veldra is ending: platesolve wait given up",
+                                " :    ended platesolve process " + std::to_string(solver)}));
+    EXPECT_NE(kill(solver, 0), 0); // ended and reaped
+    EXPECT_TRUE(recorder.timedErrors.empty());
+
+    image = dir.file("b.fit");
+    Instruct("0", "1.25,-0.5,1", "0", "b");
+    EXPECT_FALSE(Run());
+    ClearEndRequestForTests();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("b.fakesolve-pid")));
 }
 
 // The forced end reaches this image's solver and one left by an earlier time-out, and

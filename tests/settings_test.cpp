@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -215,6 +216,85 @@ TEST(SettingsFile, AFailedSaveLeavesThePreviousFileIntact) {
 TEST(SettingsFile, AnUnwritableFolderIsReportedNotFatal) {
     TempDir folder;
     EXPECT_FALSE(SaveSettings(Settings{}, folder.file("missing")));
+}
+
+// A FIFO, a folder or a device where veldra.ini or debug.txt should be never blocks
+// (alarm: a hang fails the test) and is never replaced; the reason is reported.
+TEST(SettingsFile, NonRegularPlacesAreRefusedWithoutBlocking) {
+    std::vector<std::string> reports;
+    SetWriteFailureReporter([&reports](const std::string& text) { reports.push_back(text); });
+    alarm(20);
+    for (const std::string kind : {"FIFO", "folder"}) {
+        TempDir folder;
+        const std::string ini = folder.file("veldra.ini");
+        ASSERT_EQ(kind == "FIFO" ? mkfifo(ini.c_str(), 0600) : mkdir(ini.c_str(), 0700), 0);
+        reports.clear();
+        Settings settings;
+        settings.DEBOUNCE_TIME = 9;
+        LoadSettings(settings, folder.path);
+        EXPECT_EQ(settings.DEBOUNCE_TIME, 4) << kind;
+        EXPECT_FALSE(SaveSettings(settings, folder.path)) << kind;
+        const std::string why = ": it is a " + kind + ", not a regular file";
+        EXPECT_EQ(reports,
+                  (std::vector<std::string>{"Could not read the settings from " + ini + why,
+                                            "Could not save the settings to " + ini + why}));
+        EXPECT_EQ(LogMessages(folder.path),
+                  (std::vector<std::string>{" : unable to read the settings file " + ini + why,
+                                            " : unable to save the settings file " + ini + why}));
+        struct stat info {};
+        ASSERT_EQ(stat(ini.c_str(), &info), 0);
+        EXPECT_EQ(kind == "FIFO" ? S_ISFIFO(info.st_mode) : S_ISDIR(info.st_mode), 1) << kind;
+    }
+    TempDir folder;
+    const std::string log = folder.file("debug.txt");
+    for (const std::string kind : {"FIFO", "device"}) {
+        std::filesystem::remove(log);
+        if (kind == "FIFO")
+            ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+        else
+            std::filesystem::create_symlink("/dev/null", log);
+        reports.clear();
+        LogEvent(folder.path, " : lost");
+        EXPECT_EQ(reports, std::vector<std::string>{"Could not write the activity log " + log +
+                                                    ": it is a " + kind + ", not a regular file"});
+    }
+    alarm(0);
+    SetWriteFailureReporter({});
+}
+
+// A file that is no settings file is moved aside as veldra.ini.bad (the newest such file)
+// before the defaults can be written over it; a damaged but real one is read.
+TEST(SettingsFile, GarbageIsKeptAsBadAndTheDefaultsStay) {
+    TempDir folder;
+    const std::string ini = folder.file("veldra.ini"), bad = ini + ".bad";
+    const char raw[] = "\x7f"
+                       "ELF\x02\x01\0\0DEBOUNCE_TIME,9\r\n";
+    const std::string binary(raw, sizeof raw - 1);
+    WriteFile(bad, "an older one");
+    for (const auto& [text, why] : std::vector<std::pair<std::string, std::string>>{
+             {binary, "it holds binary data"},
+             {"[General]\nwindow=1,2\n", "no line of it holds a setting"}}) {
+        WriteFile(ini, text);
+        Settings settings;
+        LoadSettings(settings, folder.path);
+        EXPECT_EQ(settings.DEBOUNCE_TIME, 4);
+        EXPECT_FALSE(std::filesystem::exists(ini));
+        EXPECT_EQ(ReadFile(bad), text);
+        EXPECT_EQ(LogMessages(folder.path).back(), " : veldra.ini could not be read as settings (" +
+                                                       why + "); kept as " + bad +
+                                                       ", defaults in force");
+    }
+    EXPECT_TRUE(SaveSettings(Settings{}, folder.path));
+    EXPECT_EQ(ReadFile(ini), kDefaultFile);
+    EXPECT_EQ(ReadFile(bad), "[General]\nwindow=1,2\n");
+
+    for (const std::string text : {"", "junk\x01\nDEBOUNCE_TIME,9\r\n"}) {
+        WriteFile(ini, text);
+        Settings settings;
+        LoadSettings(settings, folder.path);
+        EXPECT_EQ(settings.DEBOUNCE_TIME, text.empty() ? 4 : 9);
+        EXPECT_EQ(ReadFile(ini), text);
+    }
 }
 
 TEST(ActivityLog, LinesAreAppendedWithTimeStampAndCrLf) {

@@ -1,10 +1,12 @@
 #include "tests/test_support.h"
 #include "veldra/settings/shell_sync.h"
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 using Args = std::vector<std::string>;
@@ -44,6 +46,49 @@ TEST(ShellSync, ArgumentsReachTheProgramUnchangedWithoutAShell) {
     WriteFile(program, "#!/bin/sh\nexit 4\n");
     chmod(program.c_str(), 0755);
     EXPECT_EQ(ShellSync("\"" + program + "\"", 1), 4);
+}
+
+// Gone, or a zombie that its new parent has not reaped yet; the bound covers init's reaping.
+bool Ended(pid_t pid) {
+    for (int i = 0; i < 100; ++i) {
+        const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        const size_t close = stat.rfind(')');
+        if (stat.empty() || (close != std::string::npos && stat[close + 2] == 'Z'))
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// Waiting with keepWaiting: the exit code as before; given up, the command's own group
+// ends, also what it started and what ignores SIGTERM (SIGKILL follows), within moments.
+TEST(ShellSync, GivingUpTheWaitEndsTheCommandsWholeGroup) {
+    int polls = 0;
+    EXPECT_EQ(ShellSync("sh -c \"sleep 0.3; exit 5\"", 1,
+                        [&] {
+                            ++polls;
+                            return true;
+                        }),
+              5);
+    EXPECT_GE(polls, 2);
+
+    TempDir dir;
+    const std::string kid = dir.file("kid"), leader = dir.file("leader");
+    const std::string script = "trap '' TERM; sleep 600 & echo $! > " + kid + "; echo $$ > " +
+                               leader + "; [ $(ps -o pgid= $$) -eq $$ ] && wait";
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        ShellSync("sh -c \"" + script + "\"", 1,
+                  [&] { return ReadFile(kid).empty() || ReadFile(leader).empty(); });
+        ADD_FAILURE() << "the wait was not given up";
+    } catch (const ShellSyncError& error) {
+        EXPECT_EQ(error.number, kShellSyncGivenUpError);
+        EXPECT_EQ(std::string(error.what()), "Child process ended: the wait was given up");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    ASSERT_FALSE(ReadFile(kid).empty());
+    EXPECT_TRUE(Ended(std::stoi(ReadFile(kid))));
+    EXPECT_NE(kill(std::stoi(ReadFile(leader)), 0), 0); // reaped by ShellSync
 }
 
 void ExpectShellSyncError(const std::string& commandLine, int32_t number,

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real programs: their command lines (help, version, unknown options), and veldra
-# ending with the desktop session: SIGTERM, SIGINT and SIGHUP run the window's end.
+# ending with the desktop session: SIGTERM, SIGINT and SIGHUP run the window's end, also
+# with a FIFO in the place of veldra.ini.
 #   command_line_and_signals.sh BIN_DIR     (inside a session bus of its own)
 set -uo pipefail
 bin=$1
@@ -50,4 +51,28 @@ for signal in TERM INT HUP; do
     grep -q $'^NIGHT_MODE,False\r$' "$config/veldra.ini" || fail "SIG$signal: settings not saved"
     grep -q $'^DEBOUNCE_TIME,7\r$' "$config/veldra.ini" || fail "SIG$signal: settings changed"
 done
+
+# A FIFO as veldra.ini never holds veldra up (nobody writes into it here): the window
+# comes up, SIGTERM ends it within moments, and the FIFO is left as it was.
+config="$work/config-fifo"
+mkdir -p "$config"
+mkfifo "$config/veldra.ini"
+"$bin/veldra" --config-dir "$config" >"$work/out-fifo" 2>&1 &
+pid=$!
+if wait_for 60 log_has "$config/debug.txt" " : Hdrlib version "; then
+    kill -s TERM "$pid"
+    if end_within 3 "$pid"; then
+        [[ $(last_event "$config/debug.txt") == " : Ending Veldra" ]] ||
+            fail "FIFO veldra.ini: last log line '$(last_event "$config/debug.txt")'"
+    else
+        fail "FIFO veldra.ini: veldra did not end"
+    fi
+    [[ -p $config/veldra.ini ]] || fail "FIFO veldra.ini: replaced"
+    grep -q "veldra.ini: it is a FIFO, not a regular file" "$work/out-fifo" ||
+        fail "FIFO veldra.ini: no reason given: $(cat "$work/out-fifo")"
+else
+    fail "FIFO veldra.ini: veldra did not start"
+    kill -KILL "$pid"
+    wait "$pid"
+fi
 finish

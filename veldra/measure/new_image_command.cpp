@@ -98,7 +98,8 @@ std::optional<std::string> HandBackField(const std::string& text) {
 }
 
 std::string RunNewImageCommand(const Settings& settings, const std::string& programFolder,
-                               const std::string& imagePath, const SkyPosition& start) {
+                               const std::string& imagePath, const SkyPosition& start,
+                               const std::function<bool()>& keepWaiting) {
     LogEvent(programFolder, " : processing command");
     const std::string handBack = JoinPath(settings.MONITOR_PATH, "filename.txt");
     // An old hand-back file must never be taken for this command's answer.
@@ -112,8 +113,13 @@ std::string RunNewImageCommand(const Settings& settings, const std::string& prog
                  ExpandCommand(settings.COMMAND, settings.MONITOR_PATH, imagePath, start));
     try {
         ShellSyncArguments(
-            CommandArguments(settings.COMMAND, settings.MONITOR_PATH, imagePath, start), 1);
+            CommandArguments(settings.COMMAND, settings.MONITOR_PATH, imagePath, start), 1,
+            keepWaiting);
     } catch (const ShellSyncError& error) {
+        if (error.number == kShellSyncGivenUpError) {
+            LogEvent(programFolder, " :    command ended: veldra is ending");
+            return imagePath;
+        }
         LogEvent(programFolder, " :    command could not be run: " + std::string(error.what()));
         return imagePath;
     }

@@ -11,6 +11,7 @@
 #include "veldra/measure/sky_text.h"
 #include "veldra/settings/settings.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,9 +31,13 @@ std::vector<std::string> CommandArguments(const std::string& commandTemplate,
 // commas).  Nothing when the field is empty.
 std::optional<std::string> HandBackField(const std::string& text);
 
-// Deletes an old hand-back file, runs the expanded command through ShellSync and waits
-// for it without a time limit (no events are handled meanwhile), then reads the
+// Deletes an old hand-back file, runs the expanded command through ShellSync in a
+// process group of its own and waits for it without a time limit, then reads the
 // hand-back file.  Returns the path the run goes on with.  A command that cannot be
 // started is logged with the process runner's text; the path then stays as it was.
+// keepWaiting (may be empty) runs every kShellSyncPollMs while the command runs; when it
+// returns false the command's group is ended (SIGTERM, then SIGKILL), the wait ends and
+// the path stays as it was.
 std::string RunNewImageCommand(const Settings& settings, const std::string& programFolder,
-                               const std::string& imagePath, const SkyPosition& start);
+                               const std::string& imagePath, const SkyPosition& start,
+                               const std::function<bool()>& keepWaiting = {});

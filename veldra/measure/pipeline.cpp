@@ -8,6 +8,7 @@
 #include "veldra/measure/solver_runner.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/date_time.h"
+#include "veldra/settings/end_request.h"
 
 #include <exception>
 #include <optional>
@@ -72,10 +73,20 @@ std::optional<DitherInForce> DitherOfImage(const MainState& state, const BaseTim
 // exits: the release exit when the header is loaded (run.loaded), the end exit before that.
 void RunStages(MainState& state, const Platform& platform, ImageRun& run) {
     const std::string& folder = state.programFolder;
-    if (!StartPosition(state, platform, run))
+    if (!StartPosition(state, platform, run) || EndRequested())
         return;
-    if (state.settings.RUN_COMMAND)
-        run.path = RunNewImageCommand(state.settings, folder, run.path, run.position);
+    if (state.settings.RUN_COMMAND) {
+        // The window goes on meanwhile under the solver wait's guards (the tick's busy
+        // counter, Start refused while pipelineBusy), so the next image still waits for
+        // the command; only the end of veldra cuts the wait short.
+        run.path = RunNewImageCommand(state.settings, folder, run.path, run.position, [&] {
+            if (!EndRequested())
+                platform.pumpEvents();
+            return !EndRequested();
+        });
+        if (EndRequested())
+            return;
+    }
 
     LogEvent(folder, " : Doing platesolve of: " + run.path);
     const int32_t loadResult = loadFitsFile(run.path.c_str(), &state.fitsInfo);
@@ -134,6 +145,9 @@ void EndSteps(MainState& state, const Platform& platform) {
 
 void ProcessImage(MainState& state, const Platform& platform, const std::string& path,
                   double fileTime) {
+    // An image handed over after the end was asked for (the rest of a pass) is left alone.
+    if (EndRequested())
+        return;
     state.pipelineBusy = true;
     ImageRun run;
     run.path = path;

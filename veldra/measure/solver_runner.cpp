@@ -2,6 +2,7 @@
 
 #include "veldra/measure/process_start.h"
 #include "veldra/settings/activity_log.h"
+#include "veldra/settings/end_request.h"
 #include "veldra/settings/numbers.h"
 
 #include <cerrno>
@@ -49,6 +50,17 @@ std::string FirstLine(const std::string& text) {
 }
 
 } // namespace
+
+void LogEndedSolvers(const std::string& programFolder, const std::vector<EndedProcess>& ended) {
+    for (const EndedProcess& process : ended) {
+        const std::string pid = std::to_string(process.pid);
+        if (process.error == 0)
+            LogEvent(programFolder, " :    ended platesolve process " + pid);
+        else // the next forced end tries again
+            LogEvent(programFolder, " :    could not end platesolve process " + pid + ": " +
+                                        std::strerror(process.error));
+    }
+}
 
 std::string ResultFileName(const std::string& imagePath) {
     const size_t dot = ExtensionStart(imagePath);
@@ -106,6 +118,8 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
     LogEvent(folder,
              " :    RA(rad) = " + DefaultText(start.ra) + ", DEC(rad) = " + DefaultText(start.dec));
 
+    if (EndRequested())
+        return false;
     // A Windows solver receives its command line as one text and finds its argument in it
     // exactly as written; here it is that argument, whole, whatever the image path holds.
     const pid_t solver =
@@ -122,7 +136,14 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
     const double limit = settings.PWI_MAX_SOLVE_TIME;
     for (;;) {
         platform.sleep(50);
-        platform.pumpEvents();
+        if (!EndRequested())
+            platform.pumpEvents();
+        if (EndRequested()) {
+            // The end of veldra does not wait for the time limit, and leaves no solver behind.
+            LogEvent(folder, " :    veldra is ending: platesolve wait given up");
+            LogEndedSolvers(folder, EndStartedProcesses());
+            return false;
+        }
         if (HasContent(resultFile)) {
             // Give the solver a moment to finish writing.
             platform.sleep(100);
@@ -155,14 +176,7 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
 
     LogEvent(folder, " :    slaying platesolve");
     // Only the processes veldra started itself: never a process found by its name.
-    for (const EndedProcess& ended : EndStartedProcesses()) {
-        const std::string pid = std::to_string(ended.pid);
-        if (ended.error == 0)
-            LogEvent(folder, " :    ended platesolve process " + pid);
-        else // the result is there; the next forced end tries again
-            LogEvent(folder, " :    could not end platesolve process " + pid + ": " +
-                                 std::strerror(ended.error));
-    }
+    LogEndedSolvers(folder, EndStartedProcesses());
 
     LogEvent(folder, " :    opening APM file");
     const auto head = ReadHead(resultFile);

@@ -6,9 +6,11 @@
 // named like the image with ".apm" for the extension: "RA,DEC,FLAG" (radians; flag 1 =
 // solved), values separated by commas or line ends.
 #include "veldra/measure/image_metadata.h"
+#include "veldra/measure/process_start.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // The result-file name: the image path with its extension replaced by ".apm".
 std::string ResultFileName(const std::string& imagePath);
@@ -38,6 +40,11 @@ std::optional<std::string> PrepareSolverResult(MainState& state, const Platform&
 // kForcedEndBoundMs), and reads the result.  On success position holds the measured
 // position; false means: take the release exit (everything is logged and shown already).
 // A solver that hits the time limit is left running; the next forced end ends it.
+// When the end of veldra is asked for (end_request.h) the wait stops at its next poll,
+// every started solver is ended and the result is false, with no dialog.
 bool RunSolver(MainState& state, const Platform& platform, const std::string& resultFile,
                const std::string& imagePath, const SkyPosition& start, const SolverField& field,
                SkyPosition& position);
+
+// One log line per solver process that a forced end reached.
+void LogEndedSolvers(const std::string& programFolder, const std::vector<EndedProcess>& ended);

@@ -2,6 +2,7 @@
 
 #include "veldra/monitor/list_folder.h"
 #include "veldra/settings/activity_log.h"
+#include "veldra/settings/end_request.h"
 #include "veldra/settings/numbers.h"
 
 #include <algorithm>
@@ -54,7 +55,7 @@ bool ProcessingPass(MainState& state, const Platform& platform) {
             const std::string path = state.currentListing.paths[index];
             platform.processImage(path, time);
         }
-        if (state.monitorState == MonitorState::Stopped)
+        if (state.monitorState == MonitorState::Stopped || EndRequested())
             return false;
     }
     MoveBaseline(state, state.currentListing);

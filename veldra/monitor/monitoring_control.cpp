@@ -2,9 +2,12 @@
 
 #include "hdrlib/hdrlib.h"
 #include "veldra/guider/guider_link.h"
+#include "veldra/measure/process_start.h"
+#include "veldra/measure/solver_runner.h"
 #include "veldra/monitor/list_folder.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/date_time.h"
+#include "veldra/settings/end_request.h"
 #include "veldra/settings/settings.h"
 #include "veldra_version.h"
 
@@ -22,9 +25,9 @@ void SetTimer1(MainState& state, const Platform& platform, bool on) {
 }
 
 // Start's wait: no bound, because only the processing that set the flag can clear it,
-// and Start is refused while it runs beneath us.
+// and Start is refused while it runs beneath us.  The end of veldra ends it.
 void WaitWhilePipelineBusy(const MainState& state, const Platform& platform) {
-    while (state.pipelineBusy) {
+    while (state.pipelineBusy && !EndRequested()) {
         platform.sleep(kPipelineWaitPollMs);
         platform.pumpEvents();
     }
@@ -35,11 +38,13 @@ void WaitWhilePipelineBusy(const MainState& state, const Platform& platform) {
 bool ProcessStartFile(MainState& state, const Platform& platform, int index,
                       const std::string& message) {
     WaitWhilePipelineBusy(state, platform);
+    if (EndRequested())
+        return false;
     Log(state, message);
     const auto entry = static_cast<size_t>(index);
     const std::string path = state.baselineListing.paths[entry];
     platform.processImage(path, state.baselineListing.times[entry]);
-    return state.monitorState == MonitorState::Running;
+    return state.monitorState == MonitorState::Running && !EndRequested();
 }
 
 void LogListing(const MainState& state, const FileListing& listing) {
@@ -148,5 +153,7 @@ void StartUpAfterShow(MainState& state) {
 
 void ShutDown(const MainState& state) {
     SaveSettings(state.settings, state.programFolder);
+    // Solvers left running by earlier time-outs end with veldra, not after it.
+    LogEndedSolvers(state.programFolder, EndStartedProcesses());
     Log(state, " : Ending Veldra");
 }

@@ -27,6 +27,7 @@ void StartUpBeforeShow(MainState& state, const Platform& platform);
 // program's and hdrlib's version lines.
 void StartUpAfterShow(MainState& state);
 
-// Window end, after the chart window is closed and the hook removed: SaveSettings, then
+// Window end, after the chart window is closed and the hook removed: SaveSettings, the
+// solvers still running from earlier time-outs ended (each logged), then
 // " : Ending Veldra".  Nothing goes to the guider.
 void ShutDown(const MainState& state);

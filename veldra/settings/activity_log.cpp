@@ -3,7 +3,9 @@
 #include "veldra/settings/date_time.h"
 #include "veldra/settings/file_utils.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 // Set once at start, before anything is logged; read on the user-interface thread only.
@@ -27,14 +29,26 @@ std::string LogPath(const std::string& settingsFolder) {
 
 void LogLine(const std::string& programFolder, const std::string& text) {
     const std::string path = LogPath(programFolder);
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    bool written = file != nullptr;
-    if (file != nullptr) {
-        written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                  std::fwrite("\r\n", 1, 2, file) == 2;
-        written = std::fclose(file) == 0 && written;
+    // A FIFO or a device in the log's place would block the program or swallow the log.
+    std::string reason;
+    const int file = OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, reason);
+    if (file < 0) {
+        ReportWriteFailure("Could not write the activity log " + path + ": " + reason);
+        return;
     }
-    if (!written)
+    // One write of the line and its end: appended whole.
+    const std::string line = text + "\r\n";
+    size_t written = 0;
+    while (written < line.size()) {
+        const ssize_t step = write(file, line.data() + written, line.size() - written);
+        if (step < 0 && errno == EINTR)
+            continue;
+        if (step <= 0)
+            break;
+        written += static_cast<size_t>(step);
+    }
+    const bool closed = close(file) == 0;
+    if (written != line.size() || !closed)
         ReportWriteFailure("Could not write the activity log " + path);
 }
 

@@ -1,6 +1,8 @@
 #include "veldra/settings/file_utils.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -9,6 +11,18 @@
 namespace {
 size_t LastSeparator(const std::string& path) {
     return path.find_last_of("/\\");
+}
+
+std::string KindText(mode_t mode) {
+    if (S_ISFIFO(mode))
+        return "it is a FIFO, not a regular file";
+    if (S_ISDIR(mode))
+        return "it is a folder, not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "it is a device, not a regular file";
+    if (S_ISSOCK(mode))
+        return "it is a socket, not a regular file";
+    return "it is not a regular file";
 }
 } // namespace
 
@@ -70,4 +84,54 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, bo
         close(folder);
     }
     return true;
+}
+
+int OpenRegularFile(const std::string& path, int flags, std::string& reason) {
+    // O_NONBLOCK: opening a FIFO never waits for its other end, nor a device for its
+    // line; for a regular file it changes nothing.
+    const int descriptor = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (descriptor < 0) {
+        const int error = errno;
+        // A FIFO without a reader refuses a writer with ENXIO; say what it is instead.
+        const std::string kind = NotARegularFile(path);
+        reason = kind.empty() ? std::strerror(error) : kind;
+        return -1;
+    }
+    struct stat info {};
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        reason = KindText(info.st_mode);
+        close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBytes,
+                                           std::string& reason) {
+    const int descriptor = OpenRegularFile(path, O_RDONLY, reason);
+    if (descriptor < 0)
+        return std::nullopt;
+    std::string content;
+    char buffer[65536];
+    ssize_t got = 0;
+    while ((got = read(descriptor, buffer, sizeof buffer)) != 0) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || content.size() + static_cast<size_t>(got) > maxBytes) {
+            reason = got < 0 ? std::strerror(errno)
+                             : "it is larger than " + std::to_string(maxBytes) + " bytes";
+            close(descriptor);
+            return std::nullopt;
+        }
+        content.append(buffer, static_cast<size_t>(got));
+    }
+    close(descriptor);
+    return content;
+}
+
+std::string NotARegularFile(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode))
+        return {};
+    return KindText(info.st_mode);
 }

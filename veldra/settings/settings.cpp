@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <variant>
 
@@ -95,6 +97,45 @@ std::string SettingsPath(const std::string& programFolder) {
     return JoinPath(programFolder, "veldra.ini");
 }
 
+// Far beyond any settings file veldra writes; more is not a settings file.
+constexpr size_t kMostSettingsBytes = 1 << 20;
+
+// Applies every "KEY,value" line of text (CR LF or LF ends); lines without a comma are
+// skipped.  Returns how many lines named a known key.
+int ApplySettingsText(Settings& settings, const std::string& text) {
+    int known = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line = std::string_view(text).substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        const size_t comma = line.find(',');
+        if (comma == std::string_view::npos)
+            continue; // no key/value pair: skipped, the field keeps its value
+        const std::string_view key = line.substr(0, comma);
+        known += std::any_of(std::begin(kFields), std::end(kFields),
+                             [&](const Field& f) { return key == f.key; });
+        ApplySetting(settings, key, line.substr(comma + 1));
+    }
+    return known;
+}
+
+// A file that is not settings at all (binary data, another program's file) is moved
+// aside before anything can write the defaults over it.
+void KeepAsBad(const std::string& programFolder, const std::string& path, const std::string& why) {
+    const std::string bad = path + ".bad";
+    if (std::rename(path.c_str(), bad.c_str()) == 0)
+        LogEvent(programFolder, " : veldra.ini could not be read as settings (" + why +
+                                    "); kept as " + bad + ", defaults in force");
+    else
+        LogEvent(programFolder, " : veldra.ini could not be read as settings (" + why +
+                                    ") nor kept as " + bad + ": " + std::strerror(errno));
+}
+
 } // namespace
 
 std::string DefaultSolverPath() {
@@ -152,17 +193,21 @@ void LoadSettings(Settings& settings, const std::string& programFolder,
     if (resetCharts)
         resetCharts();
     const std::string path = SettingsPath(programFolder);
-    if (FileExists(path)) {
-        std::ifstream in(path, std::ios::binary);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            const size_t comma = line.find(',');
-            if (comma == std::string::npos)
-                continue; // no key/value pair: skipped, the field keeps its value
-            ApplySetting(settings, std::string_view(line).substr(0, comma),
-                         std::string_view(line).substr(comma + 1));
+    std::string reason;
+    if (const std::string kind = NotARegularFile(path); !kind.empty()) {
+        LogEvent(programFolder, " : unable to read the settings file " + path + ": " + kind);
+        ReportWriteFailure("Could not read the settings from " + path + ": " + kind);
+    } else if (FileExists(path)) {
+        const auto text = ReadRegularFile(path, kMostSettingsBytes, reason);
+        if (!text && NotARegularFile(path).empty() && reason.rfind("it is larger", 0) == 0) {
+            KeepAsBad(programFolder, path, reason);
+        } else if (!text) {
+            LogEvent(programFolder, " : unable to read the settings file " + path + ": " + reason);
+            ReportWriteFailure("Could not read the settings from " + path + ": " + reason);
+        } else if (text->find('\0') != std::string::npos) {
+            KeepAsBad(programFolder, path, "it holds binary data");
+        } else if (ApplySettingsText(settings, *text) == 0 && !text->empty()) {
+            KeepAsBad(programFolder, path, "no line of it holds a setting");
         }
     }
     settings.FLIP_RA = false;
@@ -170,9 +215,13 @@ void LoadSettings(Settings& settings, const std::string& programFolder,
 
 bool SaveSettings(const Settings& settings, const std::string& programFolder) {
     const std::string path = SettingsPath(programFolder);
-    if (WriteFileAtomically(path, SettingsFileText(settings)))
+    // A FIFO, device or folder in its place is the user's, never replaced by a file.
+    const std::string kind = NotARegularFile(path);
+    if (kind.empty() && WriteFileAtomically(path, SettingsFileText(settings)))
         return true;
-    LogEvent(programFolder, " : unable to save the settings file " + path);
-    ReportWriteFailure("Could not save the settings to " + path);
+    LogEvent(programFolder,
+             " : unable to save the settings file " + path + (kind.empty() ? "" : ": " + kind));
+    ReportWriteFailure("Could not save the settings to " + path +
+                       (kind.empty() ? "" : ": " + kind));
     return false;
 }

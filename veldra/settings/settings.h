@@ -60,10 +60,13 @@ std::string SettingsFileText(const Settings& settings);
 // setting's control would refuse (entry_rules.h) are skipped: the field keeps its value.
 void ApplySetting(Settings& settings, std::string_view key, std::string_view value);
 // Defaults, then resetCharts (may be empty), then "veldra.ini" of programFolder when it
-// exists; FLIP_RA is false afterwards.
+// exists; FLIP_RA is false afterwards.  Never blocks: a FIFO, device or folder in the
+// file's place is refused (logged and reported, ReportWriteFailure).  A file that cannot
+// be read as settings (binary data, larger than 1 MiB, no line with a known key) is
+// renamed to "veldra.ini.bad" (replacing an older one) and logged; the defaults stay.
 void LoadSettings(Settings& settings, const std::string& programFolder,
                   const std::function<void()>& resetCharts = {});
 // Rewrites "veldra.ini" atomically.  A failure is logged and reported
-// (ReportWriteFailure) once per call and the previous file stays intact.  Returns true
-// when saved.
+// (ReportWriteFailure) once per call and the previous file stays intact; so does a FIFO,
+// device or folder in the file's place.  Returns true when saved.
 bool SaveSettings(const Settings& settings, const std::string& programFolder);

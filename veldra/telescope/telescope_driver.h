@@ -4,9 +4,11 @@
 //
 // Blocking: every call talks to the server on the calling thread and waits at most
 // kTelescopeAnswerTime (listing: kTelescopeListTime), so a dead or silent server costs
-// a bounded wait.  Each member access is one short conversation with the server (connect,
-// ask for that one property, take its answer, disconnect): a value is never stale, and a
-// server that went away shows at the next access.  No libindi type appears here.
+// a bounded wait; every wait also ends within moments once the end of veldra is asked
+// for (end_request.h), and then every call fails at once.  Each member access is one short
+// conversation with the server (connect, ask for that one property, take its answer, disconnect): a
+// value is never stale, and a server that went away shows at the next access.  No libindi type
+// appears here.
 #include "veldra/telescope/telescope_identifier.h"
 
 #include <chrono>

@@ -3,6 +3,8 @@
 // its mutex, and the calling thread waits on its condition variable with a deadline.
 #include "veldra/telescope/telescope_driver.h"
 
+#include "veldra/settings/end_request.h"
+
 #include <libindi/baseclient.h>
 #include <libindi/basedevice.h>
 
@@ -56,6 +58,22 @@ class SigpipeGuard {
     sigset_t previous_{};
 };
 
+// Every wait looks at the end request this often, so the end of veldra never waits
+// for a silent server.
+constexpr std::chrono::milliseconds kEndPoll{50};
+
+// condition.wait_until(lock, deadline, done), given up once the end of veldra is asked for.
+template <typename Done>
+bool WaitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock,
+               Clock::time_point deadline, Done done) {
+    while (!done()) {
+        if (EndRequested() || Clock::now() >= deadline)
+            return false;
+        condition.wait_until(lock, std::min(deadline, Clock::now() + kEndPoll));
+    }
+    return true;
+}
+
 // What the listener thread hands over to the waiting caller.
 struct Answer {
     std::mutex mutex;
@@ -107,13 +125,16 @@ bool ServerAccepts(const std::string& host, int port, Clock::time_point deadline
         if (connect(probe, address->ai_addr, address->ai_addrlen) == 0) {
             accepted = true;
         } else if (errno == EINPROGRESS) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             pollfd writable{probe, POLLOUT, 0};
+            int ready = 0;
+            while (ready == 0 && !EndRequested() && Clock::now() < deadline) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+                ready = poll(&writable, 1, static_cast<int>(std::min(left, kEndPoll).count()) + 1);
+            }
             int error = 0;
             socklen_t length = sizeof error;
-            accepted = left.count() > 0 &&
-                       poll(&writable, 1, static_cast<int>(left.count())) == 1 &&
+            accepted = ready == 1 &&
                        getsockopt(probe, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
         }
         close(probe);
@@ -127,7 +148,7 @@ bool ServerAccepts(const std::string& host, int port, Clock::time_point deadline
 std::unique_ptr<INDI::BaseClient>
 ConnectClient(const DeviceIdentifier& identifier, Clock::time_point deadline,
               const std::function<void(INDI::BaseClient&)>& beforeConnecting = {}) {
-    if (Clock::now() + kLeastTimeForAQuestion > deadline ||
+    if (EndRequested() || Clock::now() + kLeastTimeForAQuestion > deadline ||
         !ServerAccepts(identifier.host, identifier.port,
                        std::min(deadline, Clock::now() + kConnectTime)))
         return nullptr;
@@ -188,7 +209,7 @@ bool Ask(const DeviceIdentifier& identifier, const std::string& property, Answer
     bool defined = false;
     {
         std::unique_lock lock(shared->mutex);
-        defined = shared->arrived.wait_until(lock, deadline, [&] { return shared->defined; });
+        defined = WaitUntil(shared->arrived, lock, deadline, [&] { return shared->defined; });
     }
     if (defined && whileConnected)
         whileConnected(*client);
@@ -251,12 +272,12 @@ bool ConnectAndAwaitPositionUpdate(const DeviceIdentifier& identifier, Clock::ti
     bool updated = false;
     {
         std::unique_lock lock(shared->mutex);
-        if (shared->arrived.wait_until(lock, deadline, [&] { return shared->switchDefined; })) {
+        if (WaitUntil(shared->arrived, lock, deadline, [&] { return shared->switchDefined; })) {
             lock.unlock();
             client->sendNewSwitch(identifier.device.c_str(), "CONNECTION", "CONNECT");
             lock.lock();
             updated =
-                shared->arrived.wait_until(lock, deadline, [&] { return shared->positionUpdated; });
+                WaitUntil(shared->arrived, lock, deadline, [&] { return shared->positionUpdated; });
         }
     }
     // disconnectServer joins libindi's listener thread: no callback runs after this.

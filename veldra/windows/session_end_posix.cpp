@@ -1,5 +1,7 @@
 #include "veldra/windows/session_end.h"
 
+#include "veldra/settings/end_request.h"
+
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -13,6 +15,8 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int writeEnd = -1; // written by the handler only
 
 void OnSignal(int number) {
+    // At once, for the waits that do not handle events (the telescope's, a command's).
+    RequestEnd();
     const int saved = errno; // write may change it under the interrupted code
     const char byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t ignored = write(writeEnd, &byte, 1);
@@ -34,6 +38,7 @@ void EndWithTheSession(QObject* context, std::function<void()> end) {
                          notifier->setEnabled(false);
                          for (const int number : kSignals)
                              std::signal(number, SIG_DFL);
+                         RequestEnd();
                          end();
                      });
     struct sigaction action {};
@@ -46,5 +51,8 @@ void EndWithTheSession(QObject* context, std::function<void()> end) {
     // The session manager asks every program to save before the session ends.
     if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         QObject::connect(application, &QGuiApplication::commitDataRequest, context,
-                         [end](QSessionManager&) { end(); });
+                         [end](QSessionManager&) {
+                             RequestEnd();
+                             end();
+                         });
 }

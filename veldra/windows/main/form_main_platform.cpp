@@ -3,6 +3,7 @@
 #include "veldra/guider/guider_bus.h"
 #include "veldra/measure/pipeline.h"
 #include "veldra/settings/date_time.h"
+#include "veldra/settings/end_request.h"
 #include "veldra/telescope/telescope_link.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/main/form_main.h"
@@ -12,20 +13,28 @@
 #include <QLineEdit>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 
 void formMain::FillPlatform() {
     // Every member runs on the user-interface thread while the window exists: the
     // lambdas capture the window, which owns the record.
-    platform_.showTimedError = [this](const std::string& message) { ShowTimedError(message); };
+    // Once the end is asked for no dialog opens: the end must not wait for an OK (the log
+    // has every message all the same).
+    platform_.showTimedError = [this](const std::string& message) {
+        if (!EndRequested())
+            ShowTimedError(message);
+    };
     // The core's boxes all report failures: the rate limit, the solver and the telescope.
     platform_.messageBox = [this](const std::string& message) {
-        ShowMessageBox(this, message, QMessageBox::Warning);
+        if (!EndRequested())
+            ShowMessageBox(this, message, QMessageBox::Warning);
     };
     platform_.pumpEvents = [] { QCoreApplication::processEvents(); };
+    // In steps of at most 50 ms: a pause ends early once the end of veldra is asked for.
     platform_.sleep = [](int milliseconds) {
-        if (milliseconds > 0)
-            QThread::msleep(static_cast<unsigned long>(milliseconds));
+        for (int left = milliseconds; left > 0 && !EndRequested(); left -= 50)
+            QThread::msleep(static_cast<unsigned long>(std::min(left, 50)));
     };
     platform_.refreshMainWindow = [this] { RefreshMainWindow(); };
     platform_.refreshPendingFile = [this] { RefreshPendingFile(); };
