@@ -20,7 +20,7 @@ std::vector<std::string> AstapArguments(const SolveJob& job, const std::string& 
     std::vector<std::string> arguments = {
         job.settings.astapCli,
         "-f",
-        request.imagePath,
+        EngineImagePath(request.imagePath),
         "-ra",
         PlainNumberText(hours),
         "-spd",

@@ -50,17 +50,17 @@ std::vector<std::string> SolveFieldArguments(const SolveJob& job, const std::str
     double ra = std::fmod(Degrees(request.ra), 360.0);
     if (ra < 0)
         ra += 360;
-    return {job.settings.solveField, "--config", configPath, "--ra", PlainNumberText(ra), "--dec",
-            PlainNumberText(Degrees(request.dec)), "--radius", PlainNumberText(radius),
-            "--scale-units", "arcsecperpix", "--scale-low", PlainNumberText(scale * (1 - margin)),
-            "--scale-high", PlainNumberText(scale * (1 + margin)), "--downsample",
-            std::to_string(DownsampleFor(job)), "--cpulimit",
-            std::to_string(static_cast<int>(std::ceil(job.settings.timeLimit))), "--crpix-center",
-            "--no-plots", "--overwrite", "--tweak-order", "1",
-            // Skip the outputs veldra-solve does not read, and the Python helpers behind them.
-            "--fits-image", "--no-remove-lines", "--uniformize", "0", "--new-fits", "none",
-            "--index-xyls", "none", "--rdls", "none", "--match", "none", "--corr", "none", "--dir",
-            job.scratch, "--temp-dir", job.scratch, "--out", kBase, request.imagePath};
+    return {
+        job.settings.solveField, "--config", configPath, "--ra", PlainNumberText(ra), "--dec",
+        PlainNumberText(Degrees(request.dec)), "--radius", PlainNumberText(radius), "--scale-units",
+        "arcsecperpix", "--scale-low", PlainNumberText(scale * (1 - margin)), "--scale-high",
+        PlainNumberText(scale * (1 + margin)), "--downsample", std::to_string(DownsampleFor(job)),
+        "--cpulimit", std::to_string(static_cast<int>(std::ceil(job.settings.timeLimit))),
+        "--crpix-center", "--no-plots", "--overwrite", "--tweak-order", "1",
+        // Skip the outputs veldra-solve does not read, and the Python helpers behind them.
+        "--fits-image", "--no-remove-lines", "--uniformize", "0", "--new-fits", "none",
+        "--index-xyls", "none", "--rdls", "none", "--match", "none", "--corr", "none", "--dir",
+        job.scratch, "--temp-dir", job.scratch, "--out", kBase, EngineImagePath(request.imagePath)};
 }
 
 std::string SolveFieldReason(const std::string& output, int exitCode) {

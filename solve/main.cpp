@@ -38,6 +38,8 @@ std::string HelpText(const std::string& settingsPath) {
            SettingsHelp() +
            "  --config FILE            read the settings from FILE instead\n"
            "  --help                   this text\n"
+           "  --                       the end of the options: what follows is the solver\n"
+           "                           text, even an image named like an option\n"
            "\n"
            "Index files (ENGINE=astrometry): apt install astrometry.net and the Tycho-2 index\n"
            "package that fits the field width (the range in its name is the size of its\n"

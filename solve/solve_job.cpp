@@ -33,7 +33,12 @@ SolveOutcome SolvedAt(double raDegrees, double decDegrees) {
 int DownsampleFor(const SolveJob& job) {
     if (job.settings.downsample > 0)
         return job.settings.downsample;
-    // About 1200 pixels on the longer side find enough stars; larger grids only cost time.
+    // About 1200 pixels on the longer side find enough stars; larger grids only cost time
+    // and memory.
     const int longer = std::max(job.imageWidth, job.imageHeight);
-    return std::max(1, static_cast<int>(std::lround(longer / 1200.0)));
+    return std::max(1, static_cast<int>(std::lround(longer / double(kDownsampleSide))));
+}
+
+std::string EngineImagePath(const std::string& path) {
+    return !path.empty() && path.front() == '/' ? path : "./" + path;
 }

@@ -35,5 +35,14 @@ double Degrees(double radians);
 double Radians(double degrees);
 // A solved outcome from a centre in degrees (RA wrapped into 0 .. 360).
 SolveOutcome SolvedAt(double raDegrees, double decDegrees);
-// The factor the image is shrunk by before its stars are found (DOWNSAMPLE, or by size).
+// The factor the image is shrunk by before its stars are found: DOWNSAMPLE, or by size,
+// one per kDownsampleSide pixels of the longer side (rounded), so the image the engine
+// searches is at most about 1.5 x kDownsampleSide pixels long.
 int DownsampleFor(const SolveJob& job);
+inline constexpr int kDownsampleSide = 1200;
+// Larger images are refused before a solver starts: their pixels alone would take
+// gigabytes of the solver's memory, downsampled or not.
+inline constexpr int kLargestImageSide = 100000;
+// The image path as an engine's argument: absolute, or "./" in front, so that no file
+// name ("-x.fit", "--help.fit") can read as an option.
+std::string EngineImagePath(const std::string& path);

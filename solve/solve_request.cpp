@@ -73,10 +73,16 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
     std::string optionError;
     std::optional<double> degrees[4];
     bool anyDegrees = false;
+    bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg.rfind("--", 0) != 0) {
+        // After "--" every argument is the solver text's: an image may be "--help.fit".
+        if (optionsEnded || arg.rfind("--", 0) != 0) {
             positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
             continue;
         }
         if (arg == "--help") {

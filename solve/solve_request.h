@@ -28,7 +28,8 @@ struct CommandLine {
     bool help = false;
 };
 
-// Options start with "--"; every other argument belongs to the solver text: joined with
+// Options start with "--", up to a "--" of its own; every other argument belongs to the
+// solver text (a solver text in one argument never reads as an option): joined with
 // blanks when the first holds the commas, or six separate fields (the path may be split
 // at blanks).  By hand the start position and field may instead be given in degrees,
 // the numbers a user has: --ra DEG --dec DEG --width DEG [--height DEG] IMAGE (the

@@ -23,6 +23,12 @@ SolveOutcome RunSolve(const SolveRequest& request, const SolveSettings& settings
     std::string error;
     if (!PeekImageSize(request.imagePath, job.imageWidth, job.imageHeight, error))
         return {false, 0, 0, error};
+    if (job.imageWidth > kLargestImageSide || job.imageHeight > kLargestImageSide)
+        return {false, 0, 0,
+                "the image is " + std::to_string(job.imageWidth) + " x " +
+                    std::to_string(job.imageHeight) + " pixels: more than " +
+                    std::to_string(kLargestImageSide) +
+                    " pixels a side would take the solver's memory, so it is not solved"};
     std::string confirmError;
     job.whileEngineRuns = [&] {
         int width = 0, height = 0;

@@ -12,6 +12,7 @@
 #include "veldra/settings/file_utils.h"
 #include "veldra/settings/numbers.h"
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -416,6 +417,64 @@ TEST(VeldraSolveParts, HandCheckTakesDegreesAndNamesWhatIsMissing) {
         EXPECT_NE(ParseCommandLine(bad, line), "") << bad[3];
         EXPECT_FALSE(line.request) << bad[3];
     }
+}
+
+// Relative names that look like options reach the engines as "./NAME", and the solver
+// text in one argument, or after "--", never reads as an option of veldra-solve.
+TEST_F(VeldraSolve, ImageNamesLikeOptionsSolveLikeAnyOther) {
+    const std::string folder = std::filesystem::current_path();
+    std::filesystem::current_path(work_.path);
+    std::vector<ChildOutcome> runs;
+    for (const std::string name : {"-x.fit", "--help.fit"}) {
+        std::filesystem::copy_file(shared_->file("stars.fits"), name);
+        runs.push_back(Run({SolverText(camera_, name)}));
+    }
+    std::filesystem::remove("--help.apm");
+    const std::string text = SolverText(camera_, "--help.fit");
+    std::vector<std::string> split = {Program(), "--config", shared_->file("veldra-solve.ini"),
+                                      "--"};
+    for (size_t start = 0, comma = 0; comma != std::string::npos; start = comma + 1) {
+        comma = split.size() < 9 ? text.find(',', start) : std::string::npos;
+        split.push_back(text.substr(start, comma == std::string::npos ? comma : comma - start));
+    }
+    runs.push_back(RunGuarded(split, work_.file("output.txt"), 120, ""));
+    std::filesystem::current_path(folder);
+    for (const ChildOutcome& run : runs)
+        EXPECT_EQ(run.exitCode, 0) << Output();
+    EXPECT_EQ(ReadApm(work_.file("-x.apm")).flag, 1);
+    EXPECT_EQ(ReadApm(work_.file("--help.apm")).flag, 1);
+
+    SolveJob job;
+    job.request = {0.5, -0.25, 0.01, 0.008, "-x.fit"};
+    job.imageWidth = 1024;
+    EXPECT_EQ(SolveFieldArguments(job, "c").back(), "./-x.fit");
+    EXPECT_EQ(AstapArguments(job, "o")[2], "./-x.fit");
+    job.request.imagePath = "/img/-x.fit";
+    EXPECT_EQ(SolveFieldArguments(job, "c").back(), "/img/-x.fit");
+}
+
+// Large frames are shrunk to at most about 1800 pixels a side before stars are found;
+// beyond 100,000 pixels a side no solver is started.
+TEST_F(VeldraSolve, LargeFramesAreDownsampledAndHugeOnesRefused) {
+    SolveJob job;
+    const std::vector<std::array<int, 3>> sizes = {
+        {1024, 768, 1}, {1799, 1000, 1}, {3000, 2000, 3}, {6000, 4000, 5}, {100000, 10, 83}};
+    for (const auto& [width, height, factor] : sizes) {
+        job.imageWidth = width;
+        job.imageHeight = height;
+        EXPECT_EQ(DownsampleFor(job), factor) << width;
+        EXPECT_LE(std::max(width, height) / factor, 1800) << width;
+    }
+    job.settings.downsample = 2; // DOWNSAMPLE decides when set
+    EXPECT_EQ(DownsampleFor(job), 2);
+
+    const std::string huge = work_.file("huge.fits");
+    ASSERT_TRUE(WriteImageFile(huge, 100001, 1, nullptr));
+    EXPECT_EQ(Run({"0.5,-0.25,0.01,0.008,999," + huge}).exitCode, 1);
+    EXPECT_EQ(ReadApm(work_.file("huge.apm")).flag, 0);
+    EXPECT_NE(Output().find("the image is 100001 x 1 pixels: more than 100000 pixels a side"),
+              std::string::npos)
+        << Output();
 }
 
 TEST(VeldraSolveParts, SolveFieldGetsTheHintScaleAndLeanOptions) {
