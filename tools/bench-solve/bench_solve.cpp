@@ -5,7 +5,9 @@
 // medians are printed side by side.  The defaults, 8 to 25 times slower, run in the first
 // three rounds only.  Last, veldra-solve's fixed cost per solve: veldra-solve around a
 // stand-in solver that sleeps, beside the stand-in alone (this machine's speed varies by
-// +-20 % from solve to solve, far more than that cost).  Usage: bench-solve [ROUNDS]
+// +-20 % from solve to solve, far more than that cost).  Then a 6000 x 4000 frame with
+// and without the automatic downsampling: time, peak memory, centre error.
+// Usage: bench-solve [ROUNDS] [--large]
 #include "solve/astrometry_solver.h"
 #include "solve/child_process.h"
 #include "solve/fits_image.h"
@@ -25,6 +27,8 @@
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -125,43 +129,68 @@ bool AnyFailed(const std::vector<Timing>& timings) {
 const int kDefaultRounds = 3;
 const char* const kStandInSeconds = "0.3";
 
-bool BenchSize(const std::string& folder, int width, int height, int rounds, Figures& figures) {
+// A star frame of width x height at the true pointing, the index of its catalogue, and
+// what the runs need around them.
+struct Frame {
+    std::string size;     // "WIDTHxHEIGHT"
+    std::string image;    // the FITS frame
+    std::string indexDir; // its index file
+    std::string config;   // solve-field's config naming indexDir
+    std::string out;      // solve-field's output folder
+    std::string text;     // veldra's solver text for the frame, start position 0.8' off
+    SolveJob job;         // the same, as veldra-solve's job
+};
+
+bool MakeFrame(const std::string& folder, int width, int height, Frame& frame) {
     StarCamera camera;
     camera.width = width;
     camera.height = height;
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    const std::string indexDir = JoinPath(folder, "index-" + size);
-    std::filesystem::create_directories(indexDir);
+    frame.size = std::to_string(width) + "x" + std::to_string(height);
+    frame.indexDir = JoinPath(folder, "index-" + frame.size);
+    std::filesystem::create_directories(frame.indexDir);
     const auto catalogue = CatalogueFor(camera, kTrueRa, kTrueDec, 1);
     if (const std::string error =
-            WriteStarIndexFor(catalogue, camera, JoinPath(indexDir, "index.fits"));
+            WriteStarIndexFor(catalogue, camera, JoinPath(frame.indexDir, "index.fits"));
         !error.empty()) {
         std::fprintf(stderr, "bench-solve: %s\n", error.c_str());
         return false;
     }
     std::mt19937 noise(2);
     const auto pixels = RenderStars(catalogue, camera, kTrueRa, kTrueDec, noise);
-    const std::string image = JoinPath(folder, "frame-" + size + ".fits");
-    const std::string settings = JoinPath(folder, "veldra-solve-" + size + ".ini");
-    const std::string config = JoinPath(folder, "astrometry-" + size + ".cfg");
-    const std::string out = JoinPath(folder, "out-" + size);
-    std::filesystem::create_directories(out);
-    if (!WriteImageFile(image, width, height, &pixels) ||
-        !WriteTextFile(settings, "INDEX_DIR=" + indexDir + "\n") ||
-        !WriteTextFile(config, "add_path " + indexDir + "\nautoindex\n"))
+    frame.image = JoinPath(folder, "frame-" + frame.size + ".fits");
+    frame.config = JoinPath(folder, "astrometry-" + frame.size + ".cfg");
+    frame.out = JoinPath(folder, "out-" + frame.size);
+    std::filesystem::create_directories(frame.out);
+    if (!WriteImageFile(frame.image, width, height, &pixels) ||
+        !WriteTextFile(frame.config, "add_path " + frame.indexDir + "\nautoindex\n"))
         return false;
 
     const double d = kPiFull / 180;
-    SolveJob job;
-    job.request = {kHintRa * d, kHintDec * d, FieldWidth(camera) * d, FieldHeight(camera) * d,
-                   image};
-    job.imageWidth = width;
-    job.imageHeight = height;
-    job.scratch = out;
-    const std::string text = PlainNumberText(job.request.ra) + "," +
-                             PlainNumberText(job.request.dec) + "," +
-                             PlainNumberText(job.request.width) + "," +
-                             PlainNumberText(job.request.height) + ",999," + image;
+    frame.job.request = {kHintRa * d, kHintDec * d, FieldWidth(camera) * d, FieldHeight(camera) * d,
+                         frame.image};
+    frame.job.imageWidth = width;
+    frame.job.imageHeight = height;
+    frame.job.scratch = frame.out;
+    frame.text = PlainNumberText(frame.job.request.ra) + "," +
+                 PlainNumberText(frame.job.request.dec) + "," +
+                 PlainNumberText(frame.job.request.width) + "," +
+                 PlainNumberText(frame.job.request.height) + ",999," + frame.image;
+    return true;
+}
+
+bool BenchSize(const std::string& folder, int width, int height, int rounds, Figures& figures) {
+    Frame frame;
+    if (!MakeFrame(folder, width, height, frame))
+        return false;
+    const std::string& size = frame.size;
+    const std::string& image = frame.image;
+    const std::string& config = frame.config;
+    const std::string& out = frame.out;
+    const std::string& text = frame.text;
+    const SolveJob& job = frame.job;
+    const std::string settings = JoinPath(folder, "veldra-solve-" + size + ".ini");
+    if (!WriteTextFile(settings, "INDEX_DIR=" + frame.indexDir + "\n"))
+        return false;
     const std::string log = JoinPath(folder, "run.txt");
     const std::vector<std::string> adapter = {JoinPath(ProgramFolder(), "veldra-solve"), text,
                                               "--config", settings};
@@ -221,11 +250,104 @@ bool FixedCost(const std::string& folder, int rounds, Timing& cost) {
     return true;
 }
 
+// One run in a child of its own, so the peak memory it reports (the largest resident set
+// of any process the run waited for, through veldra-solve's and solve-field's own
+// waits) is this run's alone; RUSAGE_CHILDREN of the benchmark only ever grows.
+struct Peak {
+    Timing timing;
+    double peakMb = -1;
+};
+
+Peak TimedWithPeak(const std::vector<std::string>& arguments, const std::string& output) {
+    int line[2];
+    Peak peak;
+    if (pipe(line) != 0)
+        return peak;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(line[0]);
+        Peak measured;
+        measured.timing = Timed(arguments, output);
+        rusage usage{};
+        getrusage(RUSAGE_CHILDREN, &usage);
+        measured.peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
+        (void)!write(line[1], &measured, sizeof measured);
+        _exit(0);
+    }
+    close(line[1]);
+    if (child > 0 && read(line[0], &peak, sizeof peak) != static_cast<ssize_t>(sizeof peak))
+        peak = Peak{};
+    close(line[0]);
+    if (child > 0)
+        waitpid(child, nullptr, 0);
+    return peak;
+}
+
+// A 6000 x 4000 frame through veldra-solve with its automatic downsampling and with
+// DOWNSAMPLE=1 (the full frame), in turn: wall clock, peak memory, centre error.
+bool BenchLarge(const std::string& folder, int rounds) {
+    Frame frame;
+    if (!MakeFrame(folder, 6000, 4000, frame))
+        return false;
+    const std::string log = JoinPath(folder, "run.txt");
+    struct Variant {
+        const char* name;
+        int downsample; // DOWNSAMPLE: 0 automatic
+        std::string settings;
+        std::vector<Peak> runs;
+        std::vector<double> error;
+    };
+    Variant variants[] = {{"automatic", 0, {}, {}, {}}, {"DOWNSAMPLE=1", 1, {}, {}, {}}};
+    for (Variant& variant : variants) {
+        variant.settings =
+            JoinPath(folder, "veldra-solve-large-" + std::to_string(variant.downsample) + ".ini");
+        if (!WriteTextFile(variant.settings, "INDEX_DIR=" + frame.indexDir +
+                                                 "\nTIME_LIMIT=600\nDOWNSAMPLE=" +
+                                                 std::to_string(variant.downsample) + "\n"))
+            return false;
+    }
+    for (int round = 0; round < rounds; ++round)
+        for (Variant& variant : variants) {
+            variant.runs.push_back(TimedWithPeak({JoinPath(ProgramFolder(), "veldra-solve"),
+                                                  frame.text, "--config", variant.settings},
+                                                 log));
+            variant.error.push_back(CentreError(ResultFileName(frame.image)));
+            std::remove(ResultFileName(frame.image).c_str());
+        }
+    std::printf("\n%s frame, veldra-solve, median of %d rounds:\n%-14s %10s %12s %12s %12s\n",
+                frame.size.c_str(), rounds, "downsampling", "factor", "wall (s)", "peak (MB)",
+                "centre err");
+    for (const Variant& variant : variants) {
+        std::vector<Timing> timings;
+        std::vector<double> peaks;
+        for (const Peak& run : variant.runs) {
+            timings.push_back(run.timing);
+            peaks.push_back(run.peakMb);
+        }
+        if (AnyFailed(timings) ||
+            *std::min_element(variant.error.begin(), variant.error.end()) < 0) {
+            std::fprintf(stderr, "bench-solve: a %s run (%s) failed (see %s)\n", frame.size.c_str(),
+                         variant.name, log.c_str());
+            return false;
+        }
+        SolveJob job = frame.job;
+        job.settings.downsample = variant.downsample;
+        std::printf("%-14s %10d %12.2f %12.0f %11.3f\"\n", variant.name, DownsampleFor(job),
+                    MedianWall(timings), Median(peaks),
+                    *std::max_element(variant.error.begin(), variant.error.end()));
+    }
+    std::printf("peak = the largest resident set of veldra-solve or any solver process it "
+                "started.\n");
+    return true;
+}
+
 const char* const kUsage = "usage: bench-solve [ROUNDS]\n"
                            "veldra-solve beside solve-field with the same options and with its\n"
                            "defaults, on 1024x768 and 3000x2000 star frames; the median of ROUNDS\n"
                            "rounds (1 to 100, default 5; the defaults run in 3 of them), then\n"
-                           "veldra-solve's fixed cost around a stand-in solver (4 x ROUNDS).\n";
+                           "veldra-solve's fixed cost around a stand-in solver (4 x ROUNDS),\n"
+                           "then a 6000x4000 frame with and without the automatic downsampling\n"
+                           "(ROUNDS / 5 rounds, at least 1).  --large: that frame only.\n";
 
 } // namespace
 
@@ -235,6 +357,9 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    const bool largeOnly = argc > 1 && std::strcmp(argv[argc - 1], "--large") == 0;
+    if (largeOnly)
+        --argc;
     if (argc > 1) {
         const char* end = argv[1] + std::strlen(argv[1]);
         const auto [at, error] = std::from_chars(argv[1], end, rounds);
@@ -246,6 +371,11 @@ int main(int argc, char** argv) {
     const std::string folder = MakeScratchFolder();
     if (folder.empty())
         return 1;
+    if (largeOnly) {
+        const bool done = BenchLarge(folder, std::max(1, rounds / 5));
+        RemoveScratchFolder(folder);
+        return done ? 0 : 1;
+    }
     std::printf("bench-solve: median of %d rounds; seconds per solve, wall clock (CPU)\n\n",
                 rounds);
     std::printf("%-10s %15s %15s %15s %14s %10s %10s\n", "frame", "veldra-solve", "same options",
@@ -286,6 +416,8 @@ int main(int argc, char** argv) {
     } else if (status == 0) {
         status = 1;
     }
+    if (status == 0 && !BenchLarge(folder, std::max(1, rounds / 5)))
+        status = 1;
     RemoveScratchFolder(folder);
     return status;
 }
