@@ -24,7 +24,7 @@ const CfitsioCalls* Load() {
         Bind(library, "ffgidm", calls.imageDimensions) &&
         Bind(library, "ffgiszll", calls.imageSize) && Bind(library, "ffclos", calls.closeFile) &&
         Bind(library, "ffmkky", calls.makeKeyCard) && Bind(library, "ffs2c", calls.textValue) &&
-        Bind(library, "ffr2e", calls.floatValue);
+        Bind(library, "ffr2e", calls.floatValue) && Bind(library, "ffgpv", calls.readPixels);
     if (bound)
         return &calls;
     const char* reason = dlerror();

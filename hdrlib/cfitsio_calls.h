@@ -15,6 +15,7 @@ struct CfitsioCalls {
     decltype(&ffgiszll) imageSize;
     decltype(&ffclos) closeFile;
     decltype(&ffmkky) makeKeyCard;
+    decltype(&ffgpv) readPixels;
     // CFITSIO's own formatting of values (exported, declared in its private header only).
     int (*textValue)(const char* text, char* value, int* status);            // ffs2c
     int (*floatValue)(float number, int decimals, char* value, int* status); // ffr2e

@@ -69,6 +69,16 @@ int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value);
  * The save also releases the load, as freeFits does: afterwards info holds no load. */
 int32_t saveFitsFile(int32_t handle, FitsInfo* info);
 
+/* The primary image's pixels as floats, first FITS row first (row 0 at the bottom), for
+ * integer and float BITPIX alike: BZERO and BSCALE applied, BLANK pixels and NaN as NaN;
+ * of a cube, its first plane.  The file is checked as loadFitsFile checks it and is
+ * never held open.  Sets width and height and, when they fit capacity (in pixels),
+ * fills pixels: 0 = read; -14 (width and height set) = capacity too small; otherwise
+ * the codes of loadFitsFile (-4: the primary HDU has no image, or is tile-compressed;
+ * -5: the pixels end early), with width and height 0. */
+int32_t readFitsImageFloats(const char* path, float* pixels, int64_t capacity, int32_t* width,
+                            int32_t* height);
+
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <optional>
+#include <string_view>
 
 namespace {
 
@@ -16,6 +17,18 @@ std::optional<double> ReadDegrees(FitsInfo& info, const char* keyword) {
     return value && std::isfinite(*value) ? value : std::nullopt;
 }
 
+// A CD element: its text when hdrlib hands all of it (at most 20 characters), else its
+// single-precision value, precise enough for a matrix.
+std::optional<double> ReadMatrixElement(FitsInfo& info, const char* keyword) {
+    char text[32] = {};
+    if (readFitsStrParam(keyword, &info, text) == 0 && std::string_view(text).size() < 20)
+        return ReadDegrees(info, keyword);
+    float value = 0;
+    if (readFitsFloatParam(keyword, &info, &value) != 0 || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
 
 SolveOutcome ReadCentre(const std::string& path) {
@@ -25,10 +38,18 @@ SolveOutcome ReadCentre(const std::string& path) {
                 "cannot read the solution " + path + " (hdrlib " + std::to_string(result) + ")"};
     const auto ra = ReadDegrees(info, "CRVAL1");
     const auto dec = ReadDegrees(info, "CRVAL2");
+    const char* const names[] = {"CD1_1", "CD1_2", "CD2_1", "CD2_2"};
+    std::optional<double> cd[4];
+    for (int i = 0; i < 4; ++i)
+        cd[i] = ReadMatrixElement(info, names[i]);
     freeFits(&info);
     if (!ra || !dec || std::fabs(*dec) > 90)
         return {false, 0, 0, "the solution has no valid CRVAL1/CRVAL2"};
-    return SolvedAt(*ra, *dec);
+    SolveOutcome outcome = SolvedAt(*ra, *dec);
+    outcome.oriented = cd[0] && cd[1] && cd[2] && cd[3];
+    for (int i = 0; outcome.oriented && i < 4; ++i)
+        outcome.cd[i / 2][i % 2] = *cd[i];
+    return outcome;
 }
 
 namespace {

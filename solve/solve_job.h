@@ -23,6 +23,10 @@ struct SolveOutcome {
     double ra = 0;      // radians, 0 .. 2 pi
     double dec = 0;     // radians
     std::string reason; // why not, for the log; empty when solved
+    // The solution's CD matrix (degrees per pixel) at the centre pixel, when the engine
+    // reports one: for veldra's registration reference.
+    bool oriented = false;
+    double cd[2][2] = {{0, 0}, {0, 0}};
 };
 
 // Seconds left until the job's deadline (0 when it has passed).

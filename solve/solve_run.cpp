@@ -56,7 +56,13 @@ std::string ResultFileName(const std::string& imagePath) {
 std::string ApmText(const SolveRequest& request, const SolveOutcome& outcome) {
     const double ra = outcome.solved ? outcome.ra : request.ra;
     const double dec = outcome.solved ? outcome.dec : request.dec;
-    return PlainNumberText(ra) + "," + PlainNumberText(dec) + (outcome.solved ? ",1\n" : ",0\n");
+    std::string text =
+        PlainNumberText(ra) + "," + PlainNumberText(dec) + (outcome.solved ? ",1\n" : ",0\n");
+    // The orientation on a line of its own, which readers of the first three values skip.
+    if (outcome.solved && outcome.oriented)
+        text += PlainNumberText(outcome.cd[0][0]) + "," + PlainNumberText(outcome.cd[0][1]) + "," +
+                PlainNumberText(outcome.cd[1][0]) + "," + PlainNumberText(outcome.cd[1][1]) + "\n";
+    return text;
 }
 
 std::string LogText(const SolveRequest& request, const SolveOutcome& outcome, double seconds) {

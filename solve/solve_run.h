@@ -12,7 +12,8 @@ SolveOutcome RunSolve(const SolveRequest& request, const SolveSettings& settings
 // The result file veldra reads: the image path with its extension replaced by ".apm".
 std::string ResultFileName(const std::string& imagePath);
 // "RA,DEC,1" when solved, "RA,DEC,0" with the start position otherwise; radians with "."
-// and 15 significant digits.
+// and 15 significant digits.  A solution with an orientation adds a second line
+// "CD1_1,CD1_2,CD2_1,CD2_2" (degrees per pixel at the image's centre pixel).
 std::string ApmText(const SolveRequest& request, const SolveOutcome& outcome);
 // The line appended to veldra-solve.log.
 std::string LogText(const SolveRequest& request, const SolveOutcome& outcome, double seconds);

@@ -106,3 +106,27 @@ TEST_F(ClosedLoop, TheRealSolverMeasuresAConstantFlexureNight) {
     EXPECT_EQ(result.historyCount, night.frames) << ReadFile(work.file("debug.txt"));
     ExpectCancelledFrom(result, 4, 2.0, static_cast<size_t>(night.frames));
 }
+
+// Star frames registered against the first one (its WCS keywords), the field turning by 2
+// degrees over the night, with hot pixels and a satellite trail in every fourth frame: the
+// loop closes as it does with the keywords of every frame.
+TEST_F(ClosedLoop, RegistrationMeasuresATurningNightWithHotPixelsAndTrails) {
+    ASSERT_TRUE(BusConnected()) << "run inside dbus-run-session";
+    TempDir work;
+    NightSettings night;
+    night.registration = true;
+    night.rotationDegrees = 2;
+    night.hotPixels = 30;
+    night.trailEvery = 4;
+    const NightResult result =
+        RunHeadlessNight(work.path, JoinPath(ProgramFolder(), "veldsim"), night);
+    const std::string log = ReadFile(work.file("debug.txt"));
+    ASSERT_TRUE(result.finished) << result.veldsimOutput << log;
+    EXPECT_EQ(result.historyCount, night.frames) << log;
+    ExpectCancelledFrom(result, 4, 1.0, static_cast<size_t>(night.frames));
+    size_t registered = 0;
+    for (const std::string& line : LogMessages(work.path))
+        registered +=
+            line.find(" :    registration: ") == 0 && line.find(" matched, ") != std::string::npos;
+    EXPECT_EQ(registered, static_cast<size_t>(night.frames - 1)) << log;
+}

@@ -1,9 +1,10 @@
 // The closed loop measured: veldra's core against veldsim for the built-in flexure
 // profiles, with filter prediction and acceleration on and off; then the same nights
-// through the D-Bus broadcast and through veldsim's PHD2 stand-in, and nights with dithering.
-// Run inside a session bus:
-//   dbus-run-session -- build/release/bin/bench-closed-loop [--phd2-only | --dither-only]
-//   [FRAMES] [CADENCE_SECONDS]
+// through the D-Bus broadcast and through veldsim's PHD2 stand-in, nights with dithering, and
+// nights measured by registering star frames against the first beside the same nights with
+// a solver's 0.3" of noise.  Run inside a session bus:
+//   dbus-run-session -- build/release/bin/bench-closed-loop
+//   [--phd2-only | --dither-only | --registration-only] [FRAMES] [CADENCE_SECONDS]
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/program_options.h"
@@ -25,7 +26,7 @@ double SummaryFigure(const std::string& output, const std::string& label) {
     return at == std::string::npos ? -1 : std::atof(output.c_str() + at + label.size());
 }
 
-enum class Rows { All, Phd2, Dither };
+enum class Rows { All, Phd2, Dither, Registration };
 
 // The options in one place: frames per night, seconds between frames, which rows.
 std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, Rows& rows) {
@@ -40,14 +41,19 @@ std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, Rows
     const QCommandLineOption onlyDither("dither-only",
                                         "Only the rows with the PHD2 stand-in dithering.");
     parser.addOption(onlyDither);
+    const QCommandLineOption onlyRegistration(
+        "registration-only", "Only the rows measured by registration beside a solver's noise.");
+    parser.addOption(onlyRegistration);
     const QString name = "bench-closed-loop";
     if (const auto end = ParseProgramOptions(parser, ArgumentsOf(argc, argv), name, 2))
         return end;
-    if (parser.isSet(onlyPhd2) && parser.isSet(onlyDither))
-        return UsageError(parser, name, "--phd2-only and --dither-only exclude each other.");
-    rows = parser.isSet(onlyPhd2)     ? Rows::Phd2
-           : parser.isSet(onlyDither) ? Rows::Dither
-                                      : Rows::All;
+    if (parser.isSet(onlyPhd2) + parser.isSet(onlyDither) + parser.isSet(onlyRegistration) > 1)
+        return UsageError(parser, name,
+                          "--phd2-only, --dither-only and --registration-only exclude each other.");
+    rows = parser.isSet(onlyPhd2)           ? Rows::Phd2
+           : parser.isSet(onlyDither)       ? Rows::Dither
+           : parser.isSet(onlyRegistration) ? Rows::Registration
+                                            : Rows::All;
     night.frames = 40;
     night.cadenceSeconds = 0.8;
     return NightLengthArguments(parser, name, 0, night.frames, night.cadenceSeconds);
@@ -151,6 +157,38 @@ int PrintDitherRows(const NightSettings& base, const std::string& veldsim) {
     return failures;
 }
 
+// Constant flexure measured from the frames' WCS keywords with a solver's 0.3" of noise,
+// beside star frames registered against the first (the field turning by 2 degrees over the
+// night, hot pixels, a satellite in every fifth frame): through the D-Bus broadcast, and
+// through the PHD2 stand-in dithering by up to +-8" after every frame.
+int PrintRegistrationRows(const NightSettings& base, const std::string& veldsim) {
+    std::printf("\n| measured by | guider | dither \" | rms residual \"/h | largest \"/h | "
+                "ProcessImage to set-shift ms (mean / max) |\n|---|---|---|---|---|---|\n");
+    int failures = 0;
+    for (const bool registration : {false, true})
+        for (const bool dither : {false, true}) {
+            NightSettings night = base;
+            night.registration = registration;
+            night.noiseArcsec = registration ? 0 : 0.3;
+            night.rotationDegrees = 2;
+            night.hotPixels = 30;
+            night.trailEvery = 5;
+            if (dither) {
+                night.guider = "phd2";
+                night.ditherArcsec = 8;
+                night.ditherEvery = 1;
+            }
+            const NightResult result = RunNight(night, veldsim, failures);
+            const auto& delays = result.processToSetShiftMs;
+            std::printf("| %s | %s | %s | %s | %.1f / %.1f |\n",
+                        registration ? "registration (stars)" : "WCS keywords, 0.3\" noise",
+                        dither ? "phd2" : "dbus", dither ? "8, every frame" : "-",
+                        ResidualCells(result).c_str(), Mean(delays), Largest(delays));
+            std::fflush(stdout);
+        }
+    return failures;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -169,6 +207,8 @@ int main(int argc, char** argv) {
         return PrintPhd2Rows(base, veldsim) == 0 ? 0 : 1;
     if (rows == Rows::Dither)
         return PrintDitherRows(base, veldsim) == 0 ? 0 : 1;
+    if (rows == Rows::Registration)
+        return PrintRegistrationRows(base, veldsim) == 0 ? 0 : 1;
 
     std::printf("| profile | noise \" | filter prediction | acceleration | rms residual \"/h | "
                 "largest \"/h | ProcessImage to set-shift ms (mean / max) |\n"
@@ -205,5 +245,6 @@ int main(int argc, char** argv) {
     }
     failures += PrintPhd2Rows(base, veldsim);
     failures += PrintDitherRows(base, veldsim);
+    failures += PrintRegistrationRows(base, veldsim);
     return failures == 0 ? 0 : 1;
 }

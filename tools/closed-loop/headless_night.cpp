@@ -28,9 +28,11 @@ std::string SettingsText(const std::string& framesFolder, const NightSettings& n
     const char* flag = night.filterPrediction ? "True" : "False";
     const char* accelX = night.useAccelerationX ? "True" : "False";
     const char* accelY = night.useAccelerationY ? "True" : "False";
-    const std::string solver = night.solverPath.empty() ? "PLATE_SOLVE_METHOD,0\r\n"
-                                                        : "PLATE_SOLVE_METHOD,1\r\nPWI_EXE_PATH," +
-                                                              night.solverPath + "\r\n";
+    const std::string solver =
+        night.registration ? "PLATE_SOLVE_METHOD,2\r\n"
+        : night.solverPath.empty()
+            ? "PLATE_SOLVE_METHOD,0\r\n"
+            : "PLATE_SOLVE_METHOD,1\r\nPWI_EXE_PATH," + night.solverPath + "\r\n";
     return solver + "MONITOR_PATH," + framesFolder +
            "\r\nMONITOR_FILTER,*.fit\r\nDEBOUNCE_TIME,0\r\nMONITOR_START_STATE,2\r\n"
            "FILTER_PREDICTION_X," +
@@ -175,8 +177,14 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
                           "--dec-rate",    QString::number(night.decRate),
                           "--dec",         QString::number(night.declinationDegrees),
                           "--lockstep"};
-    if (!night.solverPath.empty())
+    if (!night.solverPath.empty() || night.registration)
         arguments << "--stars";
+    if (night.registration)
+        arguments << "--star-wcs"
+                  << "--rotation" << QString::number(night.rotationDegrees) << "--hot-pixels"
+                  << QString::number(night.hotPixels) << "--trail-every"
+                  << QString::number(night.trailEvery) << "--fwhm"
+                  << QString::number(night.fwhmArcsec);
     const bool phd2 = night.guider == "phd2";
     const int port = phd2 ? FreePort() : 0;
     if (phd2) {

@@ -45,6 +45,15 @@ struct NightSettings {
     // Empty: veldra reads the position from the frames' WCS keywords.  Otherwise veldsim
     // writes star frames (--stars) and veldra measures them with this plate solver.
     std::string solverPath;
+    // Star frames (veldsim --stars --star-wcs) measured by registration against the first
+    // (PLATE_SOLVE_METHOD 2), with the star-frame features of veldsim: the field turning by
+    // rotationDegrees over the night, hot pixels, a satellite trail every trailEvery-th
+    // frame (0: none), and the seeing (fwhmArcsec; 0: veldsim's 2.5 pixels).
+    bool registration = false;
+    double rotationDegrees = 0;
+    int hotPixels = 0;
+    int trailEvery = 0;
+    double fwhmArcsec = 0;
 };
 
 struct NightResult {

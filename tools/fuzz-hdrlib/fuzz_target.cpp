@@ -1,6 +1,6 @@
 // The fuzz target: one input is one FITS file, put through everything hdrlib offers:
-// load, reads, writes that replace cards and add enough of them to grow the header,
-// save, a second load of the saved file, free.  Linked with libFuzzer by
+// the pixel read, load, reads, writes that replace cards and add enough of them to grow
+// the header, save, a second load of the saved file, free.  Linked with libFuzzer by
 // scripts/fuzz-hdrlib, and with replay_main.cpp for the tests.
 #include "hdrlib/hdrlib.h"
 
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -60,11 +61,32 @@ void WriteEverything(FitsInfo& info, bool grow) {
         writeFitsFloatParam(("FZ" + std::to_string(i)).c_str(), &info, static_cast<float>(i));
 }
 
+// The primary image as floats: first its size, then the pixels.  A checked file's image
+// is never larger than the file, so the buffer stays small.
+void ReadPixels(const std::string& path, size_t size) {
+    int32_t width = -1, height = -1;
+    const int32_t sized = readFitsImageFloats(path.c_str(), nullptr, 0, &width, &height);
+    Expect(sized != 0, "pixels read into no buffer");
+    if (sized != -14) {
+        Expect(width == 0 && height == 0, "a failed read left a size");
+        return;
+    }
+    const auto count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    Expect(width > 0 && height > 0 && count <= size, "an image larger than its file");
+    std::vector<float> pixels(count);
+    int32_t readWidth = 0, readHeight = 0;
+    const int32_t read = readFitsImageFloats(path.c_str(), pixels.data(),
+                                             static_cast<int64_t>(count), &readWidth, &readHeight);
+    Expect(read != -14, "a buffer of the size given is too small");
+    Expect(read != 0 || (readWidth == width && readHeight == height), "the size changed");
+}
+
 // One input, the scratch file removed afterwards.
 void Exercise(const std::string& path, const uint8_t* data, size_t size) {
     FILE* file = std::fopen(path.c_str(), "wb");
     Expect(file != nullptr && std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0,
            "cannot write the input");
+    ReadPixels(path, size);
 
     // The header-only load reads the same checked cards and never writes.
     FitsInfo header{};

@@ -34,6 +34,17 @@ std::string WriteFrame(const std::string& folder, const std::string& name,
         failures += writeFitsFloatParam("CRVAL1", &info, static_cast<float>(header.crval1)) != 0;
         failures += writeFitsFloatParam("CRVAL2", &info, static_cast<float>(header.crval2)) != 0;
     }
+    if (header.wcs && header.tanMap) {
+        failures += writeFitsStrParam("CTYPE1", &info, "RA---TAN") != 0;
+        failures += writeFitsStrParam("CTYPE2", &info, "DEC--TAN") != 0;
+        const char* const crpix[] = {"CRPIX1", "CRPIX2"};
+        const char* const cd[] = {"CD1_1", "CD1_2", "CD2_1", "CD2_2"};
+        for (int i = 0; i < 2; ++i)
+            failures += writeFitsFloatParam(crpix[i], &info, static_cast<float>(header.crpix[i]));
+        for (int i = 0; i < 4; ++i)
+            failures +=
+                writeFitsFloatParam(cd[i], &info, static_cast<float>(header.cd[i / 2][i % 2]));
+    }
     if (header.telescope) {
         failures += writeFitsFloatParam("EXPTIME", &info, header.exposure) != 0;
         failures += writeFitsFloatParam("RA", &info, static_cast<float>(header.telescopeRa)) != 0;

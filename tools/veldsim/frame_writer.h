@@ -15,10 +15,13 @@ struct FrameHeader {
     std::string objctdec; // "+DD MM SS"
     float focalLength = 0;
     float pixelSize = 0;
-    bool wcs = true;         // CRVAL1/CRVAL2 present: a frame that was solved already
-    bool telescope = false;  // RA, DEC, EXPTIME, YPIXSZ, as capture programs add them
-    double telescopeRa = 0;  // degrees
-    double telescopeDec = 0; // degrees
+    bool wcs = true;     // CRVAL1/CRVAL2 present: a frame that was solved already
+    bool tanMap = false; // with wcs: also CTYPE1/2, CRPIX1/2 and CD1_1 .. CD2_2
+    double crpix[2] = {0, 0};
+    double cd[2][2] = {{0, 0}, {0, 0}}; // degrees per pixel
+    bool telescope = false;             // RA, DEC, EXPTIME, YPIXSZ, as capture programs add them
+    double telescopeRa = 0;             // degrees
+    double telescopeDec = 0;            // degrees
 };
 
 // The image itself: a star field, row 0 first.

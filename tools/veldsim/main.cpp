@@ -117,11 +117,24 @@ struct Night {
         header.pixelSize = static_cast<float>(options.pixelSize);
         FramePixels pixels;
         if (options.stars) {
-            // The solver measures these frames: the true pointing is in the stars only.
-            header.wcs = false;
+            // The solver measures these frames: the true pointing is in the stars only
+            // (and, with --star-wcs, in a map as if solved once).
+            header.wcs = options.starWcs;
             header.telescope = true;
             header.telescopeRa = options.targetRaHours * 15;
             header.telescopeDec = options.targetDecDegrees;
+            stars.camera.rotation =
+                options.frames > 1 ? options.rotationDegrees * frame / (options.frames - 1) : 0;
+            stars.camera.trail = options.trailEvery > 0 && (frame + 1) % options.trailEvery == 0;
+            if (options.starWcs) {
+                const FrameWcs wcs = WcsOf(stars.camera);
+                header.tanMap = true;
+                header.crpix[0] = wcs.crpix1;
+                header.crpix[1] = wcs.crpix2;
+                for (int i = 0; i < 2; ++i)
+                    for (int j = 0; j < 2; ++j)
+                        header.cd[i][j] = wcs.cd[i][j];
+            }
             pixels = RenderStarFrame(stars, ra, dec);
         }
         char name[32];

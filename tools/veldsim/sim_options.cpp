@@ -68,6 +68,13 @@ std::string UsageText() {
            "  --width N, --height N  star frame size, pixels (1024 x 768)\n"
            "  --index FILE         write the astrometry.net index of the star catalogue to FILE\n"
            "                       (needs build-astrometry-index); without --folder: only that\n"
+           "  --fwhm ARCSEC        star size (seeing) in star frames (2.5 pixels)\n"
+           "  --sky ADU            sky background of star frames (800)\n"
+           "  --hot-pixels N       N stuck pixels, the same in every star frame (0)\n"
+           "  --trail-every N      a satellite trail across star frames N, 2N, ... (0: none)\n"
+           "  --rotation DEG       the field turns by DEG from the first star frame to the last\n"
+           "  --star-wcs           star frames carry the TAN map of the true pointing\n"
+           "                       (CRVAL, CRPIX, CD), as if solved once\n"
            "  --guider NAME        dbus | phd2: play PHD2's event server instead (dbus)\n"
            "  --port N             the PHD2 stand-in's port on 127.0.0.1 (4400)\n"
            "  --phd2-mount         the stand-in has a mount: it knows the declination\n"
@@ -90,6 +97,7 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
     double seed = o.seed;
     double width = o.width, height = o.height;
     double ditherEvery = o.ditherEvery;
+    double hotPixels = o.hotPixels, trailEvery = o.trailEvery;
     const std::map<std::string, double*> numbers = {
         {"--frames", &frames},
         {"--exposure", &o.exposure},
@@ -108,6 +116,11 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         {"--focal-length", &o.focalLength},
         {"--pixel-size", &o.pixelSize},
         {"--width", &width},
+        {"--fwhm", &o.fwhmArcsec},
+        {"--sky", &o.sky},
+        {"--hot-pixels", &hotPixels},
+        {"--trail-every", &trailEvery},
+        {"--rotation", &o.rotationDegrees},
         {"--height", &height},
         {"--dither", &o.ditherArcsec},
         {"--dither-every", &ditherEvery},
@@ -116,6 +129,7 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
     };
     const std::map<std::string, bool*> flags = {{"--simulator-mode", &o.simulatorMode},
                                                 {"--stars", &o.stars},
+                                                {"--star-wcs", &o.starWcs},
                                                 {"--lockstep", &o.lockstep},
                                                 {"--phd2-mount", &o.phd2Mount},
                                                 {"--guide-mirrored", &o.guideMirrored}};
@@ -183,6 +197,13 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         !std::isfinite(o.guideAngle) || !std::isfinite(o.guideScale) || o.guideScale <= 0)
         return "a value is out of range";
     o.ditherEvery = static_cast<int>(ditherEvery);
+    if (!(o.fwhmArcsec >= 0 && o.fwhmArcsec <= 60) || !(o.sky >= 0 && o.sky <= 60000) ||
+        !(hotPixels >= 0 && hotPixels <= 100000) || hotPixels != std::floor(hotPixels) ||
+        !(trailEvery >= 0 && trailEvery <= 10000) || trailEvery != std::floor(trailEvery) ||
+        !std::isfinite(o.rotationDegrees) || std::fabs(o.rotationDegrees) > 180)
+        return "a value is out of range";
+    o.hotPixels = static_cast<int>(hotPixels);
+    o.trailEvery = static_cast<int>(trailEvery);
     // Only PHD2 announces its dithers; the settling must end inside the gap.
     if (o.ditherArcsec > 0 && o.guider != "phd2")
         return "--dither needs --guider phd2";

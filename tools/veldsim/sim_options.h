@@ -28,6 +28,14 @@ struct SimOptions {
     int width = 1024;           // star frames, pixels
     int height = 768;
     std::string indexPath; // write the astrometry.net index of the star catalogue here
+    // Star frames as a night shows them: seeing, sky, hot pixels, satellites, field
+    // rotation; and, with starWcs, the TAN map of the true pointing in every header.
+    double fwhmArcsec = 0; // 0: 2.5 pixels
+    double sky = 800;      // background, ADU
+    int hotPixels = 0;
+    int trailEvery = 0;         // a satellite trail in frames N, 2N, ... (0: none)
+    double rotationDegrees = 0; // the field turns by this from the first frame to the last
+    bool starWcs = false;
     // The guider veldsim plays: "dbus" (the bus messages) or "phd2" (PHD2's event server
     // on 127.0.0.1:port, with a mount connected when phd2Mount).
     std::string guider = "dbus";

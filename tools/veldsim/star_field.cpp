@@ -22,6 +22,25 @@ const double kCountSlope = 0.35;
 const double kBrightest = 7;
 const double kFaintest = 14;
 
+// A satellite: a straight line through a random point of the frame at a random angle,
+// 400 ADU high, as wide as the stars.
+void AddTrail(std::vector<double>& light, int width, int height, double sigma,
+              std::mt19937& random) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double x0 = unit(random) * width, y0 = unit(random) * height;
+    const double angle = unit(random) * kPi;
+    const double dx = std::cos(angle), dy = std::sin(angle);
+    const double peak = 400;
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column) {
+            // Distance from the line.
+            const double d = (column - x0) * dy - (row - y0) * dx;
+            if (std::fabs(d) < 5 * sigma)
+                light[static_cast<size_t>(row) * width + column] +=
+                    peak * std::exp(-d * d / (2 * sigma * sigma));
+        }
+}
+
 } // namespace
 
 std::vector<CatalogueStar> MakeCatalogue(double ra, double dec, double capRadius, double density,
@@ -88,6 +107,8 @@ std::vector<uint16_t> RenderStars(const std::vector<CatalogueStar>& catalogue,
     const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0;
     const double radiansPerPixel = camera.scale / 3600 * kDegree;
     const double a0 = ra * kDegree, d0 = dec * kDegree;
+    const double turnCos = std::cos(camera.rotation * kDegree);
+    const double turnSin = std::sin(camera.rotation * kDegree);
 
     for (const CatalogueStar& star : catalogue) {
         const double a = star.ra * kDegree, d = star.dec * kDegree;
@@ -100,8 +121,10 @@ std::vector<uint16_t> RenderStars(const std::vector<CatalogueStar>& catalogue,
         const double eta =
             (std::cos(d0) * std::sin(d) - std::sin(d0) * std::cos(d) * std::cos(a - a0)) /
             cosDistance;
-        const double x = cx - xi / radiansPerPixel; // east to the left
-        const double y = cy + eta / radiansPerPixel;
+        // East to the left and north up, then turned with the camera.
+        const double u = -xi / radiansPerPixel, v = eta / radiansPerPixel;
+        const double x = cx + turnCos * u - turnSin * v;
+        const double y = cy + turnSin * u + turnCos * v;
         if (x < -reach || y < -reach || x > width + reach || y > height + reach)
             continue;
         const double flux = std::pow(10.0, -0.4 * (star.mag - camera.zeroPoint));
@@ -118,6 +141,9 @@ std::vector<uint16_t> RenderStars(const std::vector<CatalogueStar>& catalogue,
             }
     }
 
+    if (camera.trail)
+        AddTrail(light, width, height, sigma, random);
+
     std::vector<uint16_t> pixels(light.size());
     std::normal_distribution<double> gauss(0.0, 1.0);
     for (size_t i = 0; i < light.size(); ++i) {
@@ -127,5 +153,24 @@ std::vector<uint16_t> RenderStars(const std::vector<CatalogueStar>& catalogue,
             value += std::sqrt(value + camera.readNoise * camera.readNoise) * gauss(random);
         pixels[i] = static_cast<uint16_t>(std::clamp(std::lround(value), 0L, 65535L));
     }
+    std::mt19937 places(camera.hotPixelSeed);
+    std::uniform_int_distribution<size_t> place(0, pixels.size() - 1);
+    for (int i = 0; i < camera.hotPixels; ++i)
+        pixels[place(places)] = 65535;
     return pixels;
+}
+
+FrameWcs WcsOf(const StarCamera& camera) {
+    // The inverse of RenderStars' mapping: pixel offsets (x, y) come from (u, v) =
+    // (-xi, eta) / scale turned by the rotation.
+    const double s = camera.scale / 3600;
+    const double c = std::cos(camera.rotation * kDegree), n = std::sin(camera.rotation * kDegree);
+    FrameWcs wcs;
+    wcs.crpix1 = (camera.width + 1) / 2.0;
+    wcs.crpix2 = (camera.height + 1) / 2.0;
+    wcs.cd[0][0] = -s * c;
+    wcs.cd[0][1] = -s * n;
+    wcs.cd[1][0] = -s * n;
+    wcs.cd[1][1] = s * c;
+    return wcs;
 }

@@ -28,7 +28,22 @@ struct StarCamera {
     double readNoise = 6;    // ADU, 1 sigma
     bool noise = true;       // sky and star shot noise plus read noise
     double zeroPoint = 21.5; // a star of this magnitude gives 1 ADU in total
+    // The camera turned on the sky: the field appears turned counter-clockwise by this
+    // (degrees) about the centre pixel.
+    double rotation = 0;
+    int hotPixels = 0;         // stuck pixels at places of the camera's own (hotPixelSeed)
+    unsigned hotPixelSeed = 7; // the same places in every frame of a camera
+    bool trail = false;        // a satellite crosses the frame (from the frame's random)
 };
+
+// The TAN map of a frame RenderStars draws at (ra, dec): FITS keywords CRPIX1/2 (the
+// centre pixel) and CD1_1, CD1_2, CD2_1, CD2_2 in degrees per pixel.
+struct FrameWcs {
+    double crpix1 = 0;
+    double crpix2 = 0;
+    double cd[2][2] = {{0, 0}, {0, 0}};
+};
+FrameWcs WcsOf(const StarCamera& camera);
 
 // The catalogue a camera needs around (ra, dec): a cap wide enough for the frame and a
 // generous drift of the pointing, about 200 stars per square degree.
@@ -36,7 +51,9 @@ std::vector<CatalogueStar> CatalogueFor(const StarCamera& camera, double ra, dou
                                         unsigned seed);
 
 // A 16-bit frame (row 0 at the bottom, as FITS stores it) whose centre pixel looks at
-// (ra, dec) degrees: north up, east to the left.  Stars outside the frame are skipped.
+// (ra, dec) degrees: north up, east to the left, unless the camera is turned.  Stars
+// outside the frame are skipped.  Hot pixels saturate; a trail is a line of light across
+// the whole frame.
 std::vector<uint16_t> RenderStars(const std::vector<CatalogueStar>& catalogue,
                                   const StarCamera& camera, double ra, double dec,
                                   std::mt19937& random);

@@ -6,6 +6,10 @@ StarNight MakeStarNight(const SimOptions& options) {
     night.camera.height = options.height;
     // Pixel size in micrometres over focal length in millimetres, as arcseconds.
     night.camera.scale = options.pixelSize * 206.264806 / options.focalLength;
+    if (options.fwhmArcsec > 0)
+        night.camera.fwhm = options.fwhmArcsec / night.camera.scale;
+    night.camera.background = options.sky;
+    night.camera.hotPixels = options.hotPixels;
     night.catalogue = CatalogueFor(night.camera, options.targetRaHours * 15,
                                    options.targetDecDegrees, options.seed);
     night.random.seed(options.seed + 1);

@@ -10,7 +10,8 @@
 namespace {
 
 bool SolverMethod(const MainState& state) {
-    return state.settings.PLATE_SOLVE_METHOD == 1;
+    return state.settings.PLATE_SOLVE_METHOD !=
+           0; // the solver, or stars with a solve to fall back on
 }
 
 // One failure: a log line and the timed error; the caller then leaves the run.

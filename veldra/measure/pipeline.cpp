@@ -5,6 +5,7 @@
 #include "veldra/drift/history.h"
 #include "veldra/measure/image_metadata.h"
 #include "veldra/measure/new_image_command.h"
+#include "veldra/measure/registration/registered_position.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/date_time.h"
@@ -22,10 +23,8 @@ struct ImageRun {
     bool loaded = false;  // the header is loaded and not yet released
 };
 
-// The solver's start position from the settings or the telescope.
-bool StartPosition(MainState& state, const Platform& platform, ImageRun& run) {
-    if (state.settings.PLATE_SOLVE_METHOD != 1)
-        return true;
+// The solver's start position from the settings or the telescope, whatever the method.
+bool SolverStartPosition(MainState& state, const Platform& platform, ImageRun& run) {
     if (state.settings.OVERRIDE_POSITION == 1)
         return StartPositionFromSettings(state, platform, run.position);
     if (state.settings.OVERRIDE_POSITION == 2) {
@@ -43,6 +42,11 @@ bool StartPosition(MainState& state, const Platform& platform, ImageRun& run) {
     return true;
 }
 
+// The start position of the solver method, before the image is loaded.
+bool StartPosition(MainState& state, const Platform& platform, ImageRun& run) {
+    return state.settings.PLATE_SOLVE_METHOD != 1 || SolverStartPosition(state, platform, run);
+}
+
 // The measurement under the solver method: start position from the header when no
 // other is set, field size, then the solver run.
 bool SolvePosition(MainState& state, const Platform& platform, ImageRun& run) {
@@ -56,6 +60,19 @@ bool SolvePosition(MainState& state, const Platform& platform, ImageRun& run) {
     if (!ImageScaleAndField(state, platform, field))
         return false;
     return RunSolver(state, platform, *resultFile, run.path, run.position, field, run.position);
+}
+
+// The registration method; a reference without WCS keywords is solved as under the solver
+// method, its start position asked for only then.
+bool RegisterPosition(MainState& state, const Platform& platform, ImageRun& run) {
+    const auto solve = [&](SkyPosition& solved) {
+        run.position = {};
+        if (!SolverStartPosition(state, platform, run) || !SolvePosition(state, platform, run))
+            return false;
+        solved = run.position;
+        return true;
+    };
+    return RegisteredPosition(state, platform, run.path, solve, run.position);
 }
 
 // With dither awareness while PHD2 announces its dithers: the dither offset during the
@@ -105,9 +122,10 @@ void RunStages(MainState& state, const Platform& platform, ImageRun& run) {
         return;
     const double imageTime = FinishImageTime(state, base, exposure);
 
-    const bool measured = state.settings.PLATE_SOLVE_METHOD == 1
-                              ? SolvePosition(state, platform, run)
-                              : PositionFromWcs(state, platform, run.position);
+    const bool measured =
+        state.settings.PLATE_SOLVE_METHOD == 1   ? SolvePosition(state, platform, run)
+        : state.settings.PLATE_SOLVE_METHOD == 2 ? RegisterPosition(state, platform, run)
+                                                 : PositionFromWcs(state, platform, run.position);
     if (!measured)
         return;
 

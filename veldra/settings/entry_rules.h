@@ -31,6 +31,7 @@ bool AcceptRaPosText(const std::string& text);
 bool AcceptDecPosText(const std::string& text);
 
 // The choices of the controls that set these settings: the item index 0..count-1.
-inline constexpr int kPlateSolveMethodCount = 2; // "Maxim/Pinpoint/WCS", "PWI PlateSolve2"
-inline constexpr int kPositionSourceCount = 3;   // header, manual, telescope
-inline constexpr int kStartStateCount = 3;       // last two, last one, ignore
+// "Maxim/Pinpoint/WCS", "PWI PlateSolve2", "Stars (register against the reference image)"
+inline constexpr int kPlateSolveMethodCount = 3;
+inline constexpr int kPositionSourceCount = 3; // header, manual, telescope
+inline constexpr int kStartStateCount = 3;     // last two, last one, ignore

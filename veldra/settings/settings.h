@@ -11,7 +11,7 @@
 std::string DefaultSolverPath();
 
 struct Settings {
-    int16_t PLATE_SOLVE_METHOD = 0; // 0 WCS keywords in the header, 1 outside solver
+    int16_t PLATE_SOLVE_METHOD = 0; // 0 WCS keywords in the header, 1 outside solver, 2 stars
     bool OVERRIDE_IMAGE_SCALE = false;
     double IMAGE_SCALE = 0.48; // arcseconds per pixel
     std::string PWI_EXE_PATH = DefaultSolverPath();

@@ -7,6 +7,7 @@
 #include "veldra/state/file_listing.h"
 #include "veldra/state/history_entry.h"
 #include "veldra/state/kalman_filter.h"
+#include "veldra/state/registration_reference.h"
 
 #include <cstdint>
 #include <optional>
@@ -35,7 +36,8 @@ struct MainState {
     // The filters hold a drift rate of this history: the first rate seeds them.  An image
     // that gives no rate (a dither during its exposure) leaves them waiting.
     bool filtersSeeded = false;
-    DitherTrack dithers; // filled by the guider backend while PHD2 guides
+    DitherTrack dithers;                // filled by the guider backend while PHD2 guides
+    RegistrationReference registration; // the registration method's reference image
 
     // Folder monitor.
     FileListing baselineListing;

@@ -163,7 +163,8 @@ void formSetupPlateSolve::SetXState(bool state) {
 }
 
 void formSetupPlateSolve::FillCombos() {
-    cmbPlateSolveMethod->addItems({"Maxim/Pinpoint/WCS", "PWI PlateSolve2"});
+    cmbPlateSolveMethod->addItems(
+        {"Maxim/Pinpoint/WCS", "PWI PlateSolve2", "Stars (register against the reference image)"});
     cmbPwiImageScale->addItems({"Image Scale From FITS Header", "Image Scale Manual Override"});
     cmbPwiTimestamp->addItems({"Time From FITS Header", "Time From File Timestamp"});
     cmbPwiExposure->addItems({"Exposure From FITS Header", "Exposure Manual Override"});
@@ -188,7 +189,8 @@ void formSetupPlateSolve::ConnectHandlers() {
 }
 
 void formSetupPlateSolve::RefreshSetupDialog() {
-    Frame1->setVisible(settings_.PLATE_SOLVE_METHOD == 1);
+    // The stars need the solver too: for a reference image without WCS keywords.
+    Frame1->setVisible(settings_.PLATE_SOLVE_METHOD == 1 || settings_.PLATE_SOLVE_METHOD == 2);
 
     cmbPwiImageScale->setCurrentIndex(settings_.OVERRIDE_IMAGE_SCALE ? 1 : 0);
     EnableBox(txtImageScale, settings_.OVERRIDE_IMAGE_SCALE);
@@ -213,7 +215,7 @@ void formSetupPlateSolve::RefreshSetupDialog() {
     if (!exposure || *exposure != settings_.EXPOSURE)
         txtExposure->setText(QString::number(settings_.EXPOSURE));
 
-    if (settings_.PLATE_SOLVE_METHOD >= 0 && settings_.PLATE_SOLVE_METHOD < 2)
+    if (settings_.PLATE_SOLVE_METHOD >= 0 && settings_.PLATE_SOLVE_METHOD < kPlateSolveMethodCount)
         cmbPlateSolveMethod->setCurrentIndex(settings_.PLATE_SOLVE_METHOD);
 
     const std::optional<double> maxSolveTime = ParseLocaleNumber(TextOf(txtMaxSolveTime));

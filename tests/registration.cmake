@@ -1,0 +1,1 @@
+veldra_test(registration_test SOURCES registration_test.cpp LIBS veldra_measure veldsim_stars)
