@@ -124,6 +124,12 @@ TEST(SettingsFile, BadLinesAreSkippedAndFieldsKeepTheirValue) {
     EXPECT_EQ(SettingsFileText(s), SettingsFileText(Settings{})); // every field as it was
 }
 
+TEST(SettingsFile, TheThirdMethodLoads) {
+    TempDir folder;
+    EXPECT_EQ(LoadFrom(folder, "PLATE_SOLVE_METHOD,2\r\n").PLATE_SOLVE_METHOD, 2);
+    EXPECT_EQ(LoadFrom(folder, "PLATE_SOLVE_METHOD,3\r\n").PLATE_SOLVE_METHOD, 0);
+}
+
 TEST(SettingsFile, FlipRaIsFalseAfterEveryLoadAndSolverNameFollowsThePath) {
     TempDir folder;
     Settings s =

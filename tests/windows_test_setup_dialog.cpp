@@ -64,6 +64,11 @@ TEST_F(SetupDialogTest, WcsMethodShowsOnlyTheMethodAndOk) {
     Choose(d.cmbPlateSolveMethod, 1);
     EXPECT_TRUE(d.Frame1->isVisible());
     EXPECT_EQ(Saved().PLATE_SOLVE_METHOD, 1);
+    // The stars keep the solver's frame: a reference without WCS keywords is solved.
+    Choose(d.cmbPlateSolveMethod, 2);
+    EXPECT_EQ(d.cmbPlateSolveMethod->currentText(), "Stars (register against the reference image)");
+    EXPECT_TRUE(d.Frame1->isVisible());
+    EXPECT_EQ(Saved().PLATE_SOLVE_METHOD, 2);
 }
 
 TEST_F(SetupDialogTest, ControlsSitAtTheirTwipPositionsAndNoCaptionIsCutOff) {

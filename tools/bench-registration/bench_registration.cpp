@@ -23,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <numbers>
 #include <random>
 #include <string>
@@ -115,7 +116,7 @@ SizeFigures BenchSize(const std::string& folder, int width, int height, int fram
     camera.height = height;
     camera.scale = 1.5;
     camera.fwhm = 2.0 / 1.5;
-    camera.hotPixels = width * height / 20000;
+    camera.hotPixels = width * height / 200000; // what a dark frame leaves
     const auto catalogue = CatalogueFor(camera, kRa, kDec, 3);
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     std::string settings;
@@ -176,8 +177,11 @@ SizeFigures BenchSize(const std::string& folder, int width, int height, int fram
         if (solve) {
             double seconds = 0, ra = 0, dec = 0;
             if (!Solve(image, camera, settings, JoinPath(folder, "solve.txt"), seconds, ra, dec)) {
-                std::fprintf(stderr, "bench-registration: veldra-solve failed on %s\n",
-                             image.c_str());
+                std::ifstream output(JoinPath(folder, "solve.txt"));
+                const std::string said((std::istreambuf_iterator<char>(output)),
+                                       std::istreambuf_iterator<char>());
+                std::fprintf(stderr, "bench-registration: veldra-solve failed on %s:\n%s\n",
+                             image.c_str(), said.c_str());
                 figures.failed = true;
                 return figures;
             }
