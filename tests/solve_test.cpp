@@ -173,6 +173,15 @@ TEST_F(VeldraSolve, SolvesAStarFrameToTheTrueCentre) {
     EXPECT_NEAR((apm.ra / perDegree - kTrueRa) * std::cos(kTrueDec * perDegree) * 3600, 0,
                 kToleranceArcsec);
     EXPECT_NEAR((apm.dec / perDegree - kTrueDec) * 3600, 0, kToleranceArcsec);
+    // The orientation on the second line: veldsim's frames have north up, east left.
+    const std::string text = ReadFile(work_.file("stars.apm"));
+    std::string line = text.substr(text.find('\n') + 1);
+    const FrameWcs truth = WcsOf(camera_);
+    for (int i = 0; i < 4; ++i) {
+        const double cd = ParseNumber(line.substr(0, line.find_first_of(",\n"))).value_or(1);
+        EXPECT_NEAR(cd, truth.cd[i / 2][i % 2], 1e-3 * camera_.scale / 3600) << "CD element " << i;
+        line = line.substr(line.find_first_of(",\n") + 1);
+    }
     EXPECT_NE(ReadFile(work_.file("veldra-solve.log")).find("stars.fits: solved in "),
               std::string::npos);
     EXPECT_TRUE(ScratchEmpty());
