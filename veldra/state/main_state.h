@@ -36,8 +36,9 @@ struct MainState {
     // The filters hold a drift rate of this history: the first rate seeds them.  An image
     // that gives no rate (a dither during its exposure) leaves them waiting.
     bool filtersSeeded = false;
-    DitherTrack dithers;                // filled by the guider backend while PHD2 guides
-    RegistrationReference registration; // the registration method's reference image
+    DitherTrack dithers;                   // filled by the guider backend while PHD2 guides
+    RegistrationReference registration;    // the registration method's reference image
+    std::vector<float> registrationPixels; // its working memory, kept from image to image
 
     // Folder monitor.
     FileListing baselineListing;

@@ -73,7 +73,7 @@ bool RegisteredPosition(MainState& state, const Platform& platform, const std::s
                         const std::function<bool(SkyPosition&)>& solve, SkyPosition& position) {
     const std::string& folder = state.programFolder;
     const double started = platform.monotonicSeconds();
-    const ImageStars image = StarsOfImage(path);
+    const ImageStars image = StarsOfImage(path, state.registrationPixels);
     if (!image.extraction.fault.empty()) {
         LogEvent(folder, " :    registration: unusable pixel data: " + image.extraction.fault);
         platform.showTimedError("File: " + path + " has unusable pixel data");

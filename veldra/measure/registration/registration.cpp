@@ -16,10 +16,9 @@ std::string Fixed(double value, int decimals) {
 
 } // namespace
 
-ImageStars StarsOfImage(const std::string& path) {
+ImageStars StarsOfImage(const std::string& path, std::vector<float>& pixels) {
     ImageStars image;
     int32_t width = 0, height = 0;
-    std::vector<float> pixels;
     int32_t result = readFitsImageFloats(path.c_str(), nullptr, 0, &width, &height);
     if (result == -14) {
         pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));

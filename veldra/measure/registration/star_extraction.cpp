@@ -20,7 +20,7 @@ constexpr float kIgnored = -1e30f;
 constexpr double kDetectionPixels = 400000;
 // Detection: objects of at least kMinArea binned pixels kThreshold sigma above the
 // background, found through SEP's default 3 x 3 smoothing kernel.
-constexpr float kThreshold = 5;
+constexpr float kThreshold = 3;
 constexpr int kMinArea = 2;
 const float kKernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
 // A satellite trail is far more elongated than this.
