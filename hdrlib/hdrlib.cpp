@@ -2,15 +2,15 @@
 // FitsInfo is checked against the table before it is used: a record that was never
 // loaded, was freed already, or holds garbage is refused.
 //
-// A load first walks the file's headers itself (header_scan.h): CFITSIO 4.2.0
-// overflows its buffers on some crafted cards, so it only ever parses headers that
-// passed that check, of the very file that was checked.  The image HDU's header (the
-// primary's for a header-only load) is then kept in memory: reads and writes work
-// there (header_edit.h), and a save writes all changes at once or none
-// (header_save.h).  Reading never changes the file.
+// A load first walks the file's headers itself, reading each once (header_scan.h):
+// CFITSIO 4.2.0 overflows its buffers or divides by zero on some crafted headers, so
+// it only ever parses the checked bytes, from memory (its own reading of the file
+// could see other bytes, written meanwhile).  The image HDU's header (the primary's
+// for a header-only load) is then kept in memory: reads and writes work there
+// (header_edit.h), and a save writes all changes at once or none (header_save.h).
+// Reading never changes the file.
 #include "hdrlib/hdrlib.h"
 
-#include "hdrlib/cfitsio_calls.h"
 #include "hdrlib/file_io.h"
 #include "hdrlib/header_cards.h"
 #include "hdrlib/header_edit.h"
@@ -22,9 +22,11 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <fitsio.h>
 #include <map>
 #include <mutex>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,14 +48,15 @@ enum Result : int32_t {
     kNotWritable = -9, // the file cannot be opened for writing
     kWriteFailed = -10,
     kSaveFailed = -11,
-    kBadHeader = -12, // a header card breaks the FITS rules; CFITSIO never saw it
-    kNoCfitsio = -13, // CFITSIO cannot be loaded
+    kBadHeader = -12, // a structure keyword breaks the rules; CFITSIO never saw it
 };
 
 struct Load {
     std::string path;
     dev_t device = 0;
     ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
     long long headStart = 0; // of the loaded HDU's header
     long long dataStart = 0;
     std::string original;  // the header as loaded
@@ -103,26 +106,30 @@ int32_t FromScan(ScanFault fault) {
     return kNotFits;
 }
 
-// CFITSIO opens the checked file itself (through its descriptor, so a file put in
-// its place meanwhile is never read) and must find the same HDUs and image size (when
-// the scan found an image).
-int32_t ConfirmWithCfitsio(int fd, const ScanResult& scan) {
-    const CfitsioCalls* cfitsio = Cfitsio();
-    if (cfitsio == nullptr)
-        return kNoCfitsio;
-    const std::string name = "/proc/self/fd/" + std::to_string(fd);
+// CFITSIO parses the checked headers from memory, each at its place in a copy of the
+// file whose data units stay zero pages never touched, and must find the same HDUs
+// and image size (when the scan found an image).
+int32_t ConfirmWithCfitsio(const ScanResult& scan) {
+    size_t size = static_cast<size_t>(scan.hdus.back().dataStart);
+    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (memory == MAP_FAILED)
+        return kNotFits;
+    for (const HduPlace& hdu : scan.hdus)
+        std::memcpy(static_cast<char*>(memory) + hdu.headStart, hdu.structure.data(),
+                    hdu.structure.size());
     fitsfile* file = nullptr;
     int status = 0;
-    if (cfitsio->openDiskFile(&file, name.c_str(), READONLY, &status) != 0) {
-        cfitsio->clearMessages();
-        return kNotFits;
-    }
     int32_t result = kOk;
+    if (ffomem(&file, "hdrlib", READONLY, &memory, &size, 0, nullptr, &status) != 0) {
+        result = kNotFits;
+        file = nullptr;
+    }
     for (size_t number = 1; number <= scan.hdus.size() && result == kOk; ++number) {
         int type = 0;
         long long headStart = 0, dataStart = 0, dataEnd = 0;
-        if (cfitsio->moveToHdu(file, static_cast<int>(number), &type, &status) != 0 ||
-            cfitsio->hduAddresses(file, &headStart, &dataStart, &dataEnd, &status) != 0)
+        if (ffmahd(file, static_cast<int>(number), &type, &status) != 0 ||
+            ffghadll(file, &headStart, &dataStart, &dataEnd, &status) != 0)
             result = number == 1 ? kNotFits : kNoImage;
         else if (headStart != scan.hdus[number - 1].headStart ||
                  dataStart != scan.hdus[number - 1].dataStart)
@@ -132,15 +139,18 @@ int32_t ConfirmWithCfitsio(int fd, const ScanResult& scan) {
         // CFITSIO reports a tile-compressed image as an image HDU.
         int dimensions = 0;
         long long axes[2] = {0, 1};
-        const bool compressed = cfitsio->isCompressedImage(file, &status) == 1;
-        if (compressed != scan.compressed ||
-            cfitsio->imageDimensions(file, &dimensions, &status) != 0 || dimensions < 1 ||
-            cfitsio->imageSize(file, std::min(dimensions, 2), axes, &status) != 0 ||
+        const bool compressed = fits_is_compressed_image(file, &status) == 1;
+        if (compressed != scan.compressed || ffgidm(file, &dimensions, &status) != 0 ||
+            dimensions < 1 || ffgiszll(file, std::min(dimensions, 2), axes, &status) != 0 ||
             axes[0] != scan.width || axes[1] != scan.height)
             result = kBadHeader;
     }
-    cfitsio->closeFile(file, &status);
-    cfitsio->clearMessages();
+    if (file != nullptr) {
+        status = 0;
+        ffclos(file, &status);
+    }
+    ffcmsg();
+    munmap(memory, size);
     return result;
 }
 
@@ -160,7 +170,7 @@ int32_t Scan(const char* path, ScanTarget target, bool confirm, struct stat& fil
         result = FromScan(scan.fault);
     }
     if (result == kOk && confirm)
-        result = ConfirmWithCfitsio(fd, scan);
+        result = ConfirmWithCfitsio(scan);
     close(fd);
     if (result == kOk && (scan.width > INT32_MAX || scan.height > INT32_MAX))
         return kNoImage;
@@ -175,6 +185,8 @@ int32_t Open(const char* path, ScanTarget target, Load& load, long long& width, 
     load.path = path;
     load.device = file.st_dev;
     load.inode = file.st_ino;
+    load.size = file.st_size;
+    load.modified = file.st_mtim;
     load.headStart = scan.hdus.back().headStart;
     load.dataStart = scan.hdus.back().dataStart;
     load.original = scan.header;
@@ -182,6 +194,18 @@ int32_t Open(const char* path, ScanTarget target, Load& load, long long& width, 
     width = scan.width;
     height = scan.height;
     return kOk;
+}
+
+// Whether the path still names the loaded file, unchanged since the load (a file
+// renamed over it meanwhile would take none of the writes).
+bool StillLoaded(const Load& load) {
+    struct stat opened {
+    }, named{};
+    return fstat(load.writer, &opened) == 0 && stat(load.path.c_str(), &named) == 0 &&
+           opened.st_dev == load.device && opened.st_ino == load.inode &&
+           named.st_dev == load.device && named.st_ino == load.inode &&
+           opened.st_size == load.size && opened.st_mtim.tv_sec == load.modified.tv_sec &&
+           opened.st_mtim.tv_nsec == load.modified.tv_nsec;
 }
 
 int32_t NextHandle() {
@@ -373,8 +397,11 @@ int32_t saveFitsFile(int32_t handle, FitsInfo* info) {
     if (load->header != load->original) {
         // Only over the header that was loaded: a file changed since is left alone.
         std::string onDisk(load->original.size(), '\0');
-        saved = ReadAllAt(load->writer, onDisk.data(), onDisk.size(), load->headStart) &&
+        saved = StillLoaded(*load) &&
+                ReadAllAt(load->writer, onDisk.data(), onDisk.size(), load->headStart) &&
                 onDisk == load->original;
+        if (saved)
+            RemoveLeftovers(load->path);
         if (saved && load->header.size() == load->original.size())
             saved = WriteHeaderInPlace(load->writer, load->headStart, load->header, load->original);
         else if (saved)

@@ -1,5 +1,6 @@
 #include "hdrlib/header_cards.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -163,14 +164,14 @@ std::optional<CardValue> ParseCard(std::string_view card) {
     if (card.size() != kCardLength)
         return std::nullopt;
     if (IsHierarch(card)) {
-        // HIERARCH words = value: the value starts after the first "=".
+        // HIERARCH words = value: the value starts after the first "="; without one the
+        // card is commentary.  The words may hold any printable characters.
         const auto equals = card.find('=');
+        if (equals == std::string_view::npos)
+            return CardValue{};
         const std::string_view name = CardKeyword(card);
-        if (equals == std::string_view::npos || name.empty())
+        if (name.empty() || !std::all_of(name.begin(), name.end(), IsPrintable))
             return std::nullopt;
-        for (const char c : name)
-            if (!IsKeywordCharacter(c) && c != ' ' && c != '.')
-                return std::nullopt;
         return ParseValue(card, equals + 1);
     }
     size_t length = 0;
@@ -179,16 +180,11 @@ std::optional<CardValue> ParseCard(std::string_view card) {
     if (card.substr(length, 8 - length).find_first_not_of(' ') != std::string_view::npos)
         return std::nullopt;
     const std::string_view name = card.substr(0, length);
-    // Commentary keywords: any text from column 9 on.
-    if (name.empty() || name == "COMMENT" || name == "HISTORY")
+    // A value only after "= " in columns 9-10; any other card is commentary, whatever
+    // follows in column 9 on ("NOTE    this", "GAIN    =100").
+    if (name.empty() || name == "COMMENT" || name == "HISTORY" || card.substr(8, 2) != "= ")
         return CardValue{};
-    if (card.substr(8, 2) == "= ")
-        return ParseValue(card, 10);
-    // Without a value indicator column 9 must be blank: CFITSIO would take a longer
-    // keyword or a value after "=" from a card such as "NAXIS1  =100".
-    if (card[8] != ' ')
-        return std::nullopt;
-    return CardValue{};
+    return ParseValue(card, 10);
 }
 
 std::optional<double> ValueNumber(std::string_view text) {

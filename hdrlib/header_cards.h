@@ -1,7 +1,7 @@
 #pragma once
 // One 80-character header card read by the rules of the FITS standard: its keyword,
-// the kind and text of its value, its comment.  Cards that break these rules are
-// refused before CFITSIO sees them (see header_scan.h).
+// the kind and text of its value, its comment.  A card that breaks these rules is
+// refused only where it would be a structure keyword (see header_scan.h).
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -37,9 +37,10 @@ std::string UpperCase(std::string_view text);
 bool IsEndCard(std::string_view card);
 bool IsBlankCard(std::string_view card);
 // The card's value, or empty when the card breaks the rules: a keyword of other
-// characters than A-Z, a-z, 0-9, "-" and "_", a value that is no string (without
-// control characters), logical, number or complex number, text after the value that
-// is no comment.
+// characters than A-Z, a-z, 0-9, "-" and "_", a value after "= " that is no string
+// (without control characters), logical, number or complex number, text after the
+// value that is no comment.  A card without "= " in columns 9-10 (or, for HIERARCH,
+// without "=") is commentary.
 std::optional<CardValue> ParseCard(std::string_view card);
 
 // The number of an Integer or Real value ("D" exponents allowed); empty when it does

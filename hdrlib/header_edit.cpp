@@ -2,7 +2,12 @@
 
 #include "hdrlib/header_cards.h"
 
-#include "hdrlib/cfitsio_calls.h"
+#include <fitsio.h>
+
+// CFITSIO's own formatting of values: exported, declared only in its private header
+// (which has no C++ guards).
+extern "C" int ffs2c(const char* text, char* value, int* status);
+extern "C" int ffr2e(float number, int decimals, char* value, int* status);
 
 namespace {
 
@@ -16,15 +21,11 @@ size_t EndCard(const std::string& header) {
 
 std::optional<std::string> MakeCard(const std::string& keyword, const char* value,
                                     std::string_view comment) {
-    // Writes follow a load, which loaded CFITSIO.
-    const CfitsioCalls* cfitsio = Cfitsio();
     char card[FLEN_CARD] = {};
     int status = 0;
     const std::string note(comment.substr(0, comment.find_last_not_of(' ') + 1));
-    if (cfitsio == nullptr || cfitsio->makeKeyCard(keyword.c_str(), const_cast<char*>(value),
-                                                   note.c_str(), card, &status) != 0) {
-        if (cfitsio != nullptr)
-            cfitsio->clearMessages();
+    if (ffmkky(keyword.c_str(), const_cast<char*>(value), note.c_str(), card, &status) != 0) {
+        ffcmsg();
         return std::nullopt;
     }
     std::string text(card);
@@ -71,25 +72,19 @@ std::optional<std::string> TextCard(const std::string& keyword, std::string_view
     }
     if (quoted > 68)
         return std::nullopt;
-    const CfitsioCalls* cfitsio = Cfitsio();
-    if (cfitsio == nullptr)
-        return std::nullopt;
     char value[FLEN_VALUE] = {};
     int status = 0;
     const std::string plain(text);
-    cfitsio->textValue(plain.c_str(), value, &status);
+    ffs2c(plain.c_str(), value, &status);
     return status == 0 ? MakeCard(keyword, value, comment) : std::nullopt;
 }
 
 std::optional<std::string> FloatCard(const std::string& keyword, float number,
                                      std::string_view comment) {
-    const CfitsioCalls* cfitsio = Cfitsio();
-    if (cfitsio == nullptr)
-        return std::nullopt;
     char value[FLEN_VALUE] = {};
     int status = 0;
-    if (cfitsio->floatValue(number, -7, value, &status) != 0) {
-        cfitsio->clearMessages();
+    if (ffr2e(number, -7, value, &status) != 0) {
+        ffcmsg();
         return std::nullopt;
     }
     return MakeCard(keyword, value, comment);

@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -57,7 +61,47 @@ bool CopyBytes(int from, int to, long long length) {
     return true;
 }
 
+constexpr std::string_view kTemporaryPrefix = ".hdrlib-";
+
+// The writer of a temporary file named ".hdrlib-PID-XXXXXX", or 0.
+pid_t TemporaryWriter(std::string_view name) {
+    if (name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix)
+        return 0;
+    name.remove_prefix(kTemporaryPrefix.size());
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    const size_t digits = static_cast<size_t>(end - name.data());
+    return error == std::errc() && pid > 0 && name.size() == digits + 7 && name[digits] == '-' ? pid
+                                                                                               : 0;
+}
+
 } // namespace
+
+void RemoveLeftovers(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr)
+        return;
+    const std::string file = resolved;
+    const int folder =
+        open(file.substr(0, file.rfind('/') + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = folder >= 0 ? fdopendir(folder) : nullptr;
+    if (entries == nullptr) {
+        if (folder >= 0)
+            close(folder);
+        return;
+    }
+    while (const dirent* entry = readdir(entries)) {
+        const pid_t writer = TemporaryWriter(entry->d_name);
+        struct stat info {};
+        // Gone: no such process (one of another user still exists for kill).
+        if (writer == 0 || writer == getpid() || kill(writer, 0) == 0 || errno != ESRCH ||
+            fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode))
+            continue;
+        unlinkat(folder, entry->d_name, 0);
+    }
+    closedir(entries);
+}
 
 bool WriteHeaderInPlace(int fd, long long headStart, const std::string& header,
                         const std::string& original) {
@@ -81,7 +125,9 @@ bool ReplaceHeader(int fd, const std::string& givenPath, long long headStart, lo
         return false; // the name no longer leads to the loaded file
     const std::string path = resolved;
     // Beside the file, so the rename stays on one file system.
-    std::string temporary = path.substr(0, path.rfind('/') + 1) + ".hdrlib-XXXXXX";
+    // Named after this process, so a later save can tell a leftover from a grow going on.
+    std::string temporary = path.substr(0, path.rfind('/') + 1) + std::string(kTemporaryPrefix) +
+                            std::to_string(getpid()) + "-XXXXXX";
     const int grown = mkostemp(temporary.data(), O_CLOEXEC);
     if (grown < 0)
         return false;

@@ -79,6 +79,41 @@ bool Follows(const CardValue& value, Rule rule) {
     return false;
 }
 
+// The keywords CFITSIO reads while it opens a file (those with a rule, the table
+// columns' TTYPEn, TFORMn, TDIMn and TNULLn, the compression method's): their cards
+// must be exactly right.  Any other card may break the rules; CFITSIO never sees it.
+bool IsStructure(std::string_view name) {
+    return RuleFor(name, true) != Rule::Any ||
+           OneOf(name, {"XTENSION", "ZCMPTYPE", "ZQUANTIZ", "ZTENSION"}) ||
+           Indexed(name, "TFORM") || Indexed(name, "TTYPE") || Indexed(name, "TDIM") ||
+           Indexed(name, "TNULL") || Indexed(name, "ZNAME") || Indexed(name, "ZFORM") ||
+           Indexed(name, "ZCTYP");
+}
+
+// Scaling keywords, which CFITSIO reads whichever copy without misreading the layout.
+bool MayRepeat(std::string_view name) {
+    return OneOf(name, {"BSCALE", "BZERO", "BLANK", "ZSCALE", "ZZERO", "ZBLANK"}) ||
+           Indexed(name, "TSCAL") || Indexed(name, "TZERO") || Indexed(name, "TNULL");
+}
+
+std::string Trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    return UpperCase(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
+// Whether CFITSIO could take the card for a structure keyword: by its first eight
+// columns, by the words before its first "=" (CFITSIO's long keyword names) or by
+// its HIERARCH name.
+bool NamesStructure(std::string_view card) {
+    if (IsHierarch(card))
+        return IsStructure(UpperCase(CardKeyword(card)));
+    const auto equals = card.find('=');
+    return IsStructure(Trimmed(card.substr(0, 8))) ||
+           (equals != std::string_view::npos && IsStructure(Trimmed(card.substr(0, equals))));
+}
+
 // The header from offset up to and with the block of its END card (the first card
 // that starts with "END" and five blanks, as CFITSIO finds it); false when the file
 // ends first.  cards: the cards before END.
@@ -115,6 +150,7 @@ struct Hdu {
 enum class Kind { Primary, Image, BinaryTable, AsciiTable };
 
 // One header's cards before END, with their values and their keywords in upper case.
+// (A card that breaks the rules has the value None and the name "".)
 struct Cards {
     std::vector<std::string_view> text;
     std::vector<CardValue> values;
@@ -123,19 +159,30 @@ struct Cards {
 
 // The value of card `index` when it is the keyword `name` with an integer value.
 std::optional<long long> IntegerAt(const Cards& cards, size_t index, std::string_view name) {
-    if (index >= cards.text.size() || IsHierarch(cards.text[index]) ||
+    if (index >= cards.text.size() || cards.names[index] != name ||
         CardKeyword(cards.text[index]) != name || cards.values[index].kind != ValueKind::Integer)
         return std::nullopt;
     return ValueInteger(cards.values[index].text);
 }
 
-// The first card named `name` (not HIERARCH: CFITSIO finds those by longer names), or
-// npos.
+// The first card named `name` with a value (not HIERARCH: CFITSIO finds those by longer
+// names), or npos.
 size_t Find(const Cards& cards, std::string_view name) {
     for (size_t i = 0; i < cards.names.size(); ++i)
-        if (cards.names[i] == name && !IsHierarch(cards.text[i]))
+        if (cards.names[i] == name)
             return i;
     return std::string_view::npos;
+}
+
+// The number of the card that Find gives (a Number or SmallNumber rule made sure it
+// has one).
+double NumberOf(const Cards& cards, size_t index) {
+    return ValueNumber(cards.values[index].text).value_or(0);
+}
+
+std::string TextOf(const Cards& cards, size_t index) {
+    return cards.values[index].kind == ValueKind::Text ? ValueString(cards.values[index].text)
+                                                       : std::string();
 }
 
 // The integer value of the card that Find gives; the rules made sure it has one.
@@ -148,37 +195,82 @@ bool ValidBitpix(long long bitpix) {
            bitpix == -64;
 }
 
-// The image size of a tile-compressed image from its Z keywords; an Hdu with a fault
-// when they are missing.
-Hdu CompressedImage(const Cards& cards) {
+// CFITSIO keeps the lengths of at most 99 image axes and 6 compressed ones.
+constexpr long long kMaxAxes = 99;
+constexpr long long kMaxCompressedAxes = 6;
+
+// Whether the compression parameters are what the method accepts, as CFITSIO reads
+// them: Rice needs a block size of 16 or 32 (CFITSIO divides by it) and 1, 2, 4 or 8
+// bytes per pixel, HCOMPRESS a scale; the dither seed lies in 1..10000 (it indexes
+// CFITSIO's table of random numbers).
+bool ValidParameters(const Cards& cards, std::string_view method) {
+    const size_t value1 = Find(cards, "ZVAL1"), value2 = Find(cards, "ZVAL2"),
+                 name2 = Find(cards, "ZNAME2"), dither = Find(cards, "ZDITHER0"),
+                 quantize = Find(cards, "ZQUANTIZ");
+    if (dither != std::string_view::npos &&
+        (IntegerOf(cards, dither) < 1 || IntegerOf(cards, dither) > 10000))
+        return false;
+    if (quantize != std::string_view::npos && cards.values[quantize].kind != ValueKind::Text)
+        return false;
+    if (method == "RICE_1" || method == "RICE_ONE") {
+        if (value1 == std::string_view::npos)
+            return false;
+        // CFITSIO's reading: old files name ZVAL2 NOISEBIT, and swapped values are
+        // put right.
+        long long block = static_cast<long long>(NumberOf(cards, value1));
+        long long bytes = value2 == std::string_view::npos || (name2 != std::string_view::npos &&
+                                                               TextOf(cards, name2) == "NOISEBIT")
+                              ? 4
+                              : static_cast<long long>(NumberOf(cards, value2));
+        if (block < 16 && bytes > 8)
+            std::swap(block, bytes);
+        return (block == 16 || block == 32) &&
+               (bytes == 1 || bytes == 2 || bytes == 4 || bytes == 8);
+    }
+    if (method == "HCOMPRESS_1")
+        return value1 != std::string_view::npos;
+    return OneOf(method, {"GZIP_1", "GZIP_2", "PLIO_1", "BZIP2_1", "NOCOMPRESS"});
+}
+
+// The image size of a tile-compressed image from its Z keywords (rows: the table's);
+// an Hdu with a fault when they are missing or CFITSIO could not hold them.
+Hdu CompressedImage(const Cards& cards, long long rows) {
     Hdu hdu;
-    const size_t zbitpix = Find(cards, "ZBITPIX"), znaxis = Find(cards, "ZNAXIS");
+    hdu.fault = ScanFault::BadHeader;
+    const size_t zbitpix = Find(cards, "ZBITPIX"), znaxis = Find(cards, "ZNAXIS"),
+                 method = Find(cards, "ZCMPTYPE");
     if (zbitpix == std::string_view::npos || znaxis == std::string_view::npos ||
-        !ValidBitpix(IntegerOf(cards, zbitpix))) {
-        hdu.fault = ScanFault::BadHeader;
+        method == std::string_view::npos || !ValidBitpix(IntegerOf(cards, zbitpix)) ||
+        !ValidParameters(cards, TextOf(cards, method)))
         return hdu;
-    }
     const long long dimensions = IntegerOf(cards, znaxis);
-    if (dimensions < 0 || dimensions > 999) {
-        hdu.fault = ScanFault::BadHeader;
+    if (dimensions < 1 || dimensions > kMaxCompressedAxes)
         return hdu;
-    }
+    // Every axis and tile at least 1 long (CFITSIO divides by the tile lengths, which
+    // default to the first axis and 1), a tile of pixels that fits an int, and one
+    // table row per tile.
     std::vector<long long> axes;
+    long long tilePixels = 1, tiles = 1;
     for (long long axis = 1; axis <= dimensions; ++axis) {
         const size_t at = Find(cards, "ZNAXIS" + std::to_string(axis));
-        if (at == std::string_view::npos || IntegerOf(cards, at) < 0) {
-            hdu.fault = ScanFault::BadHeader;
+        if (at == std::string_view::npos || IntegerOf(cards, at) < 1)
             return hdu;
-        }
         axes.push_back(IntegerOf(cards, at));
+        const size_t given = Find(cards, "ZTILE" + std::to_string(axis));
+        const long long tile = given != std::string_view::npos ? IntegerOf(cards, given)
+                               : axis == 1                     ? axes[0]
+                                                               : 1;
+        if (__builtin_mul_overflow(tilePixels, tile, &tilePixels) || tilePixels > INT32_MAX ||
+            __builtin_mul_overflow(tiles, (axes.back() - 1) / tile + 1, &tiles))
+            return hdu;
     }
+    if (tiles != rows)
+        return hdu;
+    hdu.fault = ScanFault::None;
     hdu.compressed = true;
-    hdu.image =
-        dimensions >= 1 && std::all_of(axes.begin(), axes.end(), [](long long a) { return a > 0; });
-    if (hdu.image) {
-        hdu.width = axes[0];
-        hdu.height = dimensions >= 2 ? axes[1] : 1;
-    }
+    hdu.image = true;
+    hdu.width = axes[0];
+    hdu.height = dimensions >= 2 ? axes[1] : 1;
     return hdu;
 }
 
@@ -208,23 +300,28 @@ Hdu CheckHeader(const std::vector<std::string_view>& text, bool primary) {
         else
             return fail(ScanFault::BadHeader);
     }
+    // Cards that break the rules count only where CFITSIO could take them for a
+    // structure keyword; the others stay in the header and read as missing.
     Cards cards{text, {}, {}};
     for (const std::string_view card : text) {
         const auto value = ParseCard(card);
-        if (!value)
+        const bool structure = NamesStructure(card);
+        if (structure && (!value || value->kind == ValueKind::None || IsHierarch(card)))
             return fail(ScanFault::BadHeader);
-        cards.values.push_back(*value);
-        cards.names.push_back(UpperCase(CardKeyword(card)));
+        cards.values.push_back(value && structure ? *value : CardValue{});
+        cards.names.push_back(value && structure ? UpperCase(CardKeyword(card)) : std::string());
     }
     const bool table = kind == Kind::BinaryTable || kind == Kind::AsciiTable;
 
-    // Every keyword CFITSIO converts holds a value of its kind, and only once: CFITSIO
-    // and hdrlib then cannot read different cards.
+    // Every keyword CFITSIO converts holds a value of its kind, and a layout keyword
+    // only once: CFITSIO and hdrlib then cannot read different cards.
     std::set<std::string> seen;
     for (size_t i = 0; i < text.size(); ++i) {
         const std::string& name = cards.names[i];
-        const Rule rule = RuleFor(name, kind == Kind::BinaryTable);
-        if (rule != Rule::Any && (!Follows(cards.values[i], rule) || !seen.insert(name).second))
+        if (name.empty())
+            continue;
+        if (!Follows(cards.values[i], RuleFor(name, kind == Kind::BinaryTable)) ||
+            (!seen.insert(name).second && !MayRepeat(name)))
             return fail(ScanFault::BadHeader);
     }
 
@@ -232,7 +329,7 @@ Hdu CheckHeader(const std::vector<std::string_view>& text, bool primary) {
     // GCOUNT (and TFIELDS for a table) in an extension.
     const auto bitpix = IntegerAt(cards, 1, "BITPIX");
     const auto naxis = IntegerAt(cards, 2, "NAXIS");
-    if (!bitpix || !ValidBitpix(*bitpix) || !naxis || *naxis < 0 || *naxis > 999 ||
+    if (!bitpix || !ValidBitpix(*bitpix) || !naxis || *naxis < 0 || *naxis > kMaxAxes ||
         (table && (*bitpix != 8 || *naxis != 2)))
         return fail(ScanFault::BadHeader);
     std::vector<long long> axes;
@@ -282,7 +379,7 @@ Hdu CheckHeader(const std::vector<std::string_view>& text, bool primary) {
         const size_t zimage = Find(cards, "ZIMAGE");
         if (zimage != std::string_view::npos && cards.values[zimage].text == "T") {
             const long long bytes = hdu.dataBytes;
-            hdu = CompressedImage(cards);
+            hdu = CompressedImage(cards, axes[1]);
             hdu.dataBytes = bytes;
         }
     } else if (!table && !axes.empty() &&
@@ -292,6 +389,19 @@ Hdu CheckHeader(const std::vector<std::string_view>& text, bool primary) {
         hdu.height = axes.size() >= 2 ? axes[1] : 1;
     }
     return hdu;
+}
+
+// The header with every card but the structure keywords' made blank (the END card
+// and what follows stay): what CFITSIO gets to parse.
+std::string StructureOnly(std::string header, size_t cardCount) {
+    for (size_t at = 0; at < cardCount * kCardLength; at += kCardLength) {
+        const std::string_view card = std::string_view(header).substr(at, kCardLength);
+        const auto value = ParseCard(card);
+        if (!value || value->kind == ValueKind::None || IsHierarch(card) ||
+            !IsStructure(UpperCase(CardKeyword(card))))
+            header.replace(at, kCardLength, kCardLength, ' ');
+    }
+    return header;
 }
 
 } // namespace
@@ -327,7 +437,7 @@ ScanResult ScanFile(int fd, long long fileSize, ScanTarget target) {
             return result;
         }
         const long long dataStart = offset + static_cast<long long>(header.size());
-        result.hdus.push_back({offset, dataStart});
+        result.hdus.push_back({offset, dataStart, StructureOnly(header, cards.size())});
         if (hdu.image || (primary && target == ScanTarget::Primary)) {
             // A data unit without its final fill is complete.
             if (hdu.dataBytes > fileSize - dataStart)

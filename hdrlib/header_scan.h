@@ -1,9 +1,10 @@
 #pragma once
-// Walks the HDUs of a FITS file through its raw 2880-byte blocks, before CFITSIO
-// parses any of them: every card of each header up to the first one with image data
-// must follow the rules of header_cards.h, the structure keywords must describe a
-// layout, and the keywords CFITSIO converts to numbers must hold numbers that fit
-// (CFITSIO 4.2.0 overflows its buffers on some that do not).
+// Walks the HDUs of a FITS file through its raw 2880-byte blocks, reading each header
+// once: the structure keywords of each header up to the first one with image data
+// (the keywords CFITSIO reads while it opens a file) must be exactly right, describe a
+// layout, and stay within what CFITSIO holds and what the compression method accepts
+// (CFITSIO 4.2.0 overflows its buffers or divides by zero on some that do not).  Other
+// cards may break the rules: they stay in the header and read as missing.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,9 @@ enum class ScanTarget {
 struct HduPlace {
     long long headStart = 0; // byte offset of the header
     long long dataStart = 0; // byte offset of the data unit
+    // The header as checked, every card but the structure keywords' made blank: the
+    // only bytes of the file that CFITSIO parses.
+    std::string structure;
 };
 
 struct ScanResult {

@@ -1,13 +1,13 @@
 // The primary image's pixels as floats.  The same walk of the headers as a load checks
 // the file before CFITSIO parses it; CFITSIO then reads the pixels (through the checked
 // file's own descriptor) and applies BZERO, BSCALE and BLANK.
-#include "hdrlib/cfitsio_calls.h"
 #include "hdrlib/hdrlib.h"
 #include "hdrlib/header_scan.h"
 
 #include <climits>
 #include <cmath>
 #include <fcntl.h>
+#include <fitsio.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,7 +23,6 @@ enum Result : int32_t {
     kNoImage = -4,
     kTruncated = -5,
     kBadHeader = -12,
-    kNoCfitsio = -13,
     kTooSmall = -14,
 };
 
@@ -45,34 +44,30 @@ int32_t FromScan(ScanFault fault) {
 
 // CFITSIO reads count pixels of the checked file open as fd, after confirming the size.
 int32_t ReadPixels(int fd, long long width, long long height, float* pixels) {
-    const CfitsioCalls* cfitsio = Cfitsio();
-    if (cfitsio == nullptr)
-        return kNoCfitsio;
     const std::string name = "/proc/self/fd/" + std::to_string(fd);
     fitsfile* file = nullptr;
     int status = 0;
-    if (cfitsio->openDiskFile(&file, name.c_str(), READONLY, &status) != 0) {
-        cfitsio->clearMessages();
+    if (ffdkopn(&file, name.c_str(), READONLY, &status) != 0) {
+        ffcmsg();
         return kNotFits;
     }
     int32_t result = kOk;
     int dimensions = 0;
     long long axes[2] = {0, 1};
-    if (cfitsio->imageDimensions(file, &dimensions, &status) != 0 || dimensions < 1 ||
-        cfitsio->imageSize(file, dimensions < 2 ? 1 : 2, axes, &status) != 0 || axes[0] != width ||
+    if (ffgidm(file, &dimensions, &status) != 0 || dimensions < 1 ||
+        ffgiszll(file, dimensions < 2 ? 1 : 2, axes, &status) != 0 || axes[0] != width ||
         axes[1] != height) {
         result = kBadHeader;
     } else {
         // Undefined pixels (BLANK of an integer image) become NaN, like a float image's.
         float undefined = NAN;
         int anyUndefined = 0;
-        if (cfitsio->readPixels(file, TFLOAT, 1, width * height, &undefined, pixels, &anyUndefined,
-                                &status) != 0)
+        if (ffgpv(file, TFLOAT, 1, width * height, &undefined, pixels, &anyUndefined, &status) != 0)
             result = kTruncated;
     }
     int closeStatus = 0;
-    cfitsio->closeFile(file, &closeStatus);
-    cfitsio->clearMessages();
+    ffclos(file, &closeStatus);
+    ffcmsg();
     return result;
 }
 

@@ -5,6 +5,7 @@
 #include "veldra_version.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -127,7 +128,7 @@ TEST(Hdrlib, HeaderOnlyFileLoadsForReadingOnly) {
     EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
     EXPECT_EQ(ReadFile(path), bytes);
 
-    WriteFile(path, WithCard(bytes, "XPIXSZ", "XPIXSZ  = 4.3 trailing text"));
+    WriteFile(path, WithCard(bytes, "XPIXSZ", "NAXIS1  = 4.3"));
     EXPECT_EQ(loadFitsHeader(path.c_str(), &info), -12);
     // An image's primary header loads too.
     WriteFitsImage(path, 16, 8, kCards);
@@ -282,13 +283,18 @@ TEST(Hdrlib, CraftedHeadersAreRefusedBeforeCfitsioSeesThem) {
         {packed, "ZNAXIS2", "ZNAXIS2 = '" + text + "'"},
         {packed, "ZTILE1", "ZTILE1  = " + digits},
         {packed, "ZVAL1", "ZVAL1   = 1E30"},
-        {packed, "ZNAXIS2", "ZNAXIS1 = 64"}, // twice
+        {packed, "ZNAXIS2", "ZNAXIS1 = 64"},       // twice
+        {packed, "ZTILE1", "ZTILE1=0"},            // a long keyword name to CFITSIO
+        {packed, "ZTILE1", "ZTILE1  =0"},          // no value by the rules, one to CFITSIO
+        {packed, "ZTILE1", "HIERARCH ZTILE1 = 0"}, // found as ZTILE1 by CFITSIO
+        {packed, "ZVAL1", "ZVAL1   = 64"},         // a Rice block is 16 or 32 pixels
+        {packed, "ZVAL2", "ZVAL2   = 3"},          // and 1, 2, 4 or 8 bytes
+        {packed, "ZCMPTYPE", "ZCMPTYPE= 'RICE_2'"},
+        {packed, "ZNAXIS", "ZNAXIS  = 7"},          // CFITSIO holds 6 compressed axes
+        {packed, "ZNAXIS2", "ZNAXIS2 = 33"},        // a tile more than the table's rows
+        {packed, "ZTILE2", "ZTILE2  = 2147483647"}, // a tile of more pixels than an int
+        {packed, "ZNAME1", "ZDITHER0= -5"},
         {plain, "EXPTIME", "BLANK   = " + text},
-        {plain, "EXPTIME", "EXPTIME =30"},
-        {plain, "OBJCTRA", "OBJCTRA = 'no closing quote"},
-        {plain, "OBJCTRA", "OBJCTRA = 'a\tb'"},
-        {plain, "XPIXSZ", "XPIXSZ  = 4.3 trailing text"},
-        {plain, "CRVAL1", "CRVAL1 X= 1"},
         {plain, "END", "END     x"},
     };
     for (const Case& c : refused) {
@@ -316,6 +322,115 @@ TEST(Hdrlib, CraftedHeadersAreRefusedBeforeCfitsioSeesThem) {
         EXPECT_EQ(loadFitsFile(path.c_str(), &info), 0) << c.card;
         freeFits(&info);
     }
+}
+
+// Files that crashed CFITSIO behind the check (a division by zero, NAXIS past CFITSIO's
+// 99 axes ending in a free() of a file's value): refused, also as a solver's header.
+TEST(Hdrlib, FilesThatCrashedCfitsioAreRefused) {
+    const std::string corpus = std::string(VELDRA_SOURCE_DIR) + "/tests/fuzz-corpus/";
+    for (const char* name :
+         {"crafted-rice-blocksize-zero.fits", "crafted-znaxis1-zero-then-image.fits",
+          "crafted-naxis-104.fits", "crafted-naxis-120-free.fits"}) {
+        const std::string path = corpus + name;
+        ASSERT_TRUE(std::filesystem::exists(path)) << name;
+        FitsInfo info{};
+        EXPECT_EQ(loadFitsFile(path.c_str(), &info), -12) << name;
+        // A header-only load reads the primary header alone.
+        if (std::string(name).find("naxis-") != std::string::npos) {
+            EXPECT_EQ(loadFitsHeader(path.c_str(), &info), -12) << name;
+        }
+        int32_t width = 0, height = 0;
+        EXPECT_EQ(peekFitsImageSize(path.c_str(), &width, &height), -12) << name;
+    }
+}
+
+// Forms the standard allows and cards that break the rules outside the structure
+// keywords, as capture programs write them: CFITSIO opens the file, and so does hdrlib;
+// a broken card reads as missing, commentary stays commentary.
+TEST(Hdrlib, ValidFormsAndBrokenOrdinaryCardsLoad) {
+    TempDir dir;
+    const auto path = dir.file("forms.fit");
+    WriteFitsImage(path, 16, 8, {{"EXPTIME", 30.0}});
+    const std::vector<std::string> cards = {
+        "NOTE    this is commentary from column 9",
+        "GAIN    =100",
+        "FOCUSTEMP= 12.3",
+        "HIERARCH ESO.DET(1) CHIP = 5 / dots and parentheses",
+        "HIERARCH a commentary card without an equals sign",
+        "BZERO   =                    0",
+        "BZERO   =                    0",
+        "OBJCTRA = 12 34 56 / unquoted",
+        "CCD-TEMP= NaN",
+        "XPIXSZ  = 3,76",
+        "OBJECT  = 'a\tb'",
+        "FLAG    = TRUE",
+        "OBJCTDEC= 'no closing quote",
+        "FOCALLEN= 800 trailing text",
+        "CRVAL1 X= 1",
+        "DATE-OBS= '2012-11-18T20:13:42'",
+    };
+    // Written as they are: CFITSIO's writing would mend some.
+    std::string bytes = ReadFile(path);
+    const auto end = bytes.find("END" + std::string(77, ' '));
+    ASSERT_LT(end + 80 * cards.size(), 2880u);
+    for (size_t i = 0; i < cards.size(); ++i)
+        bytes.replace(end + 80 * i, 80, (cards[i] + std::string(80, ' ')).substr(0, 80));
+    bytes.replace(end + 80 * cards.size(), 80, "END" + std::string(77, ' '));
+    WriteFile(path, bytes);
+    fitsfile* file = nullptr;
+    int status = 0;
+    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0) << "CFITSIO opens the file";
+
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    float value = 0;
+    char text[29] = {};
+    for (const char* missing : {"GAIN", "FOCUSTEM", "CCD-TEMP", "XPIXSZ", "FLAG", "FOCALLEN"})
+        EXPECT_EQ(readFitsFloatParam(missing, &info, &value), -7) << missing;
+    for (const char* missing : {"NOTE", "OBJCTRA", "OBJECT", "OBJCTDEC", "HIERARCH", "CRVAL1"})
+        EXPECT_EQ(readFitsStrParam(missing, &info, text), -7) << missing;
+    EXPECT_EQ(readFitsFloatParam("BZERO", &info, &value), 0);
+    EXPECT_EQ(readFitsStrParam("DATE-OBS", &info, text), 0);
+    EXPECT_STREQ(text, "2012-11-18T20:13:42");
+    // A write replaces the broken card.
+    EXPECT_EQ(writeFitsStrParam("OBJCTRA", &info, "12 34 56"), 0);
+    EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
+    EXPECT_EQ(CardValue(path, "OBJCTRA"), "12 34 56");
+}
+
+// A writer flipping a tile size between a valid value and 0 while the file loads:
+// CFITSIO parses only the bytes that were checked, so no load crashes.
+TEST(Hdrlib, AFileRewrittenDuringTheLoadNeverCrashesIt) {
+    TempDir dir;
+    const auto path = dir.file("flipping.fits");
+    WriteCompressedImage(path);
+    const std::string bytes = ReadFile(path);
+    const auto at = bytes.find("ZTILE1  = ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string valid = bytes.substr(at, 80);
+    std::string zero = valid;
+    zero.replace(10, 20, std::string(19, ' ') + "0");
+    const pid_t writer = fork();
+    if (writer == 0) {
+        const int fd = open(path.c_str(), O_WRONLY);
+        for (long i = 0;; ++i)
+            if (pwrite(fd, (i % 2 ? zero : valid).data(), 80, static_cast<off_t>(at)) != 80)
+                _exit(1);
+    }
+    int loaded = 0, refused = 0;
+    for (int i = 0; i < 200; ++i) {
+        FitsInfo info{};
+        const int32_t result = loadFitsFile(path.c_str(), &info);
+        EXPECT_TRUE(result == 0 || result == -12) << result;
+        loaded += result == 0;
+        refused += result == -12;
+        freeFits(&info);
+    }
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(loaded + refused, 200);
 }
 
 // Each keyword twice: every read and write addresses the first card, wherever an
@@ -543,6 +658,48 @@ TEST(Hdrlib, CorruptedCopiesNeverCrash) {
         saveFitsFile(info.handle, &info);
     }
     EXPECT_GT(loaded, 0); // the corruption left some files loadable
+}
+
+// A save in place checks that the path still names the loaded, unchanged file; a save
+// removes the temporary files of grows whose writer is gone, and only those.
+TEST(Hdrlib, SavesOnlyIntoTheLoadedFileAndClearLeftovers) {
+    TempDir dir;
+    const auto path = dir.file("image.fit"), other = dir.file("other.fit");
+    WriteFitsImage(path, 16, 16, kCards);
+    WriteFitsImage(other, 16, 16, kCards);
+    const std::string otherBytes = ReadFile(other);
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    ASSERT_EQ(writeFitsStrParam("OBJCTRA", &info, "01 01 01"), 0);
+    ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+    EXPECT_NE(saveFitsFile(info.handle, &info), 0);
+    EXPECT_EQ(ReadFile(path), otherBytes);
+
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const pid_t alive = fork();
+    if (alive == 0) {
+        pause();
+        _exit(0);
+    }
+    const std::string leftover = dir.file(".hdrlib-" + std::to_string(gone) + "-aB3dE9");
+    const std::vector<std::string> kept = {
+        dir.file(".hdrlib-" + std::to_string(alive) + "-aB3dE9"),
+        dir.file(".hdrlib-" + std::to_string(getpid()) + "-aB3dE9"), dir.file(".hdrlib-aB3dE9"),
+        dir.file(".hdrlib-" + std::to_string(gone) + "-long-name")};
+    for (const auto& name : kept)
+        WriteFile(name, "x");
+    WriteFile(leftover, "x");
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    ASSERT_EQ(writeFitsStrParam("OBJCTRA", &info, "01 01 01"), 0);
+    EXPECT_EQ(saveFitsFile(info.handle, &info), 0);
+    kill(alive, SIGKILL);
+    waitpid(alive, nullptr, 0);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    for (const auto& name : kept)
+        EXPECT_TRUE(std::filesystem::exists(name)) << name;
 }
 
 TEST(Hdrlib, ReportsTheProjectVersion) {
