@@ -58,7 +58,7 @@ SolveOutcome ParseAstapResult(const std::string& text) {
     }
     const auto ra = ParseNumber(values["CRVAL1"]);
     const auto dec = ParseNumber(values["CRVAL2"]);
-    if (!ra || !dec || !std::isfinite(*ra) || !std::isfinite(*dec) || std::fabs(*dec) > 90)
+    if (!ra || !dec)
         return {false, 0, 0, "ASTAP's result has no valid CRVAL1/CRVAL2"};
     return SolvedAt(*ra, *dec);
 }

@@ -43,7 +43,7 @@ SolveOutcome ReadCentre(const std::string& path) {
     for (int i = 0; i < 4; ++i)
         cd[i] = ReadMatrixElement(info, names[i]);
     freeFits(&info);
-    if (!ra || !dec || std::fabs(*dec) > 90)
+    if (!ra || !dec)
         return {false, 0, 0, "the solution has no valid CRVAL1/CRVAL2"};
     SolveOutcome outcome = SolvedAt(*ra, *dec);
     outcome.oriented = cd[0] && cd[1] && cd[2] && cd[3];

@@ -24,10 +24,12 @@ double Radians(double degrees) {
 }
 
 SolveOutcome SolvedAt(double raDegrees, double decDegrees) {
-    double ra = std::fmod(raDegrees, 360.0);
-    if (ra < 0)
-        ra += 360;
-    return {true, Radians(ra), Radians(decDegrees), {}};
+    // Written so that NaN fails too.
+    if (!(raDegrees >= 0 && raDegrees < 360 && std::fabs(decDegrees) <= 90))
+        return {false, 0, 0,
+                "the solution's centre is no sky position (CRVAL1 " + PlainNumberText(raDegrees) +
+                    ", CRVAL2 " + PlainNumberText(decDegrees) + ")"};
+    return {true, Radians(raDegrees), Radians(decDegrees), {}};
 }
 
 int DownsampleFor(const SolveJob& job) {

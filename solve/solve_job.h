@@ -37,7 +37,8 @@ std::string TimeLimitReason(const SolveJob& job);
 // turns into the same radians as veldra's own reading of CRVAL1/CRVAL2.
 double Degrees(double radians);
 double Radians(double degrees);
-// A solved outcome from a centre in degrees (RA wrapped into 0 .. 360).
+// A solved outcome from a centre in degrees, or not solved with the reason when the
+// centre is no sky position (not finite, RA outside [0, 360), DEC beyond +-90).
 SolveOutcome SolvedAt(double raDegrees, double decDegrees);
 // The factor the image is shrunk by before its stars are found: DOWNSAMPLE, or by size,
 // one per kDownsampleSide pixels of the longer side (rounded), so the image the engine

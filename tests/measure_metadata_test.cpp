@@ -161,6 +161,15 @@ TEST_F(Metadata, WcsPosition) {
     EXPECT_EQ(Log(), (std::vector<std::string>{" :    unable to read CRVAL2 from fits file"}));
     EXPECT_EQ(recorder.timedErrors,
               (std::vector<std::string>{"fits file does not have CRVAL2 (WCS) tag"}));
+    freeFits(&state.fitsInfo);
+    // A position off the sky fails as well.
+    Load({{"CRVAL1", 360.0}, {"CRVAL2", 10.0}});
+    EXPECT_FALSE(PositionFromWcs(state, platform, position));
+    EXPECT_EQ(Log().back(), " :    CRVAL1/CRVAL2 is no sky position: 360, 10");
+    freeFits(&state.fitsInfo);
+    Load({{"CRVAL1", 10.0}, {"CRVAL2", -90.5}});
+    EXPECT_FALSE(PositionFromWcs(state, platform, position));
+    EXPECT_EQ(recorder.timedErrors.back(), "fits file has CRVAL1/CRVAL2 outside the sky");
 }
 
 } // namespace

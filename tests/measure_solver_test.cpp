@@ -92,6 +92,14 @@ TEST_F(Solver, UnsolvedFlagFails) {
               (std::vector<std::string>{"File: " + image + " did not plate solve"}));
 }
 
+TEST_F(Solver, ResultOffTheSkyFails) {
+    Instruct("0", "6.3,-0.5,1"); // RA past 2 pi
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(Log().back(), " :    plate solve result is no sky position: 6.3,-0.5");
+    EXPECT_EQ(recorder.timedErrors,
+              (std::vector<std::string>{"File: " + image + " did not plate solve"}));
+}
+
 TEST_F(Solver, ResultThatIsNotThreeNumbersFails) {
     Instruct("0", "1.25;-0.5;1");
     EXPECT_FALSE(Run());

@@ -4,6 +4,7 @@
 #include "solve/astrometry_solver.h"
 #include "solve/child_process.h"
 #include "solve/fits_image.h"
+#include "solve/solution_header.h"
 #include "solve/solve_request.h"
 #include "solve/solve_run.h"
 #include "tests/test_support.h"
@@ -484,6 +485,25 @@ TEST_F(VeldraSolve, LargeFramesAreDownsampledAndHugeOnesRefused) {
     EXPECT_NE(Output().find("the image is 100001 x 1 pixels: more than 100000 pixels a side"),
               std::string::npos)
         << Output();
+}
+
+// A solution's centre must be a sky position; a crafted solution file is refused
+// without harm.
+TEST(VeldraSolveParts, ASolutionOffTheSkyIsNoSolution) {
+    const TempDir dir;
+    const std::string path = dir.file("a.wcs");
+    const std::pair<double, double> centres[] = {{360, 10}, {-0.5, 10}, {10, 90.5}, {10, -91}};
+    for (const auto& [ra, dec] : centres) {
+        WriteFitsImage(path, 0, 0, {{"CRVAL1", ra}, {"CRVAL2", dec}});
+        const SolveOutcome outcome = ReadCentre(path);
+        EXPECT_FALSE(outcome.solved) << ra << " " << dec;
+        EXPECT_NE(outcome.reason.find("no sky position"), std::string::npos) << outcome.reason;
+    }
+    WriteFitsImage(path, 0, 0, {{"CRVAL1", 359.5}, {"CRVAL2", -90.0}});
+    EXPECT_TRUE(ReadCentre(path).solved);
+    const auto crafted =
+        std::string(VELDRA_SOURCE_DIR) + "/tests/fuzz-corpus/crafted-naxis-120-free.fits";
+    EXPECT_NE(ReadCentre(crafted).reason.find("hdrlib -12"), std::string::npos);
 }
 
 TEST(VeldraSolveParts, SolveFieldGetsTheHintScaleAndLeanOptions) {

@@ -164,5 +164,10 @@ bool PositionFromWcs(MainState& state, const Platform& platform, SkyPosition& po
         return Fail(state, platform, " :    unable to read CRVAL2 from fits file",
                     "fits file does not have CRVAL2 (WCS) tag");
     position = {ra, RadiansFromDegrees(crval2)};
+    if (!OnTheSky(position))
+        return Fail(state, platform,
+                    " :    CRVAL1/CRVAL2 is no sky position: " + DefaultText(crval1) + ", " +
+                        DefaultText(crval2),
+                    "fits file has CRVAL1/CRVAL2 outside the sky");
     return true;
 }

@@ -4,6 +4,7 @@
 #include "veldra/settings/numbers.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -132,6 +133,11 @@ double DecFromFields(bool negative, double degrees, double arcminutes, double ar
 
 double RadiansFromDegrees(double degrees) {
     return degrees / 360.0 * 2.0 * kPi;
+}
+
+bool OnTheSky(const SkyPosition& position) {
+    // Written so that NaN fails too.
+    return position.ra >= 0 && position.ra < 2 * kPi && std::fabs(position.dec) <= kPi / 2;
 }
 
 double RadiansFromArcseconds(double arcseconds) {

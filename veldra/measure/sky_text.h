@@ -19,6 +19,9 @@ double RaFromFields(double hours, double minutes, double seconds);
 double DecFromFields(bool negative, double degrees, double arcminutes, double arcseconds);
 // Degrees (a header's single-precision value) as radians: degrees / 360 * 2 * pi.
 double RadiansFromDegrees(double degrees);
+// Whether a position in radians is one on the sky: finite, RA in [0, 2 pi), DEC
+// within +-pi/2 (a solver's or a header's centre may be neither).
+bool OnTheSky(const SkyPosition& position);
 // Arcseconds as radians: arcseconds / (360 * 60 * 60) * pi * 2.
 double RadiansFromArcseconds(double arcseconds);
 

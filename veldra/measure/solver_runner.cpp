@@ -192,6 +192,12 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
         platform.showTimedError("File: " + imagePath + " did not plate solve");
         return false;
     }
+    if (!OnTheSky({result->ra, result->dec})) {
+        LogEvent(folder, " :    plate solve result is no sky position: " +
+                             PlainNumberText(result->ra) + "," + PlainNumberText(result->dec));
+        platform.showTimedError("File: " + imagePath + " did not plate solve");
+        return false;
+    }
     LogEvent(folder, " :    APM read successfully");
     position = {result->ra, result->dec};
     return true;
