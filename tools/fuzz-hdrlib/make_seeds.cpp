@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fitsio.h>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,34 @@ int main(int argc, char** argv) {
     Make("compressed-float.fits", "[compress R; q 4]", [](fitsfile* f, int& s) {
         Image(f, s, FLOAT_IMG, {8, 8});
     });
+    // The methods and parameters the extended file names do not reach.
+    Make("compressed-dither2.fits", "", [](fitsfile* f, int& s) {
+        fits_set_compression_type(f, RICE_1, &s);
+        fits_set_quantize_method(f, SUBTRACTIVE_DITHER_2, &s);
+        fits_set_dither_seed(f, 77, &s);
+        Image(f, s, FLOAT_IMG, {8, 8});
+    });
+    Make("compressed-hsmooth.fits", "", [](fitsfile* f, int& s) {
+        fits_set_compression_type(f, HCOMPRESS_1, &s);
+        fits_set_hcomp_scale(f, 2.5f, &s);
+        fits_set_hcomp_smooth(f, 1, &s);
+        Image(f, s, SHORT_IMG, {16, 16});
+    });
+    Make("compressed-cube.fits", "", [](fitsfile* f, int& s) {
+        long tiles[3] = {4, 2, 1};
+        fits_set_compression_type(f, GZIP_1, &s);
+        fits_set_tile_dim(f, 3, tiles, &s);
+        Image(f, s, SHORT_IMG, {8, 4, 2});
+    });
+    Make("tables-then-compressed.fits", "", [](fitsfile* f, int& s) {
+        fits_create_img(f, SHORT_IMG, 0, nullptr, &s);
+        const char* names[] = {"A"};
+        const char* forms[] = {"1J"};
+        fits_create_tbl(f, BINARY_TBL, 1, 1, const_cast<char**>(names), const_cast<char**>(forms),
+                        nullptr, "BIN", &s);
+        fits_set_compression_type(f, PLIO_1, &s);
+        Image(f, s, SHORT_IMG, {8, 8});
+    });
     Make("tables.fits", "", [](fitsfile* f, int& s) {
         fits_create_img(f, SHORT_IMG, 0, nullptr, &s);
         const char* names[] = {"A", "B", "C"};
@@ -127,5 +157,18 @@ int main(int argc, char** argv) {
     // Without the final fill of the data unit.
     Make("unpadded.fits", "", [](fitsfile* f, int& s) { Image(f, s, SHORT_IMG, {4, 4}); });
     std::filesystem::resize_file(folder + "/unpadded.fits", 2880 + 32);
+    // BZIP2_1 and NOCOMPRESS: CFITSIO here writes no such images, but it reads their
+    // headers.
+    std::ifstream rice(folder + "/compressed-R.fits", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(rice)),
+                            std::istreambuf_iterator<char>());
+    for (const auto& [name, method] :
+         {std::pair{"bzip2", "'BZIP2_1 '"}, {"none", "'NOCOMPRESS'"}}) {
+        std::string copy = bytes;
+        const size_t at = copy.find("'RICE_1  '");
+        if (at != std::string::npos)
+            std::ofstream(folder + "/compressed-" + name + ".fits", std::ios::binary)
+                << copy.replace(at, 10, method);
+    }
     return 0;
 }
