@@ -213,13 +213,15 @@ class Mutator {
     // The card's integer moved a little or to a boundary.
     std::string Number(size_t at) {
         const std::string value(reinterpret_cast<char*>(data_ + at + 10), kCard - 10);
-        long long number = std::strtoll(value.c_str(), nullptr, 10);
+        // Unsigned: wrapping around is fine here.
+        unsigned long long number =
+            static_cast<unsigned long long>(std::strtoll(value.c_str(), nullptr, 10));
         switch (Pick(4)) {
         case 0:
-            number += static_cast<long long>(Pick(5)) - 2;
+            number += Pick(5) - 2;
             break;
         case 1:
-            number = -number;
+            number = 0 - number;
             break;
         case 2:
             number *= 2;
@@ -227,7 +229,7 @@ class Mutator {
         default:
             number = 0;
         }
-        return std::to_string(number);
+        return std::to_string(static_cast<long long>(number));
     }
 
     void Put(size_t at, const std::string& card) { std::memcpy(data_ + at, card.data(), kCard); }
