@@ -20,13 +20,14 @@ typedef struct FitsInfo {
 } FitsInfo;         /* 32 bytes */
 
 /* 0 = loaded; negative for every failure: -1 bad argument, -2 missing or not a regular
- * file, -3 empty or not FITS, -4 no image, -5 truncated, -12 a header card breaks the
- * FITS rules (a keyword without the "= " in columns 9-10 but with one elsewhere, a value
- * that is no string, logical or number, text after a value that is no comment), or a
- * keyword that CFITSIO converts to a number (BITPIX, NAXISn, ZBITPIX, ZNAXISn, ZTILEn,
- * TFIELDS, BLANK, BSCALE ...) holds no number that fits, or appears twice, -13 CFITSIO
- * cannot be loaded (an incomplete installation; the reason goes to stderr).  Every
- * header up to the image's is checked before CFITSIO parses any of it.
+ * file, -3 empty or not FITS, -4 no image, -5 truncated, -12 a structure keyword (one
+ * CFITSIO reads while it opens a file: BITPIX, NAXISn, XTENSION, TFORMn, ZBITPIX,
+ * ZNAXISn, ZTILEn, ZCMPTYPE, ZVALn ...) breaks the FITS rules, holds no value of its
+ * kind that fits, appears twice where that matters, or lies beyond what CFITSIO holds
+ * or the compression method accepts (more than 99 axes, a tile of 0, a Rice block
+ * size other than 16 or 32 ...).  Any other card may break the rules: it is kept and
+ * reads as missing.  Every header up to the image's is checked, and CFITSIO parses
+ * only the checked bytes.
  * Opens the first HDU with image data (primary, image extension or tile-compressed
  * image); the file is read only.  Loading into a record that still holds its own load
  * releases that load first. */
@@ -39,7 +40,7 @@ int32_t loadFitsHeader(const char* path, FitsInfo* info);
 /* The image size loadFitsFile would give, from hdrlib's own walk of the headers alone:
  * the same result codes and card checks, but CFITSIO does not confirm the walk and
  * nothing stays loaded.  A quick look, such as for choosing a solver's options before
- * the full load; CFITSIO is loaded only by the first full load. */
+ * the full load. */
 int32_t peekFitsImageSize(const char* path, int32_t* width, int32_t* height);
 /* 0 = found.  Copies at most 28 characters for "DATE-OBS", at most 20 for any other
  * keyword, then the terminator: the caller's buffer must hold 29 or 21 bytes.  Reads
@@ -62,10 +63,13 @@ int32_t writeFitsStrParam(const char* keyword, FitsInfo* info, const char* value
 int32_t writeFitsFloatParam(const char* keyword, FitsInfo* info, float value);
 /* Writes the header back with all writes, or leaves the file byte-identical and
  * returns non-zero (a full disk, a folder that is not writable, a file changed since
- * the load); a close that reports an error is a failed save too.  The image data stay
+ * the load, a path that no longer names the loaded file); a close that reports an error
+ * is a failed save too.  The image data stay
  * byte-identical.  A header that still
  * has room is written in place; one that needs another 2880-byte block makes the file
- * written anew beside itself and renamed over itself only when complete.  0 = saved.
+ * written anew beside itself (".hdrlib-PID-XXXXXX") and renamed over itself only when
+ * complete; such files left by a writer that ended are removed by the next save in the
+ * folder.  0 = saved.
  * The save also releases the load, as freeFits does: afterwards info holds no load. */
 int32_t saveFitsFile(int32_t handle, FitsInfo* info);
 

@@ -407,11 +407,8 @@ std::string StructureOnly(std::string header, size_t cardCount) {
 } // namespace
 
 bool DescribesLayout(std::string_view keyword) {
-    return RuleFor(keyword, true) != Rule::Any ||
-           OneOf(keyword, {"XTENSION", "END", "COMMENT", "HISTORY", "CONTINUE", "HIERARCH",
-                           "ZCMPTYPE", "ZQUANTIZ", "ZTENSION"}) ||
-           Indexed(keyword, "TFORM") || Indexed(keyword, "TDIM") || Indexed(keyword, "ZNAME") ||
-           Indexed(keyword, "ZFORM") || Indexed(keyword, "ZCTYP");
+    return IsStructure(keyword) ||
+           OneOf(keyword, {"END", "COMMENT", "HISTORY", "CONTINUE", "HIERARCH"});
 }
 
 ScanResult ScanFile(int fd, long long fileSize, ScanTarget target) {
