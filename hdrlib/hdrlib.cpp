@@ -29,6 +29,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -107,14 +108,20 @@ int32_t FromScan(ScanFault fault) {
 }
 
 // CFITSIO parses the checked headers from memory, each at its place in a copy of the
-// file whose data units stay zero pages never touched, and must find the same HDUs
-// and image size (when the scan found an image).
+// file whose data units are zeros, and must find the same HDUs and image size (when
+// the scan found an image).  A small copy (an image in the primary HDU: its header
+// alone) lives on the heap; a large one in zero pages that are never touched.
 int32_t ConfirmWithCfitsio(const ScanResult& scan) {
     size_t size = static_cast<size_t>(scan.hdus.back().dataStart);
-    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (memory == MAP_FAILED)
-        return kNotFits;
+    constexpr size_t kHeapCopy = size_t{1} << 20;
+    std::vector<char> heap(size <= kHeapCopy ? size : 0);
+    void* memory = heap.data();
+    if (size > kHeapCopy) {
+        memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (memory == MAP_FAILED)
+            return kNotFits;
+    }
     for (const HduPlace& hdu : scan.hdus)
         std::memcpy(static_cast<char*>(memory) + hdu.headStart, hdu.structure.data(),
                     hdu.structure.size());
@@ -150,7 +157,8 @@ int32_t ConfirmWithCfitsio(const ScanResult& scan) {
         ffclos(file, &status);
     }
     ffcmsg();
-    munmap(memory, size);
+    if (size > kHeapCopy)
+        munmap(memory, size);
     return result;
 }
 

@@ -222,6 +222,33 @@ TEST(Hdrlib, FindsImageInExtensionAndCompressedFile) {
     }
 }
 
+// An image behind a table of more than a megabyte: CFITSIO confirms the headers in a
+// copy of that size whose data units stay untouched.
+TEST(Hdrlib, FindsImageBehindALargeTable) {
+    TempDir dir;
+    const auto path = dir.file("behind.fits");
+    fitsfile* file = nullptr;
+    int status = 0;
+    fits_create_file(&file, ("!" + path).c_str(), &status);
+    fits_create_img(file, SHORT_IMG, 0, nullptr, &status);
+    const char* names[] = {"A"};
+    const char* forms[] = {"1J"};
+    fits_create_tbl(file, BINARY_TBL, 400000, 1, const_cast<char**>(names),
+                    const_cast<char**>(forms), nullptr, "BIG", &status);
+    long axes[2] = {24, 12};
+    fits_create_img(file, SHORT_IMG, 2, axes, &status);
+    std::vector<short> pixels(24 * 12, 3);
+    fits_write_img(file, TSHORT, 1, pixels.size(), pixels.data(), &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+    ASSERT_GT(std::filesystem::file_size(path), 1600000u);
+    FitsInfo info{};
+    ASSERT_EQ(loadFitsFile(path.c_str(), &info), 0);
+    EXPECT_EQ(info.width, 24);
+    EXPECT_EQ(info.height, 12);
+    EXPECT_EQ(freeFits(&info), 0);
+}
+
 TEST(Hdrlib, EveryLoadFailureIsNegative) {
     TempDir dir;
     const auto valid = dir.file("valid.fit");
