@@ -196,9 +196,20 @@ QIcon NightTintedIcon(const QIcon& icon) {
     QList<QSize> sizes = icon.availableSizes();
     if (sizes.isEmpty())
         sizes = {QSize(16, 16), QSize(24, 24), QSize(32, 32), QSize(48, 48)};
+    // Toolbar and file icons are mostly dark outlines: at least half the night's red where
+    // they are drawn, so they stay visible on black.
     QIcon tinted;
-    for (const QSize& size : sizes)
-        tinted.addPixmap(NightTinted(icon.pixmap(size)));
+    for (const QSize& size : sizes) {
+        QImage image = icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                const int level = NightText().red() * (255 + qGray(line[x])) / 510;
+                line[x] = qRgba(level, 0, 0, qAlpha(line[x]));
+            }
+        }
+        tinted.addPixmap(QPixmap::fromImage(image));
+    }
     return tinted;
 }
 
