@@ -60,8 +60,10 @@ void formMain::SetNightMode(bool on) {
 void formMain::KeepFirstSize() {
     if (!firstSize_.isValid())
         firstSize_ = size();
-    // The user may still make the window larger; the content alone never does.
+    // The user may still make the window larger; the content alone never does.  The
+    // smallest size stays what the first show needed, so nothing is squeezed by the user.
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
+    setMinimumSize(minimumSizeHint().boundedTo(firstSize_));
     if (width() > firstSize_.width() || height() > firstSize_.height())
         resize(size().boundedTo(firstSize_.expandedTo(minimumSizeHint())));
 }
