@@ -27,7 +27,8 @@ std::string LastLine(const std::string& path) {
 std::string SolverFailureReason(const std::string& logFolder, const std::string& imagePath) {
     // "2026-12-09 21:04:11 M57_0001.fit: not solved after 3.20 s: no stars found"
     const std::string line = LastLine(JoinPath(logFolder, "veldra-solve.log"));
-    const std::string marker = " " + FileNameOf(imagePath) + ": not solved after ";
+    std::string marker = " ";
+    marker.append(FileNameOf(imagePath)).append(": not solved after ");
     const size_t found = line.find(marker);
     if (found == std::string::npos)
         return {};

@@ -46,7 +46,10 @@ std::string ScaleQuestion(const MainState& state) {
     if (listing.count > 0 &&
         peekFitsImageSize(listing.paths.back().c_str(), &width, &height) == 0 && width > 0 &&
         height > 0)
-        question += "," + std::to_string(width) + "," + std::to_string(height);
+        question.append(",")
+            .append(std::to_string(width))
+            .append(",")
+            .append(std::to_string(height));
     return question;
 }
 
@@ -90,8 +93,11 @@ std::string SolverProblem(const MainState& state, const Platform& platform) {
         return {};
     if (answer.exitStatus == 1)
         return "Plate solver not ready: " + answer.firstLine;
-    return "The plate solver " + settings.PWI_EXE_PATH + " did not say whether it is ready" +
-           (answer.firstLine.empty() ? std::string() : ": " + answer.firstLine);
+    std::string problem =
+        "The plate solver " + settings.PWI_EXE_PATH + " did not say whether it is ready";
+    if (!answer.firstLine.empty())
+        problem.append(": ").append(answer.firstLine);
+    return problem;
 }
 
 StartCheck CheckBeforeStart(const MainState& state, const Platform& platform) {
