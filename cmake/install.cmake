@@ -101,7 +101,11 @@ add_custom_target(veldra_data ALL DEPENDS ${generated_data})
 install(FILES ${changelog_gz} ${CMAKE_SOURCE_DIR}/debian/copyright
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The user guide, which F1 opens, with its pictures.
-install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md ${CMAKE_SOURCE_DIR}/docs/main-window.png
-    ${CMAKE_SOURCE_DIR}/docs/main-window-night.png ${CMAKE_SOURCE_DIR}/docs/chart-window.png
-    ${CMAKE_SOURCE_DIR}/docs/chart-window-night.png ${CMAKE_SOURCE_DIR}/docs/setup-dialog.png
-    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+set(guide_pictures)
+foreach(window main-window chart-window setup-dialog error-dialog)
+    foreach(look "" -dark -night)
+        list(APPEND guide_pictures ${CMAKE_SOURCE_DIR}/docs/${window}${look}.png)
+    endforeach()
+endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md ${guide_pictures}
+    ${CMAKE_SOURCE_DIR}/docs/folder-chooser-night.png DESTINATION ${CMAKE_INSTALL_DOCDIR})

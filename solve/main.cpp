@@ -1,11 +1,13 @@
 // veldra-solve: the plate solver veldra starts with its solver command line; it runs
 // astrometry.net's solve-field (or ASTAP's astap_cli) and answers in the ".apm" file
 // beside the image.  See --help.
+#include "solve/readiness_check.h"
 #include "solve/solve_request.h"
 #include "solve/solve_run.h"
 #include "solve/solve_settings.h"
 #include "veldra/settings/file_utils.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -26,9 +28,15 @@ std::string HelpText(const std::string& settingsPath) {
            "By hand, give them in degrees with --ra, --dec, --width and --height (the\n"
            "height defaults to the width).\n"
            "Choose this program with \"Set Application\" in veldra's plate-solve setup.\n"
-           "Each run adds a line to veldra-solve.log beside the image (or in LOG_DIR), with\n"
-           "the reason when it did not solve.  Exit status: 0 solved, 1 not solved, 2 bad\n"
-           "command line, 3 result not written.\n"
+           "Each run adds a line to veldra-solve.log in LOG_DIR (veldra names its own log\n"
+           "folder in $VELDRA_LOG_DIR; else beside the image), with the reason when it did\n"
+           "not solve.  Exit status: 0 solved, 1 not solved, 2 bad command line, 3 result\n"
+           "not written.\n"
+           "\n"
+           "veldra-solve --check SCALE[,WIDTH,HEIGHT] [options]\n"
+           "  says in one line whether images of SCALE arcseconds per pixel (WIDTH x HEIGHT\n"
+           "  pixels) can be solved here: the solver program and fitting index files.\n"
+           "  Exit status: 0 ready, 1 not ready, 2 bad command line.\n"
            "\n"
            "Settings come from " +
            settingsPath +
@@ -61,8 +69,11 @@ std::string HelpText(const std::string& settingsPath) {
 
 int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (std::find(args.begin(), args.end(), "--check") != args.end())
+        return RunReadinessCheck(args, ProgramFolder());
     CommandLine line;
-    const std::string error = ParseCommandLine({argv + 1, argv + argc}, line);
+    const std::string error = ParseCommandLine(args, line);
     const std::string settingsPath =
         line.settingsPath.empty() ? DefaultSettingsPath(ProgramFolder()) : line.settingsPath;
     if (line.help && !line.request) {
@@ -84,6 +95,9 @@ int main(int argc, char** argv) {
     for (const auto& [key, value] : line.settings)
         if (problem.empty())
             problem = ApplySetting(settings, key, value);
+    // Run by veldra: the log goes beside veldra's own, not among the light frames.
+    if (const char* logDir = std::getenv("VELDRA_LOG_DIR"); settings.logDir.empty() && logDir)
+        settings.logDir = logDir;
     // The solvers parse their numbers the C way, whatever the user's locale.
     setenv("LC_ALL", "C", 1);
     const SolveOutcome outcome =

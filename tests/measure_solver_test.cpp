@@ -5,6 +5,7 @@
 #include "veldra/measure/process_start.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/settings/end_request.h"
+#include "veldra/settings/file_utils.h"
 
 #include <algorithm>
 #include <chrono>
@@ -90,6 +91,25 @@ TEST_F(Solver, UnsolvedFlagFails) {
     EXPECT_EQ(Log().back(), " :    plate solve was not successful");
     EXPECT_EQ(recorder.timedErrors,
               (std::vector<std::string>{"File: " + image + " did not plate solve"}));
+
+    // veldra-solve's reason, from its log beside veldra's, when its last line is this image's.
+    const std::string name = FileNameOf(image);
+    WriteFile(dir.file("veldra-solve.log"),
+              "2026-12-09 21:04:11 " + name +
+                  ": solved in 2.00 s: RA 1, DEC 2 (degrees)\n"
+                  "2026-12-09 21:09:11 " +
+                  name +
+                  ": not solved after 3.20 s: no astrometry.net "
+                  "index files in /usr/share/astrometry: install astrometry-data-tycho2-08\n");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(recorder.timedErrors.back(),
+              "File: " + image +
+                  " did not plate solve: no astrometry.net index files in "
+                  "/usr/share/astrometry: install astrometry-data-tycho2-08");
+    WriteFile(dir.file("veldra-solve.log"),
+              "2026-12-09 21:14:11 other.fit: not solved after 3.20 s: no stars\n");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(recorder.timedErrors.back(), "File: " + image + " did not plate solve");
 }
 
 TEST_F(Solver, ResultOffTheSkyFails) {

@@ -22,7 +22,9 @@ const std::string kDefaultFile = "PLATE_SOLVE_METHOD,0\r\n"
                                  JoinPath(ProgramFolder(), "veldra-solve") +
                                  "\r\n"
                                  "PWI_MAX_SOLVE_TIME,30\r\n"
-                                 "MONITOR_PATH,/\r\n"
+                                 "MONITOR_PATH," +
+                                 FirstWatchedFolder() +
+                                 "\r\n"
                                  "MONITOR_FILTER,*.fit\r\n"
                                  "DEBOUNCE_TIME,4\r\n"
                                  "MONITOR_START_STATE,2\r\n"

@@ -4,7 +4,11 @@
 #include "solve/astrometry_solver.h"
 #include "solve/child_process.h"
 #include "solve/fits_image.h"
+<<<<<<< HEAD
 #include "solve/solution_header.h"
+=======
+#include "solve/readiness_check.h"
+>>>>>>> issue-26
 #include "solve/solve_request.h"
 #include "solve/solve_run.h"
 #include "tests/test_support.h"
@@ -235,6 +239,46 @@ TEST_F(VeldraSolve, AFrameWithoutStarsAnswersNotSolvedWithTheReason) {
     EXPECT_NE(log.find("empty.fits: not solved after "), std::string::npos) << log;
     EXPECT_NE(log.find("solve-field found no solution"), std::string::npos) << log;
     EXPECT_NE(Output().find("solve-field found no solution"), std::string::npos);
+}
+
+TEST_F(VeldraSolve, RunByVeldraItLogsBesideVeldrasLogAndAnswersWhetherItIsReady) {
+    // veldra names its log folder: the solver's log goes there, not among the frames.
+    const std::string image = Image("empty.fits");
+    setenv("VELDRA_LOG_DIR", scratch_.path.c_str(), 1);
+    EXPECT_EQ(Run({SolverText(camera_, image)}).exitCode, 1);
+    unsetenv("VELDRA_LOG_DIR");
+    EXPECT_NE(ReadFile(scratch_.file("veldra-solve.log")).find("empty.fits: not solved"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(work_.file("veldra-solve.log")));
+
+    const std::string size =
+        "," + std::to_string(camera_.width) + "," + std::to_string(camera_.height);
+    const std::string scale = PlainNumberText(camera_.scale);
+    EXPECT_EQ(Run({"--check", scale + size}).exitCode, 0) << Output();
+    EXPECT_EQ(Output(), "ready\n");
+    EXPECT_EQ(Run({"--check", scale}).exitCode, 0) << Output(); // size unknown
+    // A field a hundred times wider than the index's quads were made for.
+    EXPECT_EQ(Run({"--check", PlainNumberText(camera_.scale * 100) + size}).exitCode, 1);
+    EXPECT_NE(Output().find("no astrometry.net index file in " + IndexDir() + " fits a field "),
+              std::string::npos)
+        << Output();
+    EXPECT_NE(Output().find("install astrometry-data-tycho2-10-19"), std::string::npos);
+    const TempDir nothing;
+    EXPECT_EQ(Run({"--check", scale, "--index-dir", nothing.path}).exitCode, 1);
+    EXPECT_EQ(Output().rfind("no astrometry.net index files in " + nothing.path + ": install ", 0),
+              0u)
+        << Output();
+    EXPECT_EQ(Run({"--check", scale, "--solve-field", nothing.file("solve-field")}).exitCode, 1);
+    EXPECT_NE(Output().find("cannot be run: install astrometry.net"), std::string::npos);
+    for (const char* wrong : {"0", "-1", "1.2,100", "x", "1.2,100,0"})
+        EXPECT_EQ(Run({"--check", wrong}).exitCode, 2) << wrong;
+
+    // The packaged files by name: index-4107 holds quads of 22.6' to 32'.
+    const auto tycho = IndexScalesOf(nothing.file("index-4107.fits"));
+    ASSERT_TRUE(tycho.has_value());
+    EXPECT_NEAR(tycho->low / 60, 22.63, 0.01);
+    EXPECT_NEAR(tycho->high / 60, 32.0, 0.01);
+    EXPECT_FALSE(IndexScalesOf(nothing.file("stars.fits")).has_value());
 }
 
 TEST_F(VeldraSolve, MissingSolverIndexOrSettingsAnswerNotSolvedWithAClearMessage) {

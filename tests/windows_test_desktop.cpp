@@ -5,8 +5,10 @@
 #include "tests/windows_test_app.h"
 #include "tests/windows_test_main_fixture.h"
 #include "veldra/settings/settings.h"
+#include "veldra/windows/about_box.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/chart/frm_chart.h"
+#include "veldra/windows/file_dialogs.h"
 #include "veldra/windows/main/form_main.h"
 #include "veldra/windows/message_box.h"
 #include "veldra/windows/night_mode.h"
@@ -14,11 +16,14 @@
 #include "veldra/windows/setup/form_setup_plate_solve.h"
 
 #include <QApplication>
+#include <QChart>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -28,13 +33,11 @@
 
 namespace {
 
-// Green and blue of a night pixel stay at or below this (of 255): dark-adapted eyes lose
-// their adaptation to blue and green light first.
-constexpr int kNightGreenBlue = 12;
-
+// Dark-adapted eyes lose their adaptation to blue and green light first: at night no
+// pixel of any veldra window has any green or blue.
 struct Brightest {
-    int greenBlue = 0; // the largest green or blue component of any pixel
-    int red = 0;
+    int notRed = 0; // pixels with some green or blue
+    int red = 0;    // the largest red component
 };
 
 Brightest BrightestOf(QWidget* window) {
@@ -45,7 +48,7 @@ Brightest BrightestOf(QWidget* window) {
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QRgb pixel = image.pixel(x, y);
-            found.greenBlue = std::max({found.greenBlue, qGreen(pixel), qBlue(pixel)});
+            found.notRed += qGreen(pixel) > 0 || qBlue(pixel) > 0 ? 1 : 0;
             found.red = std::max(found.red, qRed(pixel));
         }
     return found;
@@ -85,19 +88,36 @@ TEST_F(DesktopTest, NightModeDrawsEveryWindowRedOnBlackAndIsRemembered) {
     UpdateCharts(8, history, w.state().settings);
     PasteInto(w.txtDebounceTime, "x"); // a refused entry, in the night's red
 
+    w.state().settings.PLATE_SOLVE_METHOD = 1;
     formSetupPlateSolve setup(w.state().settings, folder.path, &w);
     diaError notice(&w);
     notice.ShowMessage("fits file does not have DATE-OBS tag");
-    QWidget* windows[] = {&w, &setup, LoadedChartWindow(), &notice};
+    const auto files = MakeOpenFileDialog(&w, folder.file("veldra.ini"), "Solver", {});
+    const auto folders = MakeBrowseForFolderDialog(&w, "Select A Directory", folder.path);
+    const auto about = MakeAboutBox(&w, folder.path);
+    QWidget* windows[] = {&w,          &setup,        LoadedChartWindow(), &notice,
+                          files.get(), folders.get(), about.get()};
     for (QWidget* shown : windows) {
         const Brightest brightest = BrightestOf(shown);
-        EXPECT_LE(brightest.greenBlue, kNightGreenBlue) << shown->objectName().toStdString();
+        EXPECT_EQ(brightest.notRed, 0) << shown->objectName().toStdString();
+        if (brightest.notRed != 0)
+            shown->grab().save(QString("/tmp/night-%1.png").arg(shown->objectName()));
         EXPECT_GT(brightest.red, 100) << shown->objectName().toStdString(); // still legible
+        shown->hide();
     }
+    // No caption of the setup dialog is cut off by the night's wider buttons.
+    EXPECT_GE(setup.cmdSelectPlatesolve->width(), setup.cmdSelectPlatesolve->sizeHint().width());
+    // Unticked boxes and options keep a visible outline: some red where the mark goes.
+    const QImage unticked = w.chkRunCommand->grab().toImage();
+    int outline = 0;
+    for (int y = 0; y < unticked.height(); ++y)
+        for (int x = 0; x < std::min(20, unticked.width()); ++x)
+            outline = std::max(outline, qRed(unticked.pixel(x, y)));
+    EXPECT_GE(outline, 120);
     QTimer::singleShot(0, qApp, [] {
         QWidget* box = QApplication::activeModalWidget();
         ASSERT_NE(box, nullptr);
-        EXPECT_LE(BrightestOf(box).greenBlue, kNightGreenBlue);
+        EXPECT_EQ(BrightestOf(box).notRed, 0);
         box->close();
     });
     w.platform().messageBox("Correction rate is too large -- stopping.");
@@ -108,10 +128,21 @@ TEST_F(DesktopTest, NightModeDrawsEveryWindowRedOnBlackAndIsRemembered) {
     EXPECT_EQ(chart->pos_err_chart.ra->pen().style(), Qt::SolidLine);
     EXPECT_EQ(chart->Label6->text(), "DEC = Dashed");
 
-    QApplication::setActiveWindow(&w);
-    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+    // Ctrl+N works in a modal dialog too (a main-window shortcut would not reach it).
+    QTimer::singleShot(0, qApp, [] {
+        ProcessEventsUntil([] { return QApplication::activeModalWidget() != nullptr; });
+        QWidget* modal = QApplication::activeModalWidget();
+        QTest::keyClick(modal, Qt::Key_N, Qt::ControlModifier);
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    setup.exec();
     EXPECT_FALSE(NightModeOn());
     EXPECT_FALSE(SavedSettings().NIGHT_MODE);
+    // Every window is back in the day's colours without reopening: the charts too.
+    EXPECT_EQ(chart->pos_err_chart.chart->backgroundBrush().color(),
+              QApplication::palette().color(QPalette::Window));
+    EXPECT_EQ(chart->pos_err_chart.chart->plotAreaBackgroundBrush().color(),
+              QApplication::palette().color(QPalette::Base));
     EXPECT_EQ(BoxBackground(w.txtFile1Name), dayGrey);
     EXPECT_EQ(chart->Label6->text(), "DEC = Green");
     EXPECT_EQ(chart->pos_err_chart.dec->pen().color(), QColor(0, 192, 0));
@@ -142,8 +173,19 @@ TEST_F(DesktopTest, ReadOutBoxesStayLegibleUnderADarkTheme) {
     dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
     dark.setColor(QPalette::Base, QColor(30, 30, 30));
     dark.setColor(QPalette::Text, QColor(235, 235, 235));
+    dark.setColor(QPalette::Button, QColor(55, 55, 55));
+    dark.setColor(QPalette::ButtonText, QColor(225, 225, 225));
     QApplication::setPalette(dark);
     formMain& w = LoadWindow();
+    // The system colours come from the palette: dark boxes and a dark chart.
+    EXPECT_EQ(BoxBackground(w.txtFile1Name), QColor(55, 55, 55));
+    EXPECT_EQ(BoxBackground(w.txtFilter), QColor(30, 30, 30));
+    ShowChart();
+    EXPECT_EQ(LoadedChartWindow()->pos_err_chart.chart->backgroundBrush().color(),
+              QColor(40, 40, 40));
+    PasteInto(w.txtDebounceTime, "x");
+    EXPECT_EQ(BoxBackground(w.txtDebounceTime), QColor(255, 0, 0)); // still pure red
+    PasteInto(w.txtDebounceTime, "4");
     for (QLineEdit* box : {w.txtFile1Name, w.txtRaRate, w.txtCommand, w.txtDebounceTime}) {
         const QPalette::ColorGroup group = box->isEnabled() ? QPalette::Active : QPalette::Disabled;
         const QPalette& palette = box->palette();

@@ -96,8 +96,9 @@ TEST_F(MainWindowTest, ControlsAsDesigned) {
             names.append(control->objectName());
         }
     }
-    // 37 of the design, and the Guider row's choice, address and dither awareness.
-    EXPECT_EQ(names.size(), 40);
+    // 37 of the design, the Guider row's choice, address and dither awareness, and the
+    // user guide and About buttons.
+    EXPECT_EQ(names.size(), 42);
 }
 
 TEST_F(MainWindowTest, RefreshFollowsTheMonitoringState) {

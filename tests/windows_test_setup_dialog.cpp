@@ -57,7 +57,9 @@ TEST_F(SetupDialogTest, WcsMethodShowsOnlyTheMethodAndOk) {
             visible.append(control->objectName());
     visible.sort();
     EXPECT_EQ(visible, QStringList({"Command1", "Label1", "cmbPlateSolveMethod"}));
-    EXPECT_EQ(d.cmbPlateSolveMethod->currentText(), "Maxim/Pinpoint/WCS");
+    // Captions name what runs here; the stored values stay 0 and 1.
+    EXPECT_EQ(d.cmbPlateSolveMethod->currentText(), "WCS in FITS Header");
+    EXPECT_EQ(d.cmbPlateSolveMethod->itemText(1), "Plate Solver (veldra-solve)");
     // The refresh wrote the controls but stored nothing.
     EXPECT_FALSE(FileSaved());
 
@@ -179,15 +181,19 @@ TEST_F(SetupDialogTest, PositionBoxesStoreTheTextAsTypedAndStayRedWhenRefused) {
     EXPECT_EQ(BoxBackground(d.txtDecPos), ScrollBarGrey());
 }
 
-TEST_F(SetupDialogTest, CloseBoxAndEscapeDoNothingOkHides) {
+TEST_F(SetupDialogTest, CloseBoxDoesNothingOkAndEscapeHide) {
     formSetupPlateSolve& d = Open();
     EXPECT_FALSE(d.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(d.close());
     EXPECT_TRUE(d.isVisible());
-    QTest::keyClick(&d, Qt::Key_Escape);
-    EXPECT_TRUE(d.isVisible());
     d.Command1->click();
     EXPECT_FALSE(d.isVisible());
+    // Esc as Cancel: the dialog closes, the changes made in it stay in force.
+    d.show();
+    Choose(d.cmbPwiTimestamp, 1);
+    QTest::keyClick(&d, Qt::Key_Escape);
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_TRUE(settings.OVERRIDE_TIMESTAMP);
 }
 
 // Runs action on the modal dialog the next event loop shows.
@@ -212,14 +218,15 @@ TEST_F(SetupDialogTest, SetApplicationStoresTheChosenFileAndACancelKeepsIt) {
     OnModal([solver](QWidget* modal) {
         auto* chooser = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(chooser, nullptr);
-        EXPECT_EQ(chooser->windowTitle(), "Enter PlateSolve Executable file");
-        EXPECT_EQ(chooser->selectedNameFilter(), "EXE Files (*.exe)");
+        EXPECT_EQ(chooser->windowTitle(), "Choose the Plate Solver Program");
+        EXPECT_EQ(chooser->nameFilters(), QStringList{"Programs (*)"});
         chooser->selectFile(QString::fromStdString(solver));
         static_cast<QDialog*>(chooser)->accept(); // QFileDialog::accept is protected
     });
     d.cmdSelectPlatesolve->click();
     EXPECT_EQ(settings.PWI_EXE_PATH, solver);
     EXPECT_EQ(settings.solverExeName, "platesolve2");
+    EXPECT_EQ(d.cmbPlateSolveMethod->itemText(1), "Plate Solver (platesolve2)");
     EXPECT_EQ(Saved().PWI_EXE_PATH, solver);
     EXPECT_EQ(d.txtPlatesolvePath->text().toStdString(), solver);
 }

@@ -1,6 +1,7 @@
 // veldra-screenshots [OUTPUT_FOLDER]: saves PNGs of the main window, the plate-solve
-// setup dialog and the chart window, and of the main and chart windows in night mode, built from
-// the real window classes with a made-up night of eight images.  Runs on the offscreen platform (no
+// setup dialog, the chart window and the timed error dialog, each in the light style, under a
+// dark desktop theme and in night mode (and the folder chooser at night), built from the real
+// window classes with a made-up night of eight images.  Runs on the offscreen platform (no
 // display needed) and keeps its settings and log in a scratch folder; nothing is sent on the
 // message bus (the main window is not loaded, only refreshed).  Default output folder: the source
 // tree's docs/.
@@ -8,12 +9,17 @@
 #include "veldra/settings/numbers.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/chart/frm_chart.h"
+#include "veldra/windows/file_dialogs.h"
 #include "veldra/windows/main/form_main.h"
 #include "veldra/windows/night_mode.h"
+#include "veldra/windows/notice/dia_error.h"
 #include "veldra/windows/setup/form_setup_plate_solve.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <clocale>
 #include <cmath>
@@ -57,6 +63,38 @@ void FillNight(MainState& state) {
     state.currentDecCorrection = state.history[7].decCorrection;
 }
 
+// A dark desktop theme, as a dark KDE or GNOME palette hands it to Qt.
+QPalette DarkTheme() {
+    QPalette dark;
+    const struct {
+        QPalette::ColorRole role;
+        QColor colour;
+    } roles[] = {
+        {QPalette::Window, QColor(42, 46, 50)},
+        {QPalette::WindowText, QColor(232, 232, 232)},
+        {QPalette::Base, QColor(27, 30, 32)},
+        {QPalette::AlternateBase, QColor(35, 38, 41)},
+        {QPalette::Text, QColor(232, 232, 232)},
+        {QPalette::Button, QColor(49, 54, 59)},
+        {QPalette::ButtonText, QColor(232, 232, 232)},
+        {QPalette::Highlight, QColor(61, 174, 233)},
+        {QPalette::HighlightedText, QColor(255, 255, 255)},
+        {QPalette::Light, QColor(64, 70, 76)},
+        {QPalette::Midlight, QColor(58, 63, 68)},
+        {QPalette::Mid, QColor(80, 86, 92)},
+        {QPalette::Dark, QColor(25, 27, 29)},
+        {QPalette::Shadow, QColor(0, 0, 0)},
+        {QPalette::ToolTipBase, QColor(49, 54, 59)},
+        {QPalette::ToolTipText, QColor(232, 232, 232)},
+        {QPalette::PlaceholderText, QColor(140, 140, 140)},
+    };
+    for (const auto& entry : roles)
+        dark.setColor(entry.role, entry.colour);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(120, 120, 120));
+    return dark;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -79,6 +117,12 @@ int main(int argc, char* argv[]) {
     if (!programFolder.isValid())
         return 1;
 
+    // Each window in the light style, under a dark desktop theme and in night mode.
+    const struct {
+        const char* suffix;
+        bool dark;
+        bool night;
+    } looks[] = {{"", false, false}, {"-dark", true, false}, {"-night", false, true}};
     bool saved = true;
     {
         formMain window(programFolder.path().toStdString());
@@ -89,24 +133,42 @@ int main(int argc, char* argv[]) {
         state.monitorState = MonitorState::Running;
         FillNight(state);
         window.RefreshMainWindow();
-        saved = Save(&window, output + "/main-window.png") && saved;
-
         UpdateCharts(state.historyCount, state.history, state.settings);
-        ShowChart();
-        saved = Save(LoadedChartWindow(), output + "/chart-window.png") && saved;
 
-        state.settings.PLATE_SOLVE_METHOD = 1;
-        state.settings.OVERRIDE_POSITION = 1;
-        state.settings.OVERRIDE_EXPOSURE = true;
-        SetPwiExePath(state.settings, "/usr/bin/veldra-solve");
-        formSetupPlateSolve dialog(state.settings, state.programFolder, &window);
-        saved = Save(&dialog, output + "/setup-dialog.png") && saved;
-        dialog.hide();
+        Settings solverSettings = state.settings;
+        solverSettings.PLATE_SOLVE_METHOD = 1;
+        solverSettings.OVERRIDE_POSITION = 1;
+        solverSettings.OVERRIDE_EXPOSURE = true;
+        SetPwiExePath(solverSettings, "/usr/bin/veldra-solve");
+        formSetupPlateSolve dialog(solverSettings, state.programFolder, &window);
 
-        SetNightMode(true);
-        saved = Save(&window, output + "/main-window-night.png") && saved;
-        saved = Save(LoadedChartWindow(), output + "/chart-window-night.png") && saved;
-        SetNightMode(false);
+        for (const auto& look : looks) {
+            QApplication::setStyle(QStyleFactory::create("Fusion"));
+            QApplication::setPalette(look.dark ? DarkTheme()
+                                               : QApplication::style()->standardPalette());
+            SetNightMode(look.night);
+            const QString suffix = QString(look.suffix) + ".png";
+            saved = Save(&window, output + "/main-window" + suffix) && saved;
+            ShowChart();
+            saved = Save(LoadedChartWindow(), output + "/chart-window" + suffix) && saved;
+            LoadedChartWindow()->hide();
+            dialog.RefreshSetupDialog();
+            saved = Save(&dialog, output + "/setup-dialog" + suffix) && saved;
+            dialog.hide();
+            diaError notice(&window);
+            notice.ShowMessage("File: /home/observer/images/2023-11-21/M57_L_300s_109.fit did "
+                               "not plate solve: no astrometry.net index files in "
+                               "/usr/share/astrometry: install astrometry-data-tycho2-10-19");
+            saved = Save(&notice, output + "/error-dialog" + suffix) && saved;
+            notice.hide();
+            if (look.night) {
+                const auto chooser = MakeBrowseForFolderDialog(&window, "Select A Directory",
+                                                               QDir::homePath().toStdString());
+                saved = Save(chooser.get(), output + "/folder-chooser-night.png") && saved;
+                chooser->hide();
+            }
+            SetNightMode(false);
+        }
     }
     return saved ? 0 : 1;
 }

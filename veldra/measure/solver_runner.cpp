@@ -1,12 +1,15 @@
 #include "veldra/measure/solver_runner.h"
 
 #include "veldra/measure/process_start.h"
+#include "veldra/measure/solver_reason.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/end_request.h"
+#include "veldra/settings/file_utils.h"
 #include "veldra/settings/numbers.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sys/stat.h>
@@ -122,6 +125,9 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
         return false;
     // A Windows solver receives its command line as one text and finds its argument in it
     // exactly as written; here it is that argument, whole, whatever the image path holds.
+    // veldra-solve keeps its own log beside veldra's, not among the light frames.
+    const std::string logFolder = DirectoryOf(LogPath(folder));
+    setenv(kSolverLogDirVariable, logFolder.c_str(), 1);
     const pid_t solver =
         StartProcessNoWait({settings.PWI_EXE_PATH, SolverArgument(start, field, imagePath)});
     if (solver < 0) {
@@ -189,7 +195,9 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
     }
     if (result->flag != 1) {
         LogEvent(folder, " :    plate solve was not successful");
-        platform.showTimedError("File: " + imagePath + " did not plate solve");
+        const std::string reason = SolverFailureReason(logFolder, imagePath);
+        platform.showTimedError("File: " + imagePath + " did not plate solve" +
+                                (reason.empty() ? "" : ": " + reason));
         return false;
     }
     if (!OnTheSky({result->ra, result->dec})) {

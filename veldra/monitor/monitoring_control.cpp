@@ -5,6 +5,7 @@
 #include "veldra/measure/process_start.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/monitor/list_folder.h"
+#include "veldra/monitor/start_checks.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/date_time.h"
 #include "veldra/settings/end_request.h"
@@ -81,6 +82,16 @@ void ClickStart(MainState& state, const Platform& platform) {
     if (state.monitorState != MonitorState::Running && state.monitorState != MonitorState::Paused) {
         if (state.pipelineBusy) {
             Log(state, " : Start refused: an image is still being processed");
+            return;
+        }
+        const StartCheck check = CheckBeforeStart(state, platform);
+        for (const std::string& problem : check.problems)
+            Log(state, " : Start check: " + problem);
+        if (platform.showStartProblems)
+            platform.showStartProblems(check.problems);
+        if (!check.folderUsable) {
+            Log(state, " : Start refused: the folder cannot be watched");
+            platform.refreshMainWindow();
             return;
         }
         Log(state, " : Start monitoring");

@@ -7,8 +7,9 @@
 // The poll interval of Start's waits for the pipeline to be free.
 inline constexpr int kPipelineWaitPollMs = 100;
 
-// Click on cmdStart.  Stopped: starts monitoring - guider start sequence, baseline listing,
-// the start-state files (MONITOR_START_STATE), Timer1 on.  Otherwise: stops it.
+// Click on cmdStart.  Stopped: first the checks of start_checks.h (logged and shown; a
+// folder that cannot be listed refuses Start), then it starts monitoring - guider start sequence,
+// baseline listing, the start-state files (MONITOR_START_STATE), Timer1 on.  Otherwise: stops it.
 // Start is refused (one log line, nothing changes) while pipelineBusy is true: it can
 // only be clicked then from events pumped inside a running ProcessImage, and waiting for
 // that call would wait for ourselves.  A Stop seen after a start-state file ends Start

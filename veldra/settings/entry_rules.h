@@ -31,7 +31,7 @@ bool AcceptRaPosText(const std::string& text);
 bool AcceptDecPosText(const std::string& text);
 
 // The choices of the controls that set these settings: the item index 0..count-1.
-// "Maxim/Pinpoint/WCS", "PWI PlateSolve2", "Stars (register against the reference image)"
+// header WCS, the plate solver, registration against the reference image
 inline constexpr int kPlateSolveMethodCount = 3;
 inline constexpr int kPositionSourceCount = 3; // header, manual, telescope
 inline constexpr int kStartStateCount = 3;     // last two, last one, ignore

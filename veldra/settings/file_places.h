@@ -19,3 +19,9 @@ FilePlaces ChooseFilePlaces(const std::string& programFolder, const std::string&
 // True when a file can be made in folder now (tried, then removed): the real answer for
 // read-only file systems and for root, whom the permission bits do not stop.
 bool FolderWritable(const std::string& folder);
+
+// The folder a first start watches: the user's pictures folder (XDG_PICTURES_DIR of
+// configHome/user-dirs.dirs, else ~/Pictures) when it exists, else home, else "/".
+std::string FirstWatchedFolder(const std::string& home, const std::string& configHome);
+// The same for this user ($HOME, $XDG_CONFIG_HOME or ~/.config).
+std::string FirstWatchedFolder();

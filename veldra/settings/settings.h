@@ -1,6 +1,8 @@
 #pragma once
 // Every user option of veldra in one record, named by its key in "veldra.ini",
 // plus three runtime fields that are never stored.
+#include "veldra/settings/file_places.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,8 +17,8 @@ struct Settings {
     bool OVERRIDE_IMAGE_SCALE = false;
     double IMAGE_SCALE = 0.48; // arcseconds per pixel
     std::string PWI_EXE_PATH = DefaultSolverPath();
-    int16_t PWI_MAX_SOLVE_TIME = 30; // seconds
-    std::string MONITOR_PATH = "/";
+    int16_t PWI_MAX_SOLVE_TIME = 30;                 // seconds
+    std::string MONITOR_PATH = FirstWatchedFolder(); // pictures folder, home, or "/"
     std::string MONITOR_FILTER = "*.fit";
     int16_t DEBOUNCE_TIME = 4;       // settle time, seconds
     int16_t MONITOR_START_STATE = 2; // 0 last two, 1 last one, anything else: ignore

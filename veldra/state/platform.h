@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+struct ProgramAnswer {
+    int exitStatus = -1;
+    std::string firstLine;
+};
+
 struct Platform {
     // The timed error dialog: closes itself after 5000 ms or on OK; blocks until closed
     // while window events go on.
@@ -40,4 +45,13 @@ struct Platform {
     std::function<TelescopeReading(const Settings& settings)> startPositionFromTelescope;
     // Where the folder monitor and Start hand each image: the window wires ProcessImage.
     std::function<void(const std::string& path, double fileTime)> processImage;
+
+    // Start's checks (each may be empty: that check is skipped).  What stands between the
+    // guider and the night ("" when nothing does).
+    std::function<std::string()> guiderProblem;
+    // Runs a program with these arguments and returns its exit status and the first line
+    // it printed; -1 when it could not be run or did not end within a few seconds.
+    std::function<ProgramAnswer(const std::vector<std::string>& arguments)> askProgram;
+    // Shows Start's problems where the user looks (an empty list clears them).
+    std::function<void(const std::vector<std::string>& problems)> showStartProblems;
 };

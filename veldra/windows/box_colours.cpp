@@ -22,7 +22,9 @@ QPalette Painted(QPalette palette, const QWidget* box, BoxColour colour) {
         break;
     case BoxColour::Grey:
         palette.setColor(QPalette::Base, ScrollBarGrey());
-        palette.setColor(QPalette::Text, night ? NightText() : QColor(0, 0, 0));
+        palette.setColor(QPalette::Text,
+                         night ? NightText()
+                               : application.color(QPalette::Active, QPalette::ButtonText));
         break;
     case BoxColour::Refused:
         palette.setColor(QPalette::Base, night ? NightRefused() : QColor(255, 0, 0));
@@ -34,7 +36,10 @@ QPalette Painted(QPalette palette, const QWidget* box, BoxColour colour) {
 } // namespace
 
 QColor ScrollBarGrey() {
-    return NightModeOn() ? NightGrey() : QColor(200, 200, 200);
+    // The face of buttons and scroll bars in the desktop's palette: grey in a light
+    // theme, dark in a dark one.
+    return NightModeOn() ? NightGrey()
+                         : QApplication::palette().color(QPalette::Active, QPalette::Button);
 }
 
 void PaintBox(QWidget* box, BoxColour colour) {

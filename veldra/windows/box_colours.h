@@ -10,7 +10,8 @@ class QWidget;
 
 enum class BoxColour { Window, Grey, Refused };
 
-// The classic scroll-bar grey (200, 200, 200); a dim red in night mode.
+// The grey of scroll bars: the palette's Button role (the face of buttons and scroll
+// bars), so a dark theme gives dark boxes; a dim red in night mode.
 QColor ScrollBarGrey();
 // Paints the box and remembers the colour, so RepaintBoxes can paint it again.
 void PaintBox(QWidget* box, BoxColour colour);

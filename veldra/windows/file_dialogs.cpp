@@ -1,6 +1,7 @@
 #include "veldra/windows/file_dialogs.h"
 
 #include "veldra/settings/file_utils.h"
+#include "veldra/windows/night_mode.h"
 
 #include <QDir>
 #include <QStringList>
@@ -23,6 +24,14 @@ QString NameFilterText(const FileFilter& filter) {
     return description + " (" + patterns + ")";
 }
 
+// Qt's own dialog: the same on every desktop, it works offscreen too, and at night it
+// takes the night's palette and icons (a desktop's own dialog would stay bright).
+void UseOwnDialog(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (NightModeOn())
+        dialog.setIconProvider(NightFileIcons());
+}
+
 bool MatchesEverything(const FileFilter& filter) {
     return Text(filter.pattern).replace(';', ' ').split(' ', Qt::SkipEmptyParts).contains("*");
 }
@@ -32,8 +41,7 @@ std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* owner, const std::strin
                                                 const std::string& title,
                                                 const std::vector<FileFilter>& filter) {
     auto dialog = std::make_unique<QFileDialog>(owner, Text(title));
-    // Qt's own dialog: the same on every desktop, and it works offscreen too.
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    UseOwnDialog(*dialog);
     dialog->setOption(QFileDialog::DontResolveSymlinks);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // A name that does not exist yet may be entered (the caller decides what it means).
@@ -90,7 +98,7 @@ std::string OpenFileDialog(QWidget* owner, const std::string& currentPath,
 std::unique_ptr<QFileDialog> MakeBrowseForFolderDialog(QWidget* owner, const std::string& title,
                                                        const std::string& initialFolder) {
     auto dialog = std::make_unique<QFileDialog>(owner, Text(title));
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    UseOwnDialog(*dialog);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     if (!initialFolder.empty())

@@ -4,8 +4,11 @@
 // switch for the whole application: windows made later take it too.  User-interface
 // thread only; needs a QApplication.
 #include <QColor>
+#include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+
+class QAbstractFileIconProvider;
 
 bool NightModeOn();
 // Sets the application's palette and style (Fusion, which draws everything from the
@@ -20,3 +23,8 @@ QColor NightGrey();    // display-only boxes: the night's "scroll-bar grey"
 QColor NightRefused(); // a refused entry
 // A picture (a message box's icon) in the night's reds: brightness becomes dim red.
 QPixmap NightTinted(const QPixmap& picture);
+// The same for every size of an icon.
+QIcon NightTintedIcon(const QIcon& icon);
+// File and folder icons in the night's reds, for Qt's own file dialogs (one for the
+// whole program; the dialogs do not own it).
+QAbstractFileIconProvider* NightFileIcons();

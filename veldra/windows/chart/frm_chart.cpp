@@ -2,7 +2,9 @@
 
 #include "veldra/chart/chart_layout.h"
 #include "veldra/windows/night_mode.h"
+#include "veldra/windows/window_places.h"
 
+#include <QApplication>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -19,6 +21,9 @@
 namespace {
 QPointer<frmChart> loadedWindow;
 const Settings* chartSettings = nullptr;
+QPointer<QWidget> chartNeighbour;
+std::string chartPlacesFolder;
+constexpr const char* kChartPlaceName = "chart";
 bool lastDisableCorrections = false;
 
 const QColor kRaColour(255, 0, 0);
@@ -47,6 +52,21 @@ frmChart& LoadChartWindow() {
     if (!loadedWindow)
         loadedWindow = new frmChart();
     return *loadedWindow;
+}
+
+// At its first showing: where the user left it, else beside the main window, never over
+// it (the window is made long before, hidden, when the settings load).
+void PlaceChartWindow(frmChart& window) {
+    if (window.property("veldraPlaced").toBool() || chartPlacesFolder.empty())
+        return;
+    window.setProperty("veldraPlaced", true);
+    if (!RestoreWindowPlace(&window, chartPlacesFolder, kChartPlaceName) && chartNeighbour)
+        PlaceBeside(&window, chartNeighbour);
+}
+
+void StoreChartPlace(const frmChart* window) {
+    if (!chartPlacesFolder.empty() && window->isVisible())
+        StoreWindowPlace(window, chartPlacesFolder, kChartPlaceName);
 }
 
 void UpdateChartsWith(int16_t count, const std::vector<HistoryEntry>& history,
@@ -105,25 +125,27 @@ void PaintLine(QLineSeries* series, const QColor& colour, Qt::PenStyle style) {
     series->setPen(pen);
 }
 
-// The chart's own colours: Qt Charts' light theme by day; by night black with red
-// axes, labels and grid.
+// The chart's own colours, set in full every time (a theme set again changes nothing, so
+// it cannot bring the day back): the desktop palette's by day, so a dark theme gives a
+// dark chart; by night black with red axes, labels and grid.
 void PaintPlot(ChartPlot& plot) {
     const ChartColours colours = Colours();
     const bool night = NightModeOn();
-    plot.chart->setTheme(QChart::ChartThemeLight); // also the day's colours back
-    if (night) {
-        const QColor black(0, 0, 0);
-        plot.chart->setBackgroundBrush(black);
-        plot.chart->setPlotAreaBackgroundBrush(black);
-        plot.chart->setPlotAreaBackgroundVisible(true);
-        plot.view->setBackgroundBrush(black);
-        for (QValueAxis* axis : {plot.axisX, plot.axisY}) {
-            axis->setLabelsColor(NightText());
-            axis->setLinePenColor(NightGrey());
-            axis->setGridLineColor(QColor(30, 0, 0));
-        }
-    } else {
-        plot.view->setBackgroundBrush(QBrush());
+    const QPalette palette = QApplication::palette(plot.view);
+    const QColor background = night ? QColor(0, 0, 0) : palette.color(QPalette::Window);
+    const QColor area = night ? QColor(0, 0, 0) : palette.color(QPalette::Base);
+    const QColor text = night ? NightText() : palette.color(QPalette::WindowText);
+    const QColor line = night ? NightGrey() : palette.color(QPalette::Mid);
+    const QColor grid = night ? QColor(30, 0, 0) : palette.color(QPalette::Midlight);
+    plot.chart->setBackgroundBrush(background);
+    plot.chart->setBackgroundPen(Qt::NoPen);
+    plot.chart->setPlotAreaBackgroundBrush(area);
+    plot.chart->setPlotAreaBackgroundVisible(true);
+    plot.view->setBackgroundBrush(background);
+    for (QValueAxis* axis : {plot.axisX, plot.axisY}) {
+        axis->setLabelsColor(text);
+        axis->setLinePenColor(line);
+        axis->setGridLineColor(grid);
     }
     PaintLine(plot.ra, colours.ra, Qt::SolidLine);
     PaintLine(plot.dec, colours.dec, Qt::DashLine);
@@ -191,11 +213,19 @@ void ClearCharts() {
 void killme() {
     frmChart* window = loadedWindow;
     loadedWindow = nullptr;
+    if (window != nullptr)
+        StoreChartPlace(window);
     delete window;
+}
+
+void SetChartPlacement(QWidget* mainWindow, const std::string& settingsFolder) {
+    chartNeighbour = mainWindow;
+    chartPlacesFolder = settingsFolder;
 }
 
 void ShowChart() {
     frmChart& window = LoadChartWindow();
+    PlaceChartWindow(window);
     window.show();
     window.raise();
     window.activateWindow();
@@ -356,6 +386,13 @@ void frmChart::PlaceControls() {
     FitValueAxis(flex_rate_chart);
 }
 
+void frmChart::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // A new desktop palette (a dark theme chosen while veldra runs) reaches the charts.
+    if (event->type() == QEvent::PaletteChange && !NightModeOn())
+        PaintColours();
+}
+
 void frmChart::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (isMinimized())
@@ -379,6 +416,7 @@ void frmChart::resizeEvent(QResizeEvent* event) {
 
 void frmChart::closeEvent(QCloseEvent* event) {
     // Closing unloads the window; the data stays for the next one.
+    StoreChartPlace(this);
     if (loadedWindow == this)
         loadedWindow = nullptr;
     event->accept();

@@ -16,6 +16,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class QChart;
@@ -41,6 +42,11 @@ void ShowChart();
 // the main window's, which outlives the chart window.  Until one is set (or after
 // nullptr), the click uses the value of the last UpdateCharts.
 void SetChartSettings(const Settings* settings);
+
+// Where a new chart window opens: where the user left it (stored in settingsFolder's
+// window places when it closes), else beside mainWindow.  Empty folder: the window
+// system places it.
+void SetChartPlacement(QWidget* mainWindow, const std::string& settingsFolder);
 
 class frmChart;
 // The loaded window, or nullptr when none is loaded (for the main window and tests).
@@ -88,6 +94,7 @@ class frmChart : public QWidget {
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:

@@ -8,10 +8,15 @@
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/notice/dia_error.h"
 #include "veldra/windows/setup/form_setup_plate_solve.h"
+#include "veldra/windows/window_places.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QTimer>
+
+namespace {
+constexpr const char* kMainPlaceName = "main";
+} // namespace
 
 formMain::formMain(const std::string& programFolder, QWidget* parent) : QWidget(parent) {
     state_.programFolder = programFolder;
@@ -19,6 +24,8 @@ formMain::formMain(const std::string& programFolder, QWidget* parent) : QWidget(
     FillPlatform();
     ConnectHandlers();
     ConnectDesktop();
+    SetToolTips();
+    ConnectHelp();
     // "Show All History" in the chart window reads DISABLE_CORRECTIONS from here.
     SetChartSettings(&state_.settings);
 }
@@ -41,7 +48,10 @@ void formMain::Load() {
     StartGuider();
     StartUpBeforeShow(state_, platform_);
     SetNightMode(startInNightMode || state_.settings.NIGHT_MODE);
+    RestoreWindowPlace(this, state_.programFolder, kMainPlaceName);
+    SetChartPlacement(this, state_.programFolder);
     show();
+    KeepFirstSize();
     txtDummy->setFocus();
     StartUpAfterShow(state_);
 }
@@ -51,8 +61,11 @@ void formMain::Unload() {
         return;
     unloaded_ = true;
     Timer1->stop();
+    if (isVisible())
+        StoreWindowPlace(this, state_.programFolder, kMainPlaceName);
     killme();
     SetChartSettings(nullptr);
+    SetChartPlacement(nullptr, {});
     RemoveBusListener(busListener_);
 }
 

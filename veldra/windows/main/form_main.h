@@ -12,6 +12,7 @@
 #include "veldra/state/main_state.h"
 #include "veldra/state/platform.h"
 
+#include <QSize>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -55,6 +56,10 @@ class formMain : public QWidget {
     void SetNightMode(bool on);
     // A settings file or log that cannot be written: shown in the window, each text once.
     void ShowWriteFailure(const std::string& text);
+    // What Start's checks found, one line each, under the frames; empty: hidden.
+    void ShowStartProblems(const std::vector<std::string>& problems);
+    // The About box (modal).
+    void ShowAbout();
 
     // Set before Load(): night mode from the start (--night), whatever "veldra.ini" says.
     bool startInNightMode = false;
@@ -106,20 +111,31 @@ class formMain : public QWidget {
     QLabel* lblGuiderState = nullptr;      // GuiderStatusText
     QCheckBox* chkDitherAware = nullptr;   // DITHER_AWARE; shown with PHD2 only
     QLineEdit* txtDummy = nullptr;
-    QLabel* lblFileNotice = nullptr; // hidden until a write fails
+    QLabel* lblFileNotice = nullptr;  // hidden until a write fails
+    QLabel* lblStartNotice = nullptr; // Start's problems; hidden when there are none
+    QPushButton* cmdHelp = nullptr;   // "User Guide (F1)"
+    QPushButton* cmdAbout = nullptr;  // "About"
     QTimer* Timer1 = nullptr;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     // form_main_controls.cpp
     void BuildControls();
     // form_main_platform.cpp
     void FillPlatform();
-    // form_main_desktop.cpp: the night-mode shortcut and the write-failure notice.
+    // form_main_desktop.cpp: the night-mode key, the write-failure notice, the window's
+    // place and size.
     void ConnectDesktop();
+    // Never wider or taller than its content needed at its first show (a caption or a
+    // style that asks for more is fitted in, not allowed to push the window off the screen).
+    void KeepFirstSize();
+    // form_main_help.cpp
+    void SetToolTips();
+    void ConnectHelp();
     // guider_row.cpp
     void BuildGuiderRow(QGridLayout* shift, int row);
     void StartGuider();
@@ -144,6 +160,7 @@ class formMain : public QWidget {
     bool unloaded_ = false;
     BusListenerHandle busListener_; // incoming bus messages while loaded
     std::vector<std::string> writeFailuresShown_;
+    QSize firstSize_; // the size the content needed at the first show
     std::optional<GuiderChoice> commandLineGuider_;
     // Last member: destroyed first, so the PHD2 client never calls back into a window
     // that is going away.

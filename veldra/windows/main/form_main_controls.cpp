@@ -69,6 +69,10 @@ void formMain::BuildControls() {
 
     cmdSetupPlateSolve = MakeButton(frameFileMonitor, "cmdSetupPlateSolve", "Setup Plate Solve");
     monitor->addWidget(cmdSetupPlateSolve, 10, 0, 1, 2);
+    cmdHelp = MakeButton(frameFileMonitor, "cmdHelp", "User Guide (F1)");
+    cmdAbout = MakeButton(frameFileMonitor, "cmdAbout", "About");
+    monitor->addWidget(cmdHelp, 10, 2);
+    monitor->addWidget(cmdAbout, 10, 3);
     monitor->setColumnStretch(1, 1);
     monitor->setColumnStretch(3, 1);
 
@@ -168,11 +172,16 @@ void formMain::BuildControls() {
     lblFileNotice = MakeLabel(this, QString(), nullptr, "lblFileNotice");
     lblFileNotice->setWordWrap(true);
     lblFileNotice->hide();
+    lblStartNotice = MakeLabel(this, QString(), nullptr, "lblStartNotice");
+    lblStartNotice->setWordWrap(true);
+    lblStartNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblStartNotice->hide();
 
     auto* outer = new QVBoxLayout(this);
     auto* window = new QHBoxLayout();
     outer->addLayout(window);
     outer->addWidget(lblFileNotice);
+    outer->addWidget(lblStartNotice);
     window->addWidget(txtDummy, 0, Qt::AlignTop);
     window->addWidget(frameFileMonitor, 0, Qt::AlignTop);
     window->addWidget(frameShiftStatus, 1, Qt::AlignTop);
@@ -213,6 +222,7 @@ void formMain::BuildControls() {
                  chkDisableCorr,
                  cmdClearHistory,
                  Command1});
+    SetTabOrder({cmdSetupPlateSolve, cmdHelp, cmdAbout, txtFile1Name});
     BuildGuiderRow(shift, 14);
 
     Timer1 = new QTimer(this);

@@ -2,6 +2,7 @@
 // the clocks, the session bus, the telescope and the pipeline.
 #include "veldra/guider/guider_bus.h"
 #include "veldra/measure/pipeline.h"
+#include "veldra/monitor/start_checks.h"
 #include "veldra/settings/date_time.h"
 #include "veldra/settings/end_request.h"
 #include "veldra/telescope/telescope_link.h"
@@ -11,10 +12,42 @@
 
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QProcess>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+
+namespace {
+
+// A question to a program (veldra-solve --check) answers within seconds; a program that
+// does not is ended and counts as no answer.
+constexpr int kAskProgramBoundMs = 10000;
+
+ProgramAnswer AskProgram(const std::vector<std::string>& arguments) {
+    ProgramAnswer answer;
+    if (arguments.empty())
+        return answer;
+    QProcess program;
+    QStringList rest;
+    for (size_t i = 1; i < arguments.size(); ++i)
+        rest.append(QString::fromStdString(arguments[i]));
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QString::fromStdString(arguments.front()), rest);
+    if (!program.waitForFinished(kAskProgramBoundMs)) {
+        program.kill();
+        program.waitForFinished(1000);
+        answer.firstLine = program.errorString().toStdString();
+        return answer;
+    }
+    answer.firstLine =
+        QString::fromLocal8Bit(program.readAll()).section('\n', 0, 0).trimmed().toStdString();
+    if (program.exitStatus() == QProcess::NormalExit)
+        answer.exitStatus = program.exitCode();
+    return answer;
+}
+
+} // namespace
 
 void formMain::FillPlatform() {
     // Every member runs on the user-interface thread while the window exists: the
@@ -70,5 +103,14 @@ void formMain::FillPlatform() {
     };
     platform_.processImage = [this](const std::string& path, double fileTime) {
         ProcessImage(state_, platform_, path, fileTime);
+    };
+    platform_.guiderProblem = [this] {
+        return guider_.phd2 ? Phd2StartProblem(guider_.phd2->Session()) : std::string();
+    };
+    platform_.askProgram = [](const std::vector<std::string>& arguments) {
+        return AskProgram(arguments);
+    };
+    platform_.showStartProblems = [this](const std::vector<std::string>& problems) {
+        ShowStartProblems(problems);
     };
 }

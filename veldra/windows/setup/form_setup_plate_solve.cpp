@@ -19,6 +19,14 @@
 
 namespace {
 
+const char* const kMethodHeaderWcs = "WCS in FITS Header";
+const char* const kSolverChooserTitle = "Choose the Plate Solver Program";
+
+// The solver method names the program that runs: veldra-solve or the user's own.
+QString SolverMethodCaption(const Settings& settings) {
+    return "Plate Solver (" + QString::fromStdString(settings.solverExeName) + ")";
+}
+
 std::string TextOf(const QLineEdit* box) {
     return box->text().toStdString();
 }
@@ -47,6 +55,7 @@ formSetupPlateSolve::formSetupPlateSolve(Settings& settings, const std::string& 
     PlaceControls(); // after the combo items: the longest one needs room
     ConnectHandlers();
     RefreshSetupDialog();
+    SetToolTips();
 }
 
 int formSetupPlateSolve::X(double twips) const {
@@ -92,14 +101,14 @@ void formSetupPlateSolve::BuildControls() {
     Place(cmbPlateSolveMethod, 120, 360, 2295, 315);
     Place(Command1, 2640, 240, 1335, 495);
 
-    Frame1 = MakeFrame(this, "Frame1", "PWI PlateSolve2 Config");
+    Frame1 = MakeFrame(this, "Frame1", "Plate Solver Config");
     Place(Frame1, 0, 840, 10695, 5295);
 
     Frame5 = MakeFrame(Frame1, "Frame5", QString());
-    Frame5->setAccessibleName("PlateSolve2 application");
+    Frame5->setAccessibleName("Plate solver program");
     Place(Frame5, 240, 240, 10215, 1575);
     cmdSelectPlatesolve = MakeButton(Frame5, "cmdSelectPlatesolve", "Set Application");
-    txtPlatesolvePath = MakeDisplayBox(Frame5, "txtPlatesolvePath", "PlateSolve2 application");
+    txtPlatesolvePath = MakeDisplayBox(Frame5, "txtPlatesolvePath", "Plate solver program");
     txtMaxSolveTime = MakeBox(Frame5, "txtMaxSolveTime", QString(), "30");
     Label3 = MakeLabel(Frame5, "Max allowed solve time", txtMaxSolveTime, "Label3");
     Place(cmdSelectPlatesolve, 120, 360, 1215, 495);
@@ -114,7 +123,7 @@ void formSetupPlateSolve::BuildControls() {
     Label4 = MakeLabel(Frame2, "Manual RA position", txtRaPos, "Label4");
     txtDecPos = MakeBox(Frame2, "txtDecPos", QString(), "+38 47 01");
     Label5 = MakeLabel(Frame2, "Manual DEC position", txtDecPos, "Label5");
-    cmdChooser = MakeButton(Frame2, "cmdChooser", "ASCOM Chooser");
+    cmdChooser = MakeButton(Frame2, "cmdChooser", "INDI Chooser");
     txtTelescope = MakeDisplayBox(Frame2, "txtTelescope", QString());
     Label6 = MakeLabel(Frame2, "Telescope Driver", txtTelescope, "Label6");
     Place(cmbPwiPosOverride, 240, 360, 2535, 315);
@@ -163,13 +172,13 @@ void formSetupPlateSolve::SetXState(bool state) {
 }
 
 void formSetupPlateSolve::FillCombos() {
-    cmbPlateSolveMethod->addItems(
-        {"Maxim/Pinpoint/WCS", "PWI PlateSolve2", "Stars (register against the reference image)"});
+    cmbPlateSolveMethod->addItems({kMethodHeaderWcs, SolverMethodCaption(settings_),
+                                   "Stars (register against the reference image)"});
     cmbPwiImageScale->addItems({"Image Scale From FITS Header", "Image Scale Manual Override"});
     cmbPwiTimestamp->addItems({"Time From FITS Header", "Time From File Timestamp"});
     cmbPwiExposure->addItems({"Exposure From FITS Header", "Exposure Manual Override"});
     cmbPwiPosOverride->addItems(
-        {"Position From FITS header", "Position Manual Override", "Position From ASCOM"});
+        {"Position From FITS header", "Position Manual Override", "Position From INDI Mount"});
 }
 
 void formSetupPlateSolve::ConnectHandlers() {
@@ -215,6 +224,7 @@ void formSetupPlateSolve::RefreshSetupDialog() {
     if (!exposure || *exposure != settings_.EXPOSURE)
         txtExposure->setText(QString::number(settings_.EXPOSURE));
 
+    cmbPlateSolveMethod->setItemText(1, SolverMethodCaption(settings_));
     if (settings_.PLATE_SOLVE_METHOD >= 0 && settings_.PLATE_SOLVE_METHOD < kPlateSolveMethodCount)
         cmbPlateSolveMethod->setCurrentIndex(settings_.PLATE_SOLVE_METHOD);
 
@@ -294,9 +304,9 @@ bool formSetupPlateSolve::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void formSetupPlateSolve::SetApplication() {
-    const std::string path =
-        OpenFileDialog(this, settings_.PWI_EXE_PATH, "exe", "Enter PlateSolve Executable file",
-                       {{"EXE Files (*.exe)", "*.exe"}});
+    // Programs here carry no extension: every file is offered, none is added.
+    const std::string path = OpenFileDialog(this, settings_.PWI_EXE_PATH, "", kSolverChooserTitle,
+                                            {{"Programs (*)", "*"}});
     // A cancelled chooser keeps the executable, like the other choosers of veldra.
     if (path.empty())
         return;
@@ -310,11 +320,56 @@ void formSetupPlateSolve::ChooseDriver() {
     RefreshSetupDialog();
 }
 
-void formSetupPlateSolve::reject() {}
+void formSetupPlateSolve::reject() {
+    // Esc closes the dialog as Cancel would; every change is already in Settings.
+    QDialog::reject();
+}
+
+void formSetupPlateSolve::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Night mode's style gives the buttons other margins: the design grows to fit again,
+    // so no caption is cut off.
+    if (event->type() == QEvent::StyleChange && !design_.empty())
+        PlaceControls();
+}
 
 void formSetupPlateSolve::closeEvent(QCloseEvent* event) {
     if (closeBoxWorks_)
         hide();
     else
         event->ignore();
+}
+
+void formSetupPlateSolve::SetToolTips() {
+    const struct {
+        QWidget* control;
+        const char* text;
+    } tips[] = {
+        {cmbPlateSolveMethod,
+         "Where each image's position comes from: the WCS keywords CRVAL1/CRVAL2 another "
+         "solver wrote into the header, or the plate solver below (PLATE_SOLVE_METHOD)."},
+        {Command1, "Close this dialog (Esc too); every change is already in force."},
+        {cmdSelectPlatesolve, "Choose the plate solver program: veldra-solve, or your own that "
+                              "answers with an .apm file (PWI_EXE_PATH)."},
+        {txtPlatesolvePath, "The plate solver program (PWI_EXE_PATH)."},
+        {txtMaxSolveTime, "Seconds the solver may run before it is ended, 0 to 32767 "
+                          "(PWI_MAX_SOLVE_TIME)."},
+        {cmbPwiPosOverride, "The solver's start position: the header's OBJCTRA/OBJCTDEC, the "
+                            "boxes below, or the INDI mount (OVERRIDE_POSITION)."},
+        {txtRaPos, "Start RA: hours minutes seconds, e.g. 18 36 56 (RA_POS)."},
+        {txtDecPos, "Start DEC: degrees minutes seconds, e.g. +38 47 01 (DEC_POS)."},
+        {cmdChooser, "Choose the INDI mount whose position starts the solve "
+                     "(ASCOM_DRIVER_NAME)."},
+        {txtTelescope, "The INDI mount, DEVICE@HOST:PORT (ASCOM_DRIVER_NAME)."},
+        {cmbPwiTimestamp, "The image time: DATE-OBS of the header or the file's time "
+                          "(OVERRIDE_TIMESTAMP)."},
+        {cmbPwiExposure, "The exposure: EXPOSURE/EXPTIME of the header or the box below "
+                         "(OVERRIDE_EXPOSURE)."},
+        {txtExposure, "Exposure in whole seconds, 0 to 32767 (EXPOSURE)."},
+        {cmbPwiImageScale, "The image scale: from FOCALLEN and XPIXSZ of the header or the box "
+                           "below (OVERRIDE_IMAGE_SCALE)."},
+        {txtImageScale, "Arcseconds per pixel, 0 or more (IMAGE_SCALE)."},
+    };
+    for (const auto& tip : tips)
+        tip.control->setToolTip(QString::fromUtf8(tip.text));
 }

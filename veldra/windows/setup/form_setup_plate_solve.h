@@ -1,8 +1,8 @@
 #pragma once
 // formSetupPlateSolve, "Setup Plate Solving": how each image gets its position.  Every
 // change goes into the main window's Settings at once; combo choices, the executable
-// choice and the driver choice also save the settings file.  There is no cancel: OK
-// hides the dialog, and the close box does nothing.
+// choice and the driver choice also save the settings file.  There is no undo: OK and Esc
+// hide the dialog, and the close box does nothing.
 //
 // Lifetime: created and loaded (combo items, first refresh) by the main window at its
 // first showing; later showings show the same dialog as it was left, without a refresh.
@@ -62,17 +62,19 @@ class formSetupPlateSolve : public QDialog {
     QLabel* Label2 = nullptr;
 
   public slots:
-    // Esc and the window manager's close: ignored, OK is the way out.
+    // Esc: closes the dialog as OK does (the window manager's close stays ignored).
     void reject() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildControls();
     void SetXState(bool state);
     void FillCombos();
+    void SetToolTips();
     void ConnectHandlers();
     void ComboChosen(QComboBox* combo, int index);
     void TextEdited(QLineEdit* box);
