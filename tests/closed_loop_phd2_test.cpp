@@ -45,9 +45,12 @@ TEST(ClosedLoopPhd2, ConstantFlexureIsCancelledFromTheFourthFrameOnAtDec0And60) 
         ExpectCancelledFrom(result, 4, 1.0);
         const std::vector<std::string> log = LogMessages(work.path);
         EXPECT_EQ(CountLines(log, " : PHD2 connected at localhost:"), 1u);
-        EXPECT_EQ(CountLines(log, c.mount ? "mount connected, declination known"
-                                          : "no mount connected, declination unknown"),
+        EXPECT_EQ(CountLines(log, c.mount
+                                      ? " : PHD2 multiplies the RA shift rate by cos(DEC)"
+                                      : " : PHD2 does not multiply the RA shift rate by cos(DEC)"),
                   1u);
+        // At DEC 60 PHD2's own camera-frame rate confirms the case.
+        EXPECT_EQ(CountLines(log, "confirms the cos(DEC) decision"), c.mount ? 1u : 0u);
         // One answered set_lock_shift_params per correction, none failed.
         EXPECT_GE(CountLines(log, " :    PHD2 answered set_lock_shift_params {"),
                   static_cast<size_t>(night.frames - 1));
