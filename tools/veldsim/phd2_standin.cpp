@@ -146,11 +146,14 @@ std::vector<QByteArray> Phd2StandinAdvance(Phd2Standin& standin, double hours) {
         standin.lockY += rate.y * (hours - standin.shiftHours);
         if (!ValidLock(standin, standin.lockX, standin.lockY)) {
             standin.shiftEnabled = false;
-            events.push_back(Phd2StandinEvent("LockPositionShiftLimitReached"));
+            const double at = standin.startUnixSeconds + hours * 3600;
+            events.push_back(Phd2StandinEvent("LockPositionShiftLimitReached", {}, at));
             events.push_back(Phd2StandinEvent(
-                "Alert", {{"Msg", "Shifted lock position outside allowable area. Lock Position "
-                                  "Shift disabled."},
-                          {"Type", "warning"}}));
+                "Alert",
+                {{"Msg", "Shifted lock position outside allowable area. Lock Position "
+                         "Shift disabled."},
+                 {"Type", "warning"}},
+                at));
         }
     }
     standin.shiftHours = std::max(standin.shiftHours, hours);

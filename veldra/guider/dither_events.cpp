@@ -105,6 +105,7 @@ Matrix2 AxesToCamera(double xAngle, double yAngle) {
 
 std::string RecordDitherEvent(DitherTrack& track, const Phd2Incoming& event, double arrival) {
     const double time = EventTime(event, arrival);
+    track.lastEventTime = time;
     std::string note;
     if (event.event == "GuidingDithered") {
         const QJsonValue dx = event.object.value("dx");

@@ -37,7 +37,9 @@ void RecordDithers(GuiderBackend& backend, Phd2ClientCallbacks& callbacks) {
         const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
         if (owner->phd2) {
             SetGuiderConnected(*track, owner->phd2->Session().link == Phd2Link::Connected, now);
-            SetShiftOff(*track, owner->phd2->Session().shiftLimitReached, now);
+            // On PHD2's clock: the event that ended the limit is the newest one.
+            SetShiftOff(*track, owner->phd2->Session().shiftLimitReached,
+                        track->lastEventTime > 0 ? track->lastEventTime : now);
             const Phd2CameraRate creep = Phd2LockCreep(owner->phd2->Session());
             track->lockCreep = Vector2{creep.x, creep.y};
         }

@@ -100,6 +100,7 @@ struct DitherTrack {
     // How fast PHD2's lock shift moves the lock position (pixels per second, camera frame):
     // between two lock positions it creeps by this much.
     Vector2 lockCreep;
+    double lastEventTime = 0;         // of the newest event recorded
     std::vector<SettleSpan> shiftOff; // the lock shift off at PHD2's limit
     double foldedShiftOffSeconds = 0; // spans dropped from the front, summed
 };
