@@ -45,9 +45,12 @@ TEST(ClosedLoopPhd2, ConstantFlexureIsCancelledFromTheFourthFrameOnAtDec0And60) 
         ExpectCancelledFrom(result, 4, 1.0);
         const std::vector<std::string> log = LogMessages(work.path);
         EXPECT_EQ(CountLines(log, " : PHD2 connected at localhost:"), 1u);
-        EXPECT_EQ(CountLines(log, c.mount ? "mount connected, declination known"
-                                          : "no mount connected, declination unknown"),
+        EXPECT_EQ(CountLines(log, c.mount
+                                      ? " : PHD2 multiplies the RA shift rate by cos(DEC)"
+                                      : " : PHD2 does not multiply the RA shift rate by cos(DEC)"),
                   1u);
+        // At DEC 60 PHD2's own camera-frame rate confirms the case.
+        EXPECT_EQ(CountLines(log, "confirms the cos(DEC) decision"), c.mount ? 1u : 0u);
         // One answered set_lock_shift_params per correction, none failed.
         EXPECT_GE(CountLines(log, " :    PHD2 answered set_lock_shift_params {"),
                   static_cast<size_t>(night.frames - 1));
@@ -93,13 +96,21 @@ TEST(ClosedLoopPhd2, SurvivesPhd2AbsentRestartedSilentAndSendingGarbage) {
 }
 
 TEST(ClosedLoopPhd2, DitheringEveryFrameLeavesTheFlexureCancelled) {
+    // PHD2's dithers are in mount axes: the camera's angle must not matter, RA-only dithers
+    // must work from the first one, and ST-4 and declination-reporting mounts differ only
+    // in cos(DEC).
     struct Case {
         double angle;
         bool mirrored;
+        bool mount;
+        double declination;
+        bool raOnly;
     };
-    for (const Case c : {Case{0, false}, Case{37, true}}) {
+    for (const Case c : {Case{0, false, false, 0, false}, Case{37, true, true, 60, true},
+                         Case{200, false, false, 60, true}}) {
         SCOPED_TRACE("guide camera at " + std::to_string(c.angle) +
-                     (c.mirrored ? " mirrored" : ""));
+                     (c.mirrored ? " mirrored" : "") + (c.mount ? ", mount" : ", ST-4") + ", DEC " +
+                     std::to_string(c.declination) + (c.raOnly ? ", RA only" : ""));
         TempDir work;
         NightSettings night; // constant 30 / -15 "/h
         night.frames = 14;
@@ -108,6 +119,9 @@ TEST(ClosedLoopPhd2, DitheringEveryFrameLeavesTheFlexureCancelled) {
         night.ditherArcsec = 8;
         night.guideAngle = c.angle;
         night.guideMirrored = c.mirrored;
+        night.phd2Mount = c.mount;
+        night.declinationDegrees = c.declination;
+        night.ditherRaOnly = c.raOnly;
         const NightResult result =
             RunHeadlessNight(work.path, JoinPath(ProgramFolder(), "veldsim"), night);
         ASSERT_TRUE(result.finished) << result.veldsimOutput;
@@ -122,4 +136,29 @@ TEST(ClosedLoopPhd2, DitheringEveryFrameLeavesTheFlexureCancelled) {
         const double rms = std::sqrt(sum / static_cast<double>(ra.size() - 5));
         EXPECT_LE(rms, 3.0) << result.veldsimOutput;
     }
+}
+
+TEST(ClosedLoopPhd2, TheShiftLimitStopsTheCorrectionUntilANewLockPosition) {
+    // The lock starts 8 px from the allowed area's edge and the shift carries it there
+    // after a few frames; a new star after frame 10 brings the shift back.
+    TempDir work;
+    NightSettings night;
+    night.frames = 13;
+    night.guider = "phd2";
+    night.phd2Extra = {"--phd2-lock-x", "24"};
+    night.phd2Schedule = "10:new-star";
+    const NightResult result =
+        RunHeadlessNight(work.path, JoinPath(ProgramFolder(), "veldsim"), night);
+    ASSERT_TRUE(result.finished) << result.veldsimOutput;
+    EXPECT_EQ(result.historyCount, night.frames); // no runaway to the rate limit
+    const std::vector<std::string> log = LogMessages(work.path);
+    EXPECT_EQ(CountLines(log, " : PHD2 reached its lock shift limit and switched the shift off"),
+              1u);
+    EXPECT_GE(CountLines(log, "PHD2's lock shift was off for "), 1u);
+    EXPECT_EQ(CountLines(log, " : PHD2 set a new lock position -- applying the shift again"), 1u);
+    // While it was off veldra kept measuring the true drift: back on, the correction
+    // cancels it at once.
+    const std::vector<double> appliedRa = CsvColumn(result.veldsimOutput, "applied_ra");
+    ASSERT_EQ(appliedRa.size(), static_cast<size_t>(night.frames));
+    EXPECT_NEAR(appliedRa.back(), -30, 2) << result.veldsimOutput;
 }

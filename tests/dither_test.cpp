@@ -5,6 +5,7 @@
 #include "veldra/drift/dither_offsets.h"
 #include "veldra/drift/dither_pair.h"
 #include "veldra/drift/history.h"
+#include "veldra/drift/kalman.h"
 #include "veldra/guider/dither_events.h"
 #include "veldra/settings/numbers.h"
 
@@ -30,46 +31,56 @@ Phd2Incoming Event(const std::string& json) {
     return event;
 }
 
+GuideCamera Camera(double scale, double xAngle, double yAngle, int xParity, int yParity) {
+    GuideCamera camera;
+    camera.pixelScale = scale;
+    camera.xAngle = xAngle;
+    camera.yAngle = yAngle;
+    camera.xParity = xParity;
+    camera.yParity = yParity;
+    return camera;
+}
+
 } // namespace
 
-TEST(DitherMap, CalibrationTurnsPixelsIntoSkyOffsetsByHand) {
-    // 1.5 "/px throughout.  The lock position moves by (dx, dy); the star follows it, and a
-    // star that moves along the RA axis (xAngle) means the image went West (RA down), one
-    // along the DEC axis (yAngle) means it went North (DEC up).
-    // xAngle 0, yAngle 90: x is the RA axis, y the DEC axis.  (2, 0) px is 2 px West:
-    // RA -3"; (0, 2) px is 2 px North: DEC +3".
-    GuideCamera camera{1.5, 0, 90, 1, 1};
-    Matrix2 map = *CalibrationMap(camera);
-    ExpectSky(map, {2, 0}, -3, 0);
-    ExpectSky(map, {0, 2}, 0, 3);
-    // xAngle 90, yAngle 180: the RA axis is +y, the DEC axis -x.  (1, 0) px is 1 px against
-    // the DEC axis: DEC -1.5"; (0, 1) px is 1 px West: RA -1.5".
-    camera = {1.5, 90, 180, 1, 1};
-    map = *CalibrationMap(camera);
-    ExpectSky(map, {1, 0}, 0, -1.5);
-    ExpectSky(map, {0, 1}, -1.5, 0);
-    // Parity "-" on RA reverses the RA axis: (2, 0) px is 2 px East, RA +3".
-    camera = {1.5, 0, 90, -1, 1};
-    ExpectSky(*CalibrationMap(camera), {2, 0}, 3, 0);
-    // Parity "-" on DEC: (0, 2) px is 2 px South, DEC -3".
-    camera = {1.5, 0, 90, 1, -1};
-    ExpectSky(*CalibrationMap(camera), {0, 2}, 0, -3);
-    // A mirrored camera (yAngle -90) is the same as parity "-" on DEC.
-    camera = {1.5, 0, -90, 1, 1};
-    ExpectSky(*CalibrationMap(camera), {0, 2}, 0, -3);
-    ExpectSky(*CalibrationMap(camera), {2, 0}, -3, 0);
-    // Axes within 10 degrees of each other, or no scale, give no map.
-    EXPECT_FALSE(CalibrationMap({1.5, 30, 35, 1, 1}));
-    EXPECT_FALSE(CalibrationMap({0, 0, 90, 1, 1}));
-    EXPECT_FALSE(CalibrationMap({std::nan(""), 0, 90, 1, 1}));
-    EXPECT_FALSE(CalibrationMap({1e300, 0, 90, 1, 1}));
-    EXPECT_FALSE(CalibrationMap({1.5, std::nan(""), 90, 1, 1}));
+TEST(DitherMap, PhdMountAxisDithersAreSkyOffsetsWhateverTheCameraAngle) {
+    // PHD2 announces a dither in its mount's axes: (2, 0) px is 2 px the way an East pulse
+    // moves the pointing, RA +3" at 1.5 "/px; (0, 2) px is DEC +3".  The camera angle only
+    // places the lock's move on the camera; it does not enter the sky offset.
+    for (const double xAngle : {0.0, 37.0, 200.0})
+        for (const double turn : {90.0, -90.0}) {
+            const Matrix2 map = *CalibrationMap(Camera(1.5, xAngle, xAngle + turn, 1, 0));
+            ExpectSky(map, {2, 0}, 3, 0);
+            ExpectSky(map, {0, 2}, 0, 3);
+        }
+    // Parity "-": that pulse moves the pointing the other way.  "?" counts as "+".
+    ExpectSky(*CalibrationMap(Camera(1.5, 0, 90, -1, 1)), {2, 0}, -3, 0);
+    ExpectSky(*CalibrationMap(Camera(1.5, 0, 90, 1, -1)), {0, 2}, 0, -3);
+    ExpectSky(*CalibrationMap(Camera(1.5, 0, 90, 0, 0)), {2, 2}, 3, 3);
+    // PHD2's mount-to-camera turn (src/mount.cpp): +RA at xAngle, +DEC at xAngle + 90, or
+    // at xAngle - 90 when yAngle says the camera is mirrored.
+    Vector2 camera;
+    MatrixTimesVector(AxesToCamera(90, 180), {0, 1}, camera);
+    EXPECT_NEAR(camera.v0, -1, 1e-12);
+    EXPECT_NEAR(camera.v1, 0, 1e-12);
+    MatrixTimesVector(AxesToCamera(90, 0), {0, 1}, camera);
+    EXPECT_NEAR(camera.v0, 1, 1e-12);
+    // An AO at 90 degrees to the mount: its dx is the mount's DEC.
+    GuideCamera ao = Camera(1.5, 0, 90, 1, 1);
+    ao.aoXAngle = 90;
+    ao.aoYAngle = 180;
+    ExpectSky(*CalibrationMap(ao), {2, 0}, 0, 3);
+    ExpectSky(*CalibrationMap(ao), {0, 2}, -3, 0);
+    // No scale, no map.
+    EXPECT_FALSE(CalibrationMap(Camera(0, 0, 90, 1, 1)));
+    EXPECT_FALSE(CalibrationMap(Camera(std::nan(""), 0, 90, 1, 1)));
+    EXPECT_FALSE(CalibrationMap(Camera(1e300, 0, 90, 1, 1)));
 }
 
 TEST(DitherMap, FitRecoversTheMapFromAWrongSeedAndRefusesWeakData) {
-    // The truth: a camera at 37 degrees, mirrored; the calibration says the opposite sign.
-    // The predicted drift is 20 "/h off all along: the fit takes that as its own term.
-    const Matrix2 truth = *CalibrationMap({1.5, 37, -53, 1, 1});
+    // The truth: parity "-" on RA; the calibration says the opposite sign.  The predicted
+    // drift is 20 "/h off all along: the fit takes that as its own term.
+    const Matrix2 truth = *CalibrationMap(Camera(1.5, 37, -53, -1, 1));
     const Matrix2 wrongSeed{-truth.m00, -truth.m01, -truth.m10, -truth.m11};
     const double hours = 310.0 / 3600;
     std::mt19937 random(7);
@@ -86,27 +97,37 @@ TEST(DitherMap, FitRecoversTheMapFromAWrongSeedAndRefusesWeakData) {
     std::string why;
     for (int i = 0; i < 4; ++i)
         observe(sums, 1, 1);
-    EXPECT_FALSE(FitDitherMap(sums, &why));
+    EXPECT_FALSE(FitDitherMap(sums, {}, &why));
     EXPECT_EQ(why, "4 of 5 dithers");
     for (int i = 0; i < 8; ++i)
         observe(sums, 1, 1);
-    const auto fitted = FitDitherMap(sums, &why);
+    const auto fitted = FitDitherMap(sums, {}, &why);
     ASSERT_TRUE(fitted) << why;
     EXPECT_LT(MapDifference(fitted->map, truth), 0.05);
     EXPECT_TRUE(FitReplacesCalibration(*fitted, wrongSeed));    // the seed's sign is not taken
     EXPECT_FALSE(FitReplacesCalibration({truth, 0.05}, truth)); // a confirmed seed stays
 
-    // Twelve dithers along one line determine nothing across it.
+    // Twelve dithers along one line determine nothing across it: without a calibration
+    // no map; with one, the map along the line and the calibration across it.  RA-only
+    // dithers (dy 0) so find a wrong RA sign and keep the right DEC column.
     DitherFitSums line;
-    for (int i = 1; i <= 12; ++i)
-        AddDitherObservation(line, {i * 0.5, i * 1.0}, hours, SkyOffset(truth, {i * 0.5, i * 1.0}));
-    EXPECT_FALSE(FitDitherMap(line, &why));
+    for (int i = 1; i <= 12; ++i) {
+        const Vector2 p{(i % 2 ? 1 : -1) * i * 0.5, 0};
+        AddDitherObservation(line, p, hours, SkyOffset(truth, p));
+    }
+    EXPECT_FALSE(FitDitherMap(line, {}, &why));
     EXPECT_EQ(why, "the dithers lie along one line");
+    const auto alongRa = FitDitherMap(line, wrongSeed, &why);
+    ASSERT_TRUE(alongRa) << why;
+    EXPECT_NEAR(alongRa->map.m00, truth.m00, 1e-9);
+    EXPECT_NEAR(alongRa->map.m10, 0, 1e-9);
+    EXPECT_NEAR(alongRa->map.m11, wrongSeed.m11, 1e-9);
+    EXPECT_TRUE(FitReplacesCalibration(*alongRa, wrongSeed));
     // Small dithers drowned in noise: the error is too large to trust.
     DitherFitSums noisy;
     for (int i = 0; i < 8; ++i)
         observe(noisy, 0.2, 10);
-    EXPECT_FALSE(FitDitherMap(noisy, &why));
+    EXPECT_FALSE(FitDitherMap(noisy, {}, &why));
     EXPECT_NE(why.find("an error of"), std::string::npos) << why;
 }
 
@@ -147,8 +168,9 @@ TEST(DitherTrack, EventsGiveEachExposureItsOffsetAndItsDisturbance) {
     DitherInForce during = DitherDuring(track, 999, 1003);
     EXPECT_DOUBLE_EQ(during.dx, 2 * 0.75);
     EXPECT_TRUE(during.disturbed);
-    // The open settling disturbs every exposure that ends after it began.
-    EXPECT_TRUE(DitherDuring(track, 6000, 6300).disturbed);
+    // The open settling disturbs the exposures that overlap its first 120 s.
+    EXPECT_TRUE(DitherDuring(track, 5100, 5400).disturbed);
+    EXPECT_FALSE(DitherDuring(track, 5121, 5400).disturbed);
     // Each time the link comes up counts from then on; going down and staying up do not.
     SetGuiderConnected(track, true, 500);
     SetGuiderConnected(track, true, 600);
@@ -168,6 +190,52 @@ TEST(DitherTrack, EventsGiveEachExposureItsOffsetAndItsDisturbance) {
     EXPECT_LE(longNight.steps.size(), kDitherStepsKept);
     EXPECT_LE(longNight.settles.size(), kSettleSpansKept);
     EXPECT_EQ(DitherDuring(longNight, 1e6, 1e6 + 300).dx, kDitherStepsKept + 10.0);
+}
+
+TEST(DitherTrack, ReflectedDithersStoppedSettlingAndTheShiftLimit) {
+    DitherTrack track;
+    track.camera = Camera(1.5, 0, 90, 0, 0); // mount axes = camera axes
+    const auto lock = [&track](double x, double y) {
+        RecordDitherEvent(track,
+                          Event(R"({"Event":"LockPositionSet","X":)" + std::to_string(x) +
+                                R"(,"Y":)" + std::to_string(y) + "}"),
+                          0);
+    };
+    const auto dither = [&track](double time) {
+        return RecordDitherEvent(track,
+                                 Event(R"({"Event":"GuidingDithered","dx":3,"dy":2,"Timestamp":)" +
+                                       std::to_string(time) + "}"),
+                                 0);
+    };
+    // PHD2 reflected the RA part near the edge but announced (3, 2): the lock's move says
+    // (-3, 2).  A move off by the shift's creep keeps what was announced.
+    lock(100, 100);
+    lock(97, 102);
+    EXPECT_EQ(dither(1000), " :    PHD2 reflected the dither near the frame edge: taken as -3, 2 "
+                            "pixels from the lock position's move");
+    lock(100.3, 104.2);
+    EXPECT_EQ(dither(1100), "");
+    ASSERT_EQ(track.steps.size(), 2u);
+    EXPECT_EQ(track.steps[0].dx, -3);
+    EXPECT_EQ(track.steps[1].dx, 3);
+    // A stop of guiding ends settling; a settling never reported done ends after 120 s.
+    RecordDitherEvent(track, Event(R"({"Event":"GuidingStopped","Timestamp":1110})"), 0);
+    EXPECT_EQ(track.settles.back().end, 1110);
+    dither(2000);
+    EXPECT_TRUE(DitherDuring(track, 2100, 2130).disturbed);
+    EXPECT_FALSE(DitherDuring(track, 2121, 2400).disturbed);
+    // So does a lost connection.
+    SetGuiderConnected(track, true, 2900);
+    dither(3000);
+    SetGuiderConnected(track, false, 3010);
+    EXPECT_EQ(track.settles.back().end, 3010);
+    // The shift off at PHD2's limit from 5000 to 5600: the seconds by an exposure's middle.
+    RecordDitherEvent(track, Event(R"({"Event":"LockPositionShiftLimitReached","Timestamp":5000})"),
+                      0);
+    EXPECT_EQ(DitherDuring(track, 5200, 5400).shiftOffSeconds, 300);
+    SetShiftOff(track, false, 5600);
+    EXPECT_EQ(DitherDuring(track, 5900, 6100).shiftOffSeconds, 600);
+    EXPECT_EQ(DitherDuring(track, 4000, 4200).shiftOffSeconds, 0);
 }
 
 // Closed-loop nights through AppendMeasurement: images 310 s apart with 300 s exposures,
@@ -228,7 +296,7 @@ class DitheredHistory : public ::testing::Test {
         }
     }
 
-    const GuideCamera kTrueCamera{1.5, 37, -53, 1, 1};
+    const GuideCamera kTrueCamera = Camera(1.5, 37, -53, 1, 1);
     TempDir folder; // the dithered night's log
     TempDir plainFolder;
     SimNight plain;
@@ -258,7 +326,7 @@ TEST_F(DitheredHistory, OffsetsAreTakenOutAndTheMeasuredMapTakesOver) {
 }
 
 TEST_F(DitheredHistory, ADisturbedImageGivesNoRateButBasesTheNextPair) {
-    dithered.state.dithers.camera = GuideCamera{1.5, 0, 90, 1, 1};
+    dithered.state.dithers.camera = Camera(1.5, 0, 90, 1, 1);
     const Matrix2 map = *CalibrationMap(*dithered.state.dithers.camera);
     Append(dithered, {0, 0}, DitherInForce{});
     Append(dithered, {0, 0}, DitherInForce{});
@@ -280,7 +348,7 @@ TEST_F(DitheredHistory, ADisturbedImageGivesNoRateButBasesTheNextPair) {
     for (const char* line :
          {" :    dither offset in force: 3, 0 pixels (a dither during the exposure)",
           " :    a dither or its settling overlapped the exposure -- no drift rate from this image",
-          " :    dither offset removed from this pair: RA -1.5\", DEC 0\" (1, 0 pixels through "
+          " :    dither offset removed from this pair: RA 1.5\", DEC 0\" (1, 0 pixels through "
           "PHD2's calibration)",
           " :    the dither has no sky offset (PHD2 reports no calibration) -- no drift rate from "
           "this image",
@@ -290,7 +358,7 @@ TEST_F(DitheredHistory, ADisturbedImageGivesNoRateButBasesTheNextPair) {
 }
 
 TEST_F(DitheredHistory, ACalibrationOfTheWrongSignIsFoundOutAndTheLoopRecovers) {
-    dithered.state.dithers.camera = GuideCamera{1.5, 37 + 180, -53 + 180, 1, 1};
+    dithered.state.dithers.camera = Camera(1.5, 37, -53, -1, -1);
     RunNights(16);
     // The first corrections are far off (the dithers are added, not removed).  With the
     // fifth dither the measured map shows the calibration wrong, removes the dithers from

@@ -27,7 +27,7 @@ bool WaitFor(const std::function<bool()>& done) {
 }
 
 // Answers every request (unless silent) with a plain result; get_current_equipment
-// reports a connected mount.
+// reports a connected mount, get_pixel_scale 1.5 "/px and the calibration DEC 60.
 struct FakePhd2 {
     QTcpServer server;
     std::vector<QTcpSocket*> clients;
@@ -54,9 +54,13 @@ struct FakePhd2 {
             requests.push_back(request);
             if (silent)
                 continue;
+            const QJsonValue method = request.value("method");
             const QJsonValue result =
-                request.value("method") == "get_current_equipment"
+                method == "get_current_equipment"
                     ? QJsonValue(QJsonObject{{"mount", QJsonObject{{"connected", true}}}})
+                : method == "get_pixel_scale" ? QJsonValue(1.5)
+                : method == "get_calibration_data"
+                    ? QJsonValue(QJsonObject{{"calibrated", true}, {"declination", 60}})
                     : QJsonValue(0);
             client->write(QJsonDocument(QJsonObject{{"jsonrpc", "2.0"},
                                                     {"result", result},
@@ -153,4 +157,9 @@ TEST(Phd2Client, ConnectsWhenPhd2AppearsReappliesAfterARestartAndNeverBlocks) {
     EXPECT_NE(client.StatusText().find("failed: set_lock_shift_params: no answer"),
               std::string::npos);
     EXPECT_EQ(client.Session().link, Phd2Link::Connected);
+
+    // A peer that takes requests and never answers them cannot pile them up in veldra.
+    for (size_t i = 0; i <= kPhd2MaxUnsentRequests; ++i)
+        client.SetShiftRates({10, 10, 0});
+    EXPECT_TRUE(Logged(log, "lost (PHD2 does not read what veldra sends)"));
 }

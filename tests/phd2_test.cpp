@@ -133,7 +133,7 @@ TEST(Phd2Session, RaRateIsACoordinateRateOnlyWhenPhd2KnowsTheDeclination) {
     EXPECT_NEAR(nearPole, 30 / std::cos(89.9 * 3.14159265358979 / 180), 1e-6);
 }
 
-TEST(Phd2Session, AppliesTheWishesOnConnectAfterTheEquipmentAndAgainOnStartGuiding) {
+TEST(Phd2Session, AppliesTheWishesOnConnectAfterTheCalibrationAndAgainOnStartGuiding) {
     Phd2Session session;
     // Wishes while the first attempt is under way: kept, nothing logged.
     Phd2Output out = Phd2SetShiftEnabled(session, false, 0);
@@ -149,7 +149,7 @@ TEST(Phd2Session, AppliesTheWishesOnConnectAfterTheEquipmentAndAgainOnStartGuidi
     const QByteArray equipment = out.send[0];
     const QByteArray scale = out.send[1];
     const QByteArray calibration = out.send[2];
-    // A wish while the equipment is unknown waits for it.
+    // A wish while the calibration is unknown waits for it.
     EXPECT_TRUE(Phd2SetShiftEnabled(session, true, 1).send.empty());
 
     out = Phd2Received(session,
@@ -160,7 +160,8 @@ TEST(Phd2Session, AppliesTheWishesOnConnectAfterTheEquipmentAndAgainOnStartGuidi
                                                            {"xAngle", 10.0},
                                                            {"yAngle", 100.0},
                                                            {"xParity", "+"},
-                                                           {"yParity", "-"}}),
+                                                           {"yParity", "-"},
+                                                           {"declination", 60.0}}),
                        1.1);
     ASSERT_EQ(Methods(out),
               (std::vector<std::string>{"set_lock_shift_params", "set_lock_shift_enabled"}));
@@ -186,7 +187,10 @@ TEST(Phd2Session, AppliesTheWishesOnConnectAfterTheEquipmentAndAgainOnStartGuidi
     EXPECT_FALSE(SetGuideCamera(track, GuideCameraOf(session)));
     EXPECT_EQ(track.fit.sums.count, 5);
     EXPECT_TRUE(Contains(out.log, " :    PHD2 version 2.6.13"));
-    EXPECT_TRUE(Contains(out.log, " :    PHD2 answered get_current_equipment: mount connected"));
+    EXPECT_TRUE(Contains(out.log, " :    PHD2 answered get_current_equipment: mount On-camera, "
+                                  "aux mount none, AO none"));
+    EXPECT_TRUE(Contains(out.log, " : PHD2 multiplies the RA shift rate by cos(DEC): its "
+                                  "calibration has a declination (60)"));
     EXPECT_TRUE(Contains(out.log, " :    PHD2 answered get_pixel_scale: 1.5 arcsec/pixel"));
     EXPECT_TRUE(Contains(out.log, "get_calibration_data {\"which\":\"Mount\"}: calibrated, "
                                   "xAngle 10, yAngle 100"));
@@ -203,21 +207,34 @@ TEST(Phd2Session, AppliesTheWishesOnConnectAfterTheEquipmentAndAgainOnStartGuidi
     EXPECT_EQ(Phd2StatusText(session), "PHD2 localhost:4400 \u2014 connected, not guiding; "
                                        "failed: set_lock_shift_params: no lock position");
 
-    // A new start of guiding asks the equipment again and applies the wishes again
-    // (now without a mount: the sky rate as it is).
+    // A new start of guiding reads the calibration again and applies the wishes again
+    // (now PHD2's "unknown declination", an ST-4 class mount: the sky rate as it is).
     out = Phd2Received(session, Event({{"Event", "StartGuiding"}}), 2);
-    ASSERT_EQ(Methods(out), (std::vector<std::string>{"get_current_equipment"}));
+    ASSERT_EQ(Methods(out), (std::vector<std::string>{"get_calibration_data"}));
     EXPECT_EQ(Phd2StatusText(session), "PHD2 localhost:4400 \u2014 guiding; "
                                        "failed: set_lock_shift_params: no lock position");
-    out = Phd2Received(session, Answer(out.send[0], Equipment(false)), 2.1);
+    out = Phd2Received(session,
+                       Answer(out.send[0], QJsonObject{{"calibrated", true},
+                                                       {"xAngle", 10.0},
+                                                       {"yAngle", 100.0},
+                                                       {"declination", 57123.9}}),
+                       2.1);
+    EXPECT_TRUE(Contains(out.log, " : PHD2 does not multiply the RA shift rate by cos(DEC): its "
+                                  "calibration has no declination"));
     ASSERT_EQ(Methods(out),
               (std::vector<std::string>{"set_lock_shift_params", "set_lock_shift_enabled"}));
     EXPECT_EQ(Parsed(out.send[0]).value("params")["rate"].toArray()[0].toDouble(), 30);
     out = Phd2Received(session, Answer(out.send[0], 0) + Answer(out.send[1], 0), 2.2);
     EXPECT_EQ(Phd2StatusText(session), "PHD2 localhost:4400 \u2014 guiding");
-    // A new calibration is read at once: it is the dither map's seed.
-    out = Phd2Received(session, Event({{"Event", "CalibrationComplete"}}), 3);
-    EXPECT_EQ(Methods(out), (std::vector<std::string>{"get_calibration_data"}));
+    // A new, flipped or reconfigured calibration is read at once: it is the dither map's
+    // seed and decides the cos(DEC) case.
+    for (const char* event : {"CalibrationComplete", "CalibrationDataFlipped"}) {
+        out = Phd2Received(session, Event({{"Event", event}}), 3);
+        EXPECT_EQ(Methods(out), (std::vector<std::string>{"get_calibration_data"}));
+        Phd2Received(session, Answer(out.send[0], QJsonObject{{"calibrated", false}}), 3.1);
+    }
+    out = Phd2Received(session, Event({{"Event", "ConfigurationChange"}}), 4);
+    EXPECT_EQ(Methods(out), (std::vector<std::string>{"get_pixel_scale", "get_calibration_data"}));
 }
 
 TEST(Phd2Session, FailuresAreLoggedAndTheWishesSurviveThem) {
@@ -236,9 +253,12 @@ TEST(Phd2Session, FailuresAreLoggedAndTheWishesSurviveThem) {
                           R"({"axes":"RA/Dec","rate":[12,7],"units":"arcsec/hr"})"
                           " failed: PHD2 not reachable at localhost:4400");
 
-    // PHD2 appears: the wish goes out after the equipment answer.
+    // PHD2 appears: the wish goes out after the calibration answer.
     out = Phd2Connected(session, 6);
-    out = Phd2Received(session, Answer(out.send[0], Equipment(false)), 6.1);
+    out = Phd2Received(session,
+                       Answer(out.send[0], Equipment(false)) + Answer(out.send[1], 1.5) +
+                           Answer(out.send[2], QJsonObject{{"calibrated", false}}),
+                       6.1);
     ASSERT_EQ(Methods(out), (std::vector<std::string>{"set_lock_shift_params"}));
 
     // Unanswered requests fail after the bound, not before.
@@ -246,6 +266,9 @@ TEST(Phd2Session, FailuresAreLoggedAndTheWishesSurviveThem) {
     out = Phd2Expire(session, 6.2 + kPhd2RequestBoundSeconds);
     EXPECT_TRUE(Contains(out.log, " :    PHD2 request set_lock_shift_params "));
     EXPECT_TRUE(Contains(out.log, " failed: no answer within 3 s"));
+    // A PHD2 that stays silent is said to be so once per outage.
+    Phd2SetShiftRates(session, {12, 7, 0}, 6.5);
+    EXPECT_TRUE(Phd2Expire(session, 7 + kPhd2RequestBoundSeconds).log.empty());
     EXPECT_NE(Phd2StatusText(session).find("failed: set_lock_shift_params: no answer"),
               std::string::npos);
 
@@ -261,9 +284,85 @@ TEST(Phd2Session, FailuresAreLoggedAndTheWishesSurviveThem) {
                                   "connection lost (The remote host closed the connection)"));
     EXPECT_TRUE(Contains(out.log, " : PHD2 connection to localhost:4400 lost"));
     out = Phd2Connected(session, 9);
-    out = Phd2Received(session, Answer(out.send[0], Equipment(false)), 9.1);
+    out = Phd2Received(session, Answer(out.send[2], QJsonObject{{"calibrated", false}}), 9.1);
     EXPECT_EQ(Methods(out),
               (std::vector<std::string>{"set_lock_shift_params", "set_lock_shift_enabled"}));
+}
+
+TEST(Phd2Session, FollowsPhd2sOwnRateItsShiftLimitAMissingScaleAndIsNotFlooded) {
+    Phd2Session session;
+    Phd2Output out = Phd2Connected(session, 0);
+    const QJsonObject calibration{
+        {"calibrated", true}, {"xAngle", 0.0}, {"yAngle", 90.0}, {"declination", 60.0}};
+    Phd2Received(session,
+                 Answer(out.send[0], Equipment(true)) + Answer(out.send[1], 2.0) +
+                     Answer(out.send[2], calibration),
+                 0.1);
+    // The calibration has a declination: 30 "/h on the sky at DEC 60 is sent as 60.
+    out = Phd2SetShiftRates(session, {30, 0, 60}, 1);
+    ASSERT_EQ(Methods(out), (std::vector<std::string>{"set_lock_shift_params"}));
+    out = Phd2Received(session, Answer(out.send[0], 0), 1.1);
+    ASSERT_EQ(Methods(out), (std::vector<std::string>{"get_lock_shift_params"}));
+    EXPECT_EQ(Parsed(out.send[0]).value("params"), (QJsonObject{{"axes", "X/Y"}}));
+    // But PHD2 moves its lock by 30 px/h at 2 "/px: 60 "/h, no cos(DEC).  veldra follows
+    // PHD2 and sends the sky rate; the same calibration read again keeps that.
+    out = Phd2Received(session,
+                       Answer(out.send[0], QJsonObject{{"enabled", false},
+                                                       {"rate", QJsonArray{0.0, -30.0}},
+                                                       {"units", "pixels/hr"},
+                                                       {"axes", "X/Y"}}),
+                       1.2);
+    EXPECT_TRUE(Contains(out.log, " : PHD2's shift rate on the camera (60 \"/h) disagrees with the "
+                                  "calibration -- following PHD2"));
+    EXPECT_TRUE(Contains(out.log, " : PHD2 does not multiply the RA shift rate by cos(DEC): its "
+                                  "shift rate on the camera showed it"));
+    ASSERT_EQ(Methods(out), (std::vector<std::string>{"set_lock_shift_params"}));
+    EXPECT_EQ(Parsed(out.send[0]).value("params")["rate"].toArray()[0].toDouble(), 30);
+    out = Phd2Received(session, Event({{"Event", "StartGuiding"}}), 2);
+    out = Phd2Received(session, Answer(out.send[0], calibration), 2.1);
+    EXPECT_FALSE(Contains(out.log, "cos(DEC)"));
+    EXPECT_EQ(Parsed(out.send[0]).value("params")["rate"].toArray()[0].toDouble(), 30);
+
+    // The shift limit: logged and shown; a dither's new lock position does not end it, a
+    // new star's does.
+    out = Phd2Received(session, Event({{"Event", "LockPositionShiftLimitReached"}}), 3);
+    EXPECT_TRUE(Contains(out.log, " : PHD2 reached its lock shift limit and switched the shift "
+                                  "off"));
+    EXPECT_EQ(Phd2StatusText(session),
+              "PHD2 localhost:4400 \u2014 guiding; shift limit reached, shift off");
+    out = Phd2Received(session,
+                       Event({{"Event", "LockPositionSet"}, {"X", 30}, {"Y", 40}}) +
+                           Event({{"Event", "GuidingDithered"}, {"dx", 1}, {"dy", 0}}),
+                       3.1);
+    EXPECT_TRUE(out.send.empty());
+    out = Phd2Received(session, Event({{"Event", "LockPositionSet"}, {"X", 300}, {"Y", 200}}), 3.2);
+    EXPECT_TRUE(Contains(out.log, " : PHD2 set a new lock position -- applying the shift again"));
+    EXPECT_EQ(Methods(out), (std::vector<std::string>{"set_lock_shift_params"}));
+    EXPECT_FALSE(session.shiftLimitReached);
+
+    // No pixel scale: PHD2 would read "/h as pixels/h, so nothing is sent, and the row says why.
+    out = Phd2Received(session, Event({{"Event", "ConfigurationChange"}}), 4);
+    ASSERT_EQ(Methods(out), (std::vector<std::string>{"get_pixel_scale", "get_calibration_data"}));
+    out = Phd2Received(session,
+                       Answer(out.send[0], QJsonValue()) + Answer(out.send[1], calibration), 4.1);
+    EXPECT_TRUE(Contains(out.log, std::string(" : ") + kPhd2NoPixelScale + " -- no shift sent"));
+    EXPECT_TRUE(out.send.empty());
+    EXPECT_TRUE(Phd2SetShiftRates(session, {20, 0, 60}, 4.2).send.empty());
+    EXPECT_EQ(Phd2StatusText(session),
+              std::string("PHD2 localhost:4400 \u2014 guiding; ") + kPhd2NoPixelScale);
+
+    // A flood of long alerts: one line, cut short; the repeats are counted with the next
+    // writing a minute later.
+    const QByteArray alert = Event({{"Event", "Alert"}, {"Msg", QString(5000, 'x')}});
+    QByteArray flood;
+    for (int i = 0; i < 1000; ++i)
+        flood += alert;
+    out = Phd2Received(session, flood, 5);
+    ASSERT_EQ(out.log.size(), 1u);
+    EXPECT_LE(out.log[0].size(), kPhd2LoggedTextChars + 3);
+    out = Phd2Received(session, alert, 66);
+    ASSERT_EQ(out.log.size(), 1u);
+    EXPECT_NE(out.log[0].find("(and 999 times more in the minute before)"), std::string::npos);
 }
 
 TEST(GuiderChoice, ParsesTheCommandLineAndSettingsForms) {

@@ -46,7 +46,8 @@ const std::string kDefaultFile = "PLATE_SOLVE_METHOD,0\r\n"
                                  "SIM,False\r\n"
                                  "NIGHT_MODE,False\r\n"
                                  "GUIDER,dbus\r\n"
-                                 "DITHER_AWARE,True\r\n";
+                                 "DITHER_AWARE,True\r\n"
+                                 "PHD2_COS_DEC,auto\r\n";
 
 Settings LoadFrom(const TempDir& folder, const std::string& text) {
     WriteFile(folder.file("veldra.ini"), text);

@@ -71,9 +71,9 @@ double Card(const std::string& path, const char* key) {
 
 } // namespace
 
-TEST(VeldsimPhd2, AppliesTheShiftAsPhd2DoesWithAndWithoutAMount) {
+TEST(VeldsimPhd2, AppliesTheShiftAsPhd2DoesForSt4AndDeclinationReportingMounts) {
     Phd2Standin standin;
-    standin.declinationDegrees = 60;
+    standin.mount.declinationDegrees = 60;
     std::optional<QJsonObject> answer =
         Phd2StandinAnswer(standin, Request("set_lock_shift_params", ShiftParams(-60, 15)));
     ASSERT_TRUE(answer);
@@ -82,17 +82,36 @@ TEST(VeldsimPhd2, AppliesTheShiftAsPhd2DoesWithAndWithoutAMount) {
     // Set but not switched on: no motion.
     EXPECT_EQ(Phd2StandinSkyRates(standin).ra, 0);
     Phd2StandinAnswer(standin, Request("set_lock_shift_enabled", QJsonArray{true}));
-    // No mount: the RA rate is taken as a rate on the sky.
-    EXPECT_EQ(Phd2StandinSkyRates(standin).ra, -60);
-    EXPECT_EQ(Phd2StandinSkyRates(standin).dec, 15);
-    // A mount: a rate of the RA coordinate, so cos 60 deg = 0.5 of it on the sky.
-    standin.mountConnected = true;
-    EXPECT_NEAR(Phd2StandinSkyRates(standin).ra, -30, 1e-9);
-    EXPECT_EQ(Phd2StandinAnswer(standin, Request("get_current_equipment"))
-                  ->value("result")["mount"]["connected"],
-              true);
-    EXPECT_EQ(Phd2StandinAnswer(standin, Request("get_lock_shift_params"))->value("result")["rate"],
-              (QJsonArray{-60, 15}));
+    // An ST-4 class mount: "connected", parities "?", PHD2's unknown declination, and the
+    // RA rate taken as a rate on the sky.  The camera rate is that through xAngle 0.
+    const auto result = [&standin](const char* method, const QJsonValue& params = {}) {
+        return Phd2StandinAnswer(standin, Request(method, params))->value("result");
+    };
+    EXPECT_EQ(result("get_current_equipment")["mount"]["connected"], true);
+    EXPECT_EQ(result("get_calibration_data")["xParity"], "?");
+    EXPECT_GT(result("get_calibration_data")["declination"].toDouble(), 57000);
+    EXPECT_NEAR(Phd2StandinSkyRates(standin).ra, -60, 1e-9);
+    EXPECT_NEAR(Phd2StandinSkyRates(standin).dec, 15, 1e-9);
+    const QJsonValue xy = result("get_lock_shift_params", QJsonObject{{"axes", "X/Y"}});
+    EXPECT_NEAR(xy["rate"][0].toDouble(), -40, 1e-9);
+    EXPECT_NEAR(xy["rate"][1].toDouble(), 10, 1e-9);
+    EXPECT_EQ(xy["units"], "pixels/hr");
+    // A mount that reports DEC 60: a rate of the RA coordinate, cos 60 deg = 0.5 of it on
+    // the sky, whatever the DEC parity (PHD2 undoes a "-").
+    standin.mount.reportsDeclination = true;
+    for (const int decSign : {1, -1}) {
+        standin.mount.decSign = decSign;
+        EXPECT_NEAR(Phd2StandinSkyRates(standin).ra, -30, 1e-9);
+        EXPECT_NEAR(Phd2StandinSkyRates(standin).dec, 15, 1e-9);
+    }
+    EXPECT_EQ(result("get_calibration_data")["yParity"], "-");
+    EXPECT_EQ(result("get_calibration_data")["declination"], 60);
+    EXPECT_EQ(result("get_lock_shift_params")["rate"], (QJsonArray{-60, 15}));
+    // No pixel scale: null, and "/h read as pixels/h.
+    standin.pixelScaleKnown = false;
+    EXPECT_TRUE(result("get_pixel_scale").isNull());
+    EXPECT_NEAR(Phd2StandinSkyRates(standin).ra, -45, 1e-9);
+    standin.pixelScaleKnown = true;
     standin.guiding = false;
     EXPECT_EQ(Phd2StandinSkyRates(standin).dec, 0);
     standin.guiding = true;
@@ -101,25 +120,95 @@ TEST(VeldsimPhd2, AppliesTheShiftAsPhd2DoesWithAndWithoutAMount) {
     for (const QJsonObject& bad :
          {Request("set_lock_shift_params", ShiftParams(1, 2, "pixels/hr")),
           Request("set_lock_shift_params", QJsonObject{{"rate", QJsonArray{1}}}),
-          Request("set_lock_shift_enabled", QJsonArray{"yes"}), Request("no_such_method")}) {
+          Request("set_lock_shift_enabled", QJsonArray{"yes"}),
+          Request("get_calibration_data", QJsonObject{{"which", "both"}}),
+          Request("no_such_method")}) {
         answer = Phd2StandinAnswer(standin, bad);
         ASSERT_TRUE(answer);
         EXPECT_TRUE(answer->value("error")["message"].isString())
             << bad.value("method").toString().toStdString();
     }
-    EXPECT_EQ(Phd2StandinSkyRates(standin).dec, 15);
+    EXPECT_NEAR(Phd2StandinSkyRates(standin).dec, 15, 1e-9);
+
+    // The lock creeps 20 px/h towards x = 0 from x = 26: at 0.6 h it is out of the
+    // allowed area (x below 16), PHD2 switches the shift off and says so.
+    standin.lockX = 26;
+    EXPECT_TRUE(Phd2StandinAdvance(standin, 0.4).empty());
+    EXPECT_NEAR(standin.lockX, 18, 1e-9);
+    const std::vector<QByteArray> limit = Phd2StandinAdvance(standin, 0.6);
+    ASSERT_EQ(limit.size(), 2u);
+    EXPECT_TRUE(limit[0].contains("\"LockPositionShiftLimitReached\""));
+    EXPECT_TRUE(limit[1].contains("\"Alert\""));
+    EXPECT_FALSE(standin.shiftEnabled);
+    EXPECT_EQ(Phd2StandinSkyRates(standin).ra, 0);
 
     standin.silent = true;
     EXPECT_FALSE(Phd2StandinAnswer(standin, Request("get_pixel_scale")));
 }
 
+TEST(VeldsimPhd2, DithersMoveTheMountAlongItsAxesAndReflectAtTheFrameEdge) {
+    // Whatever the camera angle, (dx, dy) is dx pixel scales along RA and dy along DEC.
+    Phd2Standin standin;
+    standin.camera = {200, true, 1.5};
+    DitherWalk walk;
+    walk.arcsec = 8;
+    const Dither free = NextDither(walk, standin);
+    EXPECT_NEAR(walk.total.ra, 1.5 * free.dx, 1e-12);
+    EXPECT_NEAR(walk.total.dec, 1.5 * free.dy, 1e-12);
+    // The lock moved by the camera equivalent (src/mount.cpp).
+    const CameraPoint moved = CameraFromMount(standin.camera, free.dx, free.dy);
+    EXPECT_NEAR(standin.lockX, 320 + moved.x, 1e-12);
+    // At the left edge with xAngle 0, every move to the left is reflected: the
+    // event keeps the drawn dx, the lock and the sky take the reflected one.
+    standin.camera = {0, false, 1.5};
+    walk.raOnly = true;
+    int reflected = 0;
+    for (int i = 0; i < 20; ++i) {
+        standin.lockX = 16;
+        const SkyOffset before = walk.total;
+        const Dither d = NextDither(walk, standin);
+        EXPECT_EQ(d.dy, 0);
+        EXPECT_GE(d.movedRa, 0);
+        EXPECT_EQ(std::abs(d.movedRa), std::abs(d.dx));
+        EXPECT_NEAR(walk.total.ra - before.ra, 1.5 * d.movedRa, 1e-12);
+        reflected += d.movedRa != d.dx;
+    }
+    EXPECT_GT(reflected, 0);
+    // A new client first gets what PHD2 sends on connect (src/event_server.cpp).
+    std::string names;
+    for (const QByteArray& line : Phd2StandinCatchUpEvents(standin))
+        names +=
+            QJsonDocument::fromJson(line).object().value("Event").toString().toStdString() + " ";
+    EXPECT_EQ(names, "Version LockPositionSet StarSelected CalibrationComplete StartGuiding "
+                     "AppState ");
+}
+
 TEST(VeldsimPhd2, CommandLine) {
     SimOptions options;
     bool help = false;
-    ASSERT_EQ(ParseSimOptions({"--folder", "f", "--guider", "phd2", "--port", "4471",
-                               "--phd2-mount", "--phd2-at", "0:quit,3:start,5:start-guiding",
-                               "--dither", "8", "--dither-every", "3", "--guide-angle", "37",
-                               "--guide-mirrored", "--guide-scale", "2"},
+    ASSERT_EQ(ParseSimOptions({"--folder",
+                               "f",
+                               "--guider",
+                               "phd2",
+                               "--port",
+                               "4471",
+                               "--phd2-mount",
+                               "--phd2-at",
+                               "0:quit,3:start,5:start-guiding,6:flip",
+                               "--dither-ra-only",
+                               "--phd2-no-scale",
+                               "--phd2-dec-reversed",
+                               "--phd2-lock-x",
+                               "30",
+                               "--dither",
+                               "8",
+                               "--dither-every",
+                               "3",
+                               "--guide-angle",
+                               "37",
+                               "--guide-mirrored",
+                               "--guide-scale",
+                               "2"},
                               options, help),
               "");
     EXPECT_EQ(options.ditherArcsec, 8);
@@ -130,7 +219,11 @@ TEST(VeldsimPhd2, CommandLine) {
     EXPECT_EQ(options.guider, "phd2");
     EXPECT_EQ(options.port, 4471);
     EXPECT_TRUE(options.phd2Mount);
-    ASSERT_EQ(options.phd2Schedule.size(), 3u);
+    EXPECT_TRUE(options.ditherRaOnly);
+    EXPECT_TRUE(options.phd2NoScale);
+    EXPECT_TRUE(options.phd2DecReversed);
+    EXPECT_EQ(options.phd2LockX, 30);
+    ASSERT_EQ(options.phd2Schedule.size(), 4u);
     EXPECT_EQ(options.phd2Schedule[1], (std::pair<int, std::string>{3, "start"}));
     for (std::vector<std::string> bad : {std::vector<std::string>{"--guider", "metaguide"},
                                          {"--port", "0"},
@@ -143,28 +236,12 @@ TEST(VeldsimPhd2, CommandLine) {
                                          {"--dither-every", "0"},
                                          {"--guide-scale", "0"},
                                          {"--guide-angle", "nan"},
+                                         {"--phd2-lock-x", "640"},
                                          {"--start", "tonight"}}) {
         SimOptions other;
         bad.insert(bad.begin(), {"--folder", "f"});
         EXPECT_NE(ParseSimOptions(bad, other, help), "") << bad[2] << " " << bad[3];
     }
-}
-
-TEST(VeldsimPhd2, DitherGeometryTurnsPixelsIntoTheSkyOffset) {
-    // A move of 2 pixels along the RA axis and 3 along the DEC axis is 2 x 1.5" West (RA
-    // -3") and 3 x 1.5" North, whatever the angle and parity.
-    for (const bool mirrored : {false, true}) {
-        const GuideCamera camera{37, mirrored, 1.5};
-        const double x = 37 * kPi / 180;
-        const double y = GuideYAngle(camera) * kPi / 180;
-        const SkyOffset sky = DitherSkyOffset(camera, 2 * std::cos(x) + 3 * std::cos(y),
-                                              2 * std::sin(x) + 3 * std::sin(y));
-        EXPECT_NEAR(sky.ra, -3, 1e-12);
-        EXPECT_NEAR(sky.dec, 4.5, 1e-12);
-    }
-    EXPECT_EQ(GuideYAngle({37, true, 1}), -53);
-    EXPECT_EQ(GuideYAngle({135, false, 1}), -135);
-    EXPECT_EQ(GuideXAngle({-180, false, 1}), 180);
 }
 
 TEST(VeldsimPhd2, DithersAreAnnouncedInTheGapAndMoveTheFollowingFrames) {
@@ -207,31 +284,30 @@ TEST(VeldsimPhd2, DithersAreAnnouncedInTheGapAndMoveTheFollowingFrames) {
     EXPECT_EQ(results[1].toObject().value("xAngle"), 90);
     EXPECT_EQ(results[1].toObject().value("yAngle"), 0);
     EXPECT_EQ(results[2], 2);
+    ASSERT_GE(events.size(), 6u);
+    events.erase(events.begin(), events.begin() + 6); // what PHD2 sends on connect
 
     // After frames 1, 2 and 3 (not after the last), each inside the gap that follows the
     // frame: exposures end 60 s after 1796763600 (the start as Unix time), then every 70 s.
-    std::erase_if(events, [](const QJsonObject& e) {
-        return e.value("Event") == "Version" || e.value("Event") == "AppState";
-    });
-    ASSERT_EQ(events.size(), 9u);
+    ASSERT_EQ(events.size(), 12u);
     double sumDx = 0, sumDy = 0;
     for (int frame = 1; frame <= 4; ++frame) {
         const std::string name = "/frame_000" + std::to_string(frame) + ".fit";
-        // Angle 90, mirrored: the RA axis is +y and the DEC axis is +x (yAngle 0), so
-        // (dx, dy) = dy u_x + dx u_y: the pointing moves dy x 2" West and dx x 2" North.
-        // The sky offset is then RA -2 dy and DEC +2 dx; RA in CRVAL1 is divided by
+        // PHD2's dx, dy are in mount axes: the pointing moves 2" per pixel along RA and
+        // DEC whatever the camera's angle (90, mirrored here).  RA in CRVAL1 is divided by
         // cos(DEC 30).  (CRVAL has 7 significant digits: 0.00001 degrees, 0.036".)
         const double ra =
             (Card(dithered.path + name, "CRVAL1") - Card(plain.path + name, "CRVAL1")) * 3600 *
             std::cos(30 * kPi / 180);
         const double dec =
             (Card(dithered.path + name, "CRVAL2") - Card(plain.path + name, "CRVAL2")) * 3600;
-        EXPECT_NEAR(ra, -2 * sumDy, 0.04) << "frame " << frame;
-        EXPECT_NEAR(dec, 2 * sumDx, 0.04) << "frame " << frame;
+        EXPECT_NEAR(ra, 2 * sumDx, 0.04) << "frame " << frame;
+        EXPECT_NEAR(dec, 2 * sumDy, 0.04) << "frame " << frame;
         if (frame == 4)
             break;
-        const QJsonObject* dither = &events[static_cast<size_t>(frame - 1) * 3];
+        const QJsonObject* dither = &events[static_cast<size_t>(frame - 1) * 4 + 1];
         const double exposureEnd = 1796763600.0 + (frame - 1) * 70 + 60;
+        EXPECT_EQ(dither[-1].value("Event"), "LockPositionSet");
         EXPECT_EQ(dither[0].value("Event"), "GuidingDithered");
         EXPECT_EQ(dither[1].value("Event"), "SettleBegin");
         EXPECT_EQ(dither[2].value("Event"), "SettleDone");

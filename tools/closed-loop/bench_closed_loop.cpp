@@ -1,10 +1,11 @@
 // The closed loop measured: veldra's core against veldsim for the built-in flexure
 // profiles, with filter prediction and acceleration on and off; then the same nights
-// through the D-Bus broadcast and through veldsim's PHD2 stand-in, nights with dithering, and
-// nights measured by registering star frames against the first beside the same nights with
-// a solver's 0.3" of noise.  Run inside a session bus:
+// through the D-Bus broadcast and through veldsim's PHD2 stand-in, nights with dithering
+// (also through PHD2's mount axes), and nights measured by registering star frames against
+// the first beside the same nights with a solver's 0.3" of noise.  Run inside a session bus:
 //   dbus-run-session -- build/release/bin/bench-closed-loop
-//   [--phd2-only | --dither-only | --registration-only] [FRAMES] [CADENCE_SECONDS]
+//   [--phd2-only | --dither-only | --mount-axes-only | --registration-only]
+//   [FRAMES] [CADENCE_SECONDS]
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/program_options.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
@@ -26,7 +28,7 @@ double SummaryFigure(const std::string& output, const std::string& label) {
     return at == std::string::npos ? -1 : std::atof(output.c_str() + at + label.size());
 }
 
-enum class Rows { All, Phd2, Dither, Registration };
+enum class Rows { All, Phd2, Dither, MountAxes, Registration };
 
 // The options in one place: frames per night, seconds between frames, which rows.
 std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, Rows& rows) {
@@ -41,17 +43,23 @@ std::optional<int> ReadOptions(int argc, char** argv, NightSettings& night, Rows
     const QCommandLineOption onlyDither("dither-only",
                                         "Only the rows with the PHD2 stand-in dithering.");
     parser.addOption(onlyDither);
+    const QCommandLineOption onlyAxes(
+        "mount-axes-only", "Only the rows of PHD2's mount-axis dithers: camera angles, RA-only "
+                           "dithers, ST-4 and declination-reporting mounts.");
+    parser.addOption(onlyAxes);
     const QCommandLineOption onlyRegistration(
         "registration-only", "Only the rows measured by registration beside a solver's noise.");
     parser.addOption(onlyRegistration);
     const QString name = "bench-closed-loop";
     if (const auto end = ParseProgramOptions(parser, ArgumentsOf(argc, argv), name, 2))
         return end;
-    if (parser.isSet(onlyPhd2) + parser.isSet(onlyDither) + parser.isSet(onlyRegistration) > 1)
-        return UsageError(parser, name,
-                          "--phd2-only, --dither-only and --registration-only exclude each other.");
+    if (parser.isSet(onlyPhd2) + parser.isSet(onlyDither) + parser.isSet(onlyAxes) +
+            parser.isSet(onlyRegistration) >
+        1)
+        return UsageError(parser, name, "The row choices (--...-only) exclude each other.");
     rows = parser.isSet(onlyPhd2)           ? Rows::Phd2
            : parser.isSet(onlyDither)       ? Rows::Dither
+           : parser.isSet(onlyAxes)         ? Rows::MountAxes
            : parser.isSet(onlyRegistration) ? Rows::Registration
                                             : Rows::All;
     night.frames = 40;
@@ -189,6 +197,51 @@ int PrintRegistrationRows(const NightSettings& base, const std::string& veldsim)
     return failures;
 }
 
+// The RMS of the residual drift, both axes together, from frame 6 on.
+double ResidualFromFrame6(const NightResult& result) {
+    const std::vector<double> ra = CsvColumn(result.veldsimOutput, "residual_ra");
+    const std::vector<double> dec = CsvColumn(result.veldsimOutput, "residual_dec");
+    double sum = 0;
+    size_t count = 0;
+    for (size_t frame = 5; frame < ra.size() && frame < dec.size(); ++frame, ++count)
+        sum += ra[frame] * ra[frame] + dec[frame] * dec[frame];
+    return count == 0 ? -1 : std::sqrt(sum / static_cast<double>(count));
+}
+
+// +-8" dithers after every frame through PHD2's mount axes: the guide camera's angle,
+// RA-only dithers, ST-4 and declination-reporting mounts at DEC 0 and 60.
+int PrintMountAxisRows(const NightSettings& base, const std::string& veldsim) {
+    std::printf("\n| guide camera | dithers | PHD2 mount | DEC | noise \" | rms residual \"/h "
+                "from frame 6 |\n|---|---|---|---|---|---|\n");
+    struct Camera {
+        double angle;
+        bool mirrored;
+    };
+    int failures = 0;
+    for (const double noise : {0.3, 0.0})
+        for (const Camera camera : {Camera{0, false}, Camera{37, true}, Camera{200, false}})
+            for (const bool raOnly : {false, true})
+                for (const bool mount : {false, true})
+                    for (const double declination : {0.0, 60.0}) {
+                        NightSettings night = base;
+                        night.guider = "phd2";
+                        night.noiseArcsec = noise;
+                        night.ditherArcsec = 8;
+                        night.guideAngle = camera.angle;
+                        night.guideMirrored = camera.mirrored;
+                        night.ditherRaOnly = raOnly;
+                        night.phd2Mount = mount;
+                        night.declinationDegrees = declination;
+                        const NightResult result = RunNight(night, veldsim, failures);
+                        std::printf("| %.0f°%s | %s | %s | %.0f | %.1f | %.2f |\n", camera.angle,
+                                    camera.mirrored ? " mirrored" : "", raOnly ? "RA only" : "2-D",
+                                    mount ? "reports DEC" : "ST-4", declination, noise,
+                                    ResidualFromFrame6(result));
+                        std::fflush(stdout);
+                    }
+    return failures;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -207,6 +260,8 @@ int main(int argc, char** argv) {
         return PrintPhd2Rows(base, veldsim) == 0 ? 0 : 1;
     if (rows == Rows::Dither)
         return PrintDitherRows(base, veldsim) == 0 ? 0 : 1;
+    if (rows == Rows::MountAxes)
+        return PrintMountAxisRows(base, veldsim) == 0 ? 0 : 1;
     if (rows == Rows::Registration)
         return PrintRegistrationRows(base, veldsim) == 0 ? 0 : 1;
 
@@ -245,6 +300,7 @@ int main(int argc, char** argv) {
     }
     failures += PrintPhd2Rows(base, veldsim);
     failures += PrintDitherRows(base, veldsim);
+    failures += PrintMountAxisRows(base, veldsim);
     failures += PrintRegistrationRows(base, veldsim);
     return failures == 0 ? 0 : 1;
 }

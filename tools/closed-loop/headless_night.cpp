@@ -201,6 +201,9 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
         arguments << "--guide-angle" << QString::number(night.guideAngle);
         if (night.guideMirrored)
             arguments << "--guide-mirrored";
+        if (night.ditherRaOnly)
+            arguments << "--dither-ra-only";
+        arguments << QStringList(night.phd2Extra.begin(), night.phd2Extra.end());
     }
     veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     veldsim.start(QString::fromStdString(veldsimPath), arguments);

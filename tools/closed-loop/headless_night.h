@@ -5,6 +5,7 @@
 #include "veldra/state/platform.h"
 
 #include <QElapsedTimer>
+#include <QString>
 #include <QTimer>
 #include <string>
 #include <vector>
@@ -29,11 +30,13 @@ struct NightSettings {
     int tickMilliseconds = 200;     // Timer1; the settle time is 0 so one tick settles
     double declinationDegrees = 30; // of the simulated target
     // "dbus", or "phd2": veldsim plays PHD2 on a free local port and veldra's guider
-    // messages go there; phd2Mount: the stand-in has a mount (it knows the declination);
-    // phd2Schedule: veldsim --phd2-at, e.g. "0:quit,3:start".
+    // messages go there; phd2Mount: the stand-in's mount reports its declination (else
+    // ST-4 class); phd2Schedule: veldsim --phd2-at, e.g. "0:quit,3:start"; phd2Extra: more
+    // veldsim options, e.g. {"--phd2-lock-x", "30"}.
     std::string guider = "dbus";
     bool phd2Mount = false;
     std::string phd2Schedule;
+    std::vector<QString> phd2Extra;
     // With PHD2: the stand-in dithers up to +-ditherArcsec per axis after every
     // ditherEvery-th frame (0: never), through a guide camera at guideAngle degrees,
     // mirrored or not; ditherAware is veldra's "DITHER_AWARE".
@@ -41,6 +44,7 @@ struct NightSettings {
     int ditherEvery = 1;
     double guideAngle = 0;
     bool guideMirrored = false;
+    bool ditherRaOnly = false;
     bool ditherAware = true;
     // Empty: veldra reads the position from the frames' WCS keywords.  Otherwise veldsim
     // writes star frames (--stars) and veldra measures them with this plate solver.

@@ -47,8 +47,7 @@ struct Night {
     std::vector<double> phd2AnsweredMs; // steady clock, when set_lock_shift_params was answered
     bool awaitingSetShift = false;
     std::mt19937 random;
-    DitherWalk dither; // with --dither
-    GuideCamera camera;
+    DitherWalk dither;              // with --dither
     long long startUnixSeconds = 0; // --start
     std::ofstream csvFile;
     StarNight stars; // with --stars
@@ -162,12 +161,9 @@ struct Night {
         if (dither.arcsec <= 0 || written % options.ditherEvery != 0 || written >= options.frames ||
             !phd2.Standin().guiding)
             return;
-        const Dither moved = NextDither(dither, camera);
         const double exposureEnd =
             static_cast<double>(startUnixSeconds) + StartSeconds(written - 1) + options.exposure;
-        for (const QByteArray& line :
-             Phd2StandinDitherEvents(moved, exposureEnd + 1, exposureEnd + options.gap / 2))
-            phd2.Broadcast(line);
+        phd2.Dither(dither, exposureEnd + 1, exposureEnd + options.gap / 2);
     }
 };
 
@@ -214,22 +210,28 @@ int main(int argc, char** argv) {
     std::seed_seq ditherSeed{night.options.seed, 1u};
     night.dither.random.seed(ditherSeed);
     night.dither.arcsec = night.options.ditherArcsec;
-    night.camera = {night.options.guideAngle, night.options.guideMirrored,
-                    night.options.guideScale};
+    night.dither.raOnly = night.options.ditherRaOnly;
     night.startUnixSeconds = UnixSecondsOf(night.options.start).value_or(0);
 
     GuiderListener listener(
         [&night](const std::string& name, int w, int l) { night.OnMessage(name, w, l); });
     Phd2Standin standin;
-    standin.mountConnected = night.options.phd2Mount;
-    standin.declinationDegrees = night.options.targetDecDegrees;
-    standin.camera = night.camera;
+    standin.mount.reportsDeclination = night.options.phd2Mount;
+    standin.mount.declinationDegrees = night.options.targetDecDegrees;
+    standin.mount.decSign = night.options.phd2DecReversed ? -1 : 1;
+    standin.camera = {night.options.guideAngle, night.options.guideMirrored,
+                      night.options.guideScale};
+    standin.pixelScaleKnown = !night.options.phd2NoScale;
+    standin.lockX = night.options.phd2LockX;
+    standin.lockY = night.options.phd2LockY;
+    standin.startUnixSeconds = static_cast<double>(night.startUnixSeconds);
     Phd2Server phd2(standin, static_cast<quint16>(night.options.port),
                     {[&night](const Phd2SkyRates& rates) { night.OnPhd2Shift(rates); },
                      [&night] {
                          night.SetShiftArrived();
                          night.phd2AnsweredMs.push_back(SteadyMilliseconds());
-                     }});
+                     },
+                     [&night] { return night.GuiderHours(); }});
     // Scheduled stand-in commands after frame `frame` (0: now).
     const auto runSchedule = [&](int frame) {
         for (const auto& [after, command] : night.options.phd2Schedule)
@@ -261,6 +263,8 @@ int main(int argc, char** argv) {
             return;
         if (night.options.lockstep && night.written > 0 && !MayWriteNextFrame(night.Pacing()))
             return;
+        if (night.options.guider == "phd2")
+            phd2.Advance(); // the lock shift up to this frame, and its limit
         if (const std::string error = night.WriteNextFrame(); !error.empty()) {
             std::cerr << "veldsim: " << error << "\n";
             status = 1;

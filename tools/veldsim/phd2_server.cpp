@@ -21,10 +21,11 @@ bool Phd2Server::Listen() {
 void Phd2Server::Accept() {
     while (QTcpSocket* client = server_.nextPendingConnection()) {
         clients_.push_back(client);
-        client->write(Phd2StandinEvent(
-            "Version", {{"PHDVersion", "veldsim"}, {"PHDSubver", ""}, {"MsgVersion", 1}}));
-        client->write(
-            Phd2StandinEvent("AppState", {{"State", standin_.guiding ? "Guiding" : "Stopped"}}));
+        for (const QByteArray& line : Phd2StandinCatchUpEvents(
+                 standin_, standin_.startUnixSeconds > 0
+                               ? std::optional<double>(standin_.startUnixSeconds + Hours() * 3600)
+                               : std::nullopt))
+            client->write(line);
         QObject::connect(client, &QTcpSocket::readyRead, client, [this, client] { Read(client); });
         QObject::connect(client, &QTcpSocket::disconnected, client, [this, client] {
             std::erase(clients_, client);
@@ -33,11 +34,25 @@ void Phd2Server::Accept() {
     }
 }
 
+// Tells the night the rates the shift moves the image by, when they changed.
+void Phd2Server::ReportShift() {
+    const Phd2SkyRates now = Phd2StandinSkyRates(standin_);
+    if ((now.ra != reported_.ra || now.dec != reported_.dec) && callbacks_.shiftChanged)
+        callbacks_.shiftChanged(now);
+    reported_ = now;
+}
+
+void Phd2Server::Advance() {
+    for (const QByteArray& line : Phd2StandinAdvance(standin_, Hours()))
+        Broadcast(line);
+    ReportShift();
+}
+
 void Phd2Server::Read(QTcpSocket* client) {
     while (client->canReadLine()) {
         const QJsonObject request = QJsonDocument::fromJson(client->readLine()).object();
-        const Phd2SkyRates before = Phd2StandinSkyRates(standin_);
-        const std::optional<QJsonObject> answer = Phd2StandinAnswer(standin_, request);
+        Advance(); // the lock up to now, before the request changes the shift
+        const std::optional<QJsonObject> answer = Phd2StandinAnswer(standin_, request, Hours());
         if (!answer)
             continue;
         client->write(QJsonDocument(*answer).toJson(QJsonDocument::Compact) + "\r\n");
@@ -45,9 +60,7 @@ void Phd2Server::Read(QTcpSocket* client) {
         if (request.value("method") == "set_lock_shift_params" && !answer->contains("error") &&
             callbacks_.setShiftArrived)
             callbacks_.setShiftArrived();
-        const Phd2SkyRates after = Phd2StandinSkyRates(standin_);
-        if ((after.ra != before.ra || after.dec != before.dec) && callbacks_.shiftChanged)
-            callbacks_.shiftChanged(after);
+        ReportShift();
     }
 }
 
@@ -56,7 +69,23 @@ void Phd2Server::Broadcast(const QByteArray& line) {
         client->write(line);
 }
 
+void Phd2Server::Dither(DitherWalk& walk, double ditheredAt, double settledAt) {
+    Advance();
+    const ::Dither moved = NextDither(walk, standin_);
+    for (const QByteArray& line : Phd2StandinDitherEvents(standin_, moved, ditheredAt, settledAt))
+        Broadcast(line);
+}
+
 void Phd2Server::Command(const std::string& command) {
+    Advance();
+    const auto middle = [this] {
+        standin_.lockX = standin_.frameWidth / 2;
+        standin_.lockY = standin_.frameHeight / 2;
+    };
+    const auto lockEvent = [this](const char* name) {
+        Broadcast(Phd2StandinEvent(name, {{"X", standin_.lockX}, {"Y", standin_.lockY}},
+                                   standin_.startUnixSeconds + Hours() * 3600));
+    };
     if (command == "quit") {
         server_.close();
         for (QTcpSocket* client : std::vector<QTcpSocket*>(clients_))
@@ -64,6 +93,7 @@ void Phd2Server::Command(const std::string& command) {
         clients_.clear();
         standin_.guiding = false;
         standin_.shiftEnabled = false;
+        standin_.rateSet = false;
         standin_.rate[0] = standin_.rate[1] = 0;
     } else if (command == "start") {
         standin_.guiding = true;
@@ -74,7 +104,23 @@ void Phd2Server::Command(const std::string& command) {
     } else if (command == "start-guiding") {
         standin_.guiding = true;
         standin_.shiftEnabled = false;
+        middle();
+        lockEvent("LockPositionSet");
         Broadcast(Phd2StandinEvent("StartGuiding"));
+    } else if (command == "new-star") {
+        middle();
+        lockEvent("StarSelected");
+        lockEvent("LockPositionSet");
+    } else if (command == "flip") {
+        // src/mount.cpp Mount::FlipCalibration for a mount that needs no DEC flip: the
+        // RA direction turns by 180 degrees, the DEC direction stays and the DEC parity
+        // reverses, as the flipped mount does on the sky.
+        standin_.camera.xAngleDegrees += 180;
+        standin_.camera.mirrored = !standin_.camera.mirrored;
+        standin_.mount.decSign = -standin_.mount.decSign;
+        Broadcast(Phd2StandinEvent(
+            "CalibrationDataFlipped",
+            {{"Mount", standin_.mount.reportsDeclination ? "INDI Mount [veldsim]" : "On-camera"}}));
     } else if (command == "silent") {
         standin_.silent = true;
     } else if (command == "answer") {
@@ -82,6 +128,5 @@ void Phd2Server::Command(const std::string& command) {
     } else if (command == "garbage") {
         Broadcast("this is not JSON\r\n");
     }
-    if (callbacks_.shiftChanged)
-        callbacks_.shiftChanged(Phd2StandinSkyRates(standin_));
+    ReportShift();
 }

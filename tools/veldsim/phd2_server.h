@@ -1,7 +1,7 @@
 #pragma once
-// veldsim's PHD2 stand-in on a TCP port of this computer (loopback only): events on
-// connect ("Version", "AppState"), one answer per request line, and the scheduled
-// commands of Phd2Standin.  Lines are CR LF ended JSON, as PHD2's.
+// veldsim's PHD2 stand-in on a TCP port of this computer (loopback only): PHD2's catch-up
+// events on connect, one answer per request line, the lock shift and its limit, dithers
+// and the scheduled commands of Phd2Standin.  Lines are CR LF ended JSON, as PHD2's.
 #include "tools/veldsim/phd2_standin.h"
 
 #include <QTcpServer>
@@ -14,6 +14,7 @@ struct Phd2ServerCallbacks {
     // The rates the shift moves the image by, after anything that may have changed them.
     std::function<void(const Phd2SkyRates& rates)> shiftChanged;
     std::function<void()> setShiftArrived; // a set_lock_shift_params was taken
+    std::function<double()> hours;         // the simulated time now, hours
 };
 
 class Phd2Server {
@@ -30,14 +31,21 @@ class Phd2Server {
     const Phd2Standin& Standin() const { return standin_; }
     // Sends an event line to every connected client.
     void Broadcast(const QByteArray& line);
+    // Shifts the lock up to the simulated time now; at the limit the shift goes off.
+    void Advance();
+    // One dither with its events (Unix seconds of the simulated clock).
+    void Dither(DitherWalk& walk, double ditheredAt, double settledAt);
 
   private:
     void Accept();
     void Read(QTcpSocket* client);
+    double Hours() const { return callbacks_.hours ? callbacks_.hours() : 0; }
+    void ReportShift();
 
     Phd2Standin standin_;
     quint16 port_;
     Phd2ServerCallbacks callbacks_;
     QTcpServer server_;
     std::vector<QTcpSocket*> clients_; // children of server_
+    Phd2SkyRates reported_;            // the rates last passed to shiftChanged
 };

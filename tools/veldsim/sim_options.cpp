@@ -77,15 +77,21 @@ std::string UsageText() {
            "                       (CRVAL, CRPIX, CD), as if solved once\n"
            "  --guider NAME        dbus | phd2: play PHD2's event server instead (dbus)\n"
            "  --port N             the PHD2 stand-in's port on 127.0.0.1 (4400)\n"
-           "  --phd2-mount         the stand-in has a mount: it knows the declination\n"
+           "  --phd2-mount         the stand-in's mount reports its declination (else ST-4)\n"
+           "  --phd2-dec-reversed  a North pulse lowers DEC (DEC parity -)\n"
+           "  --phd2-no-scale      the stand-in has no pixel scale (get_pixel_scale: null)\n"
+           "  --phd2-lock-x X, --phd2-lock-y Y  its lock position in the 640 x 480 frame\n"
            "  --phd2-at F:CMD,...  after frame F (0: at start) the stand-in does CMD: quit,\n"
-           "                       start, stop-guiding, start-guiding, silent, answer, garbage\n"
-           "  --dither ARCSEC      the stand-in dithers: its lock position walks by up to\n"
-           "                       +-ARCSEC per axis in the gap after a frame, announced with\n"
+           "                       start, stop-guiding, start-guiding, new-star, flip, silent,\n"
+           "                       answer, garbage\n"
+           "  --dither ARCSEC      the stand-in dithers as PHD2: up to +-ARCSEC along RA and\n"
+           "                       DEC in the gap after a frame, announced with LockPositionSet,\n"
            "                       GuidingDithered, SettleBegin and SettleDone; the later frames\n"
            "                       move with it (0: off; needs --guider phd2 and --gap 4 or more)\n"
+           "  --dither-ra-only     dither along RA only\n"
            "  --dither-every N     dither after frames N, 2N, 3N ... while guiding (1)\n"
-           "  --guide-angle DEG    xAngle of the guide camera (0)\n"
+           "  --guide-angle DEG    xAngle of the guide camera: where an East pulse moves a star "
+           "(0)\n"
            "  --guide-mirrored     the guide camera is mirrored: DEC axis at xAngle - 90\n"
            "  --guide-scale S      guide camera pixel scale, arcsec/pixel (1.5)\n"
            "  --help               this text\n";
@@ -126,12 +132,17 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         {"--dither-every", &ditherEvery},
         {"--guide-angle", &o.guideAngle},
         {"--guide-scale", &o.guideScale},
+        {"--phd2-lock-x", &o.phd2LockX},
+        {"--phd2-lock-y", &o.phd2LockY},
     };
     const std::map<std::string, bool*> flags = {{"--simulator-mode", &o.simulatorMode},
                                                 {"--stars", &o.stars},
                                                 {"--star-wcs", &o.starWcs},
                                                 {"--lockstep", &o.lockstep},
                                                 {"--phd2-mount", &o.phd2Mount},
+                                                {"--phd2-dec-reversed", &o.phd2DecReversed},
+                                                {"--phd2-no-scale", &o.phd2NoScale},
+                                                {"--dither-ra-only", &o.ditherRaOnly},
                                                 {"--guide-mirrored", &o.guideMirrored}};
     std::string profile = "constant";
     for (size_t i = 0; i < args.size(); ++i) {
@@ -194,7 +205,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         return "not a date for --start: " + o.start;
     if (!std::isfinite(o.ditherArcsec) || o.ditherArcsec < 0 || ditherEvery < 1 ||
         ditherEvery > 10000 || ditherEvery != std::floor(ditherEvery) ||
-        !std::isfinite(o.guideAngle) || !std::isfinite(o.guideScale) || o.guideScale <= 0)
+        !std::isfinite(o.guideAngle) || !std::isfinite(o.guideScale) || o.guideScale <= 0 ||
+        !(o.phd2LockX >= 0 && o.phd2LockX < 640) || !(o.phd2LockY >= 0 && o.phd2LockY < 480))
         return "a value is out of range";
     o.ditherEvery = static_cast<int>(ditherEvery);
     if (!(o.fwhmArcsec >= 0 && o.fwhmArcsec <= 60) || !(o.sky >= 0 && o.sky <= 60000) ||

@@ -40,13 +40,18 @@ struct SimOptions {
     // on 127.0.0.1:port, with a mount connected when phd2Mount).
     std::string guider = "dbus";
     int port = 4400;
-    bool phd2Mount = false;
+    bool phd2Mount = false;       // a mount that reports its declination (else ST-4 class)
+    bool phd2DecReversed = false; // a North pulse lowers DEC (PHD2's DEC parity "-")
+    bool phd2NoScale = false;     // get_pixel_scale answers null
+    bool ditherRaOnly = false;    // PHD2 dithers in RA only
+    double phd2LockX = 320;       // the lock position in the 640 x 480 guide frame
+    double phd2LockY = 240;
     std::vector<std::pair<int, std::string>> phd2Schedule; // after frame N (0: at start)
     // PHD2 dithers after frames N, 2N, ... (N = ditherEvery): a random walk of the lock
     // position of up to +-ditherArcsec per axis, through the guide camera's geometry.
     double ditherArcsec = 0; // 0: no dithering
     int ditherEvery = 1;
-    double guideAngle = 0; // xAngle of the guide camera, degrees
+    double guideAngle = 0; // xAngle of the guide camera (an East pulse's direction), degrees
     bool guideMirrored = false;
     double guideScale = 1.5; // arcsec per guide-camera pixel
     FlexureProfile profile;

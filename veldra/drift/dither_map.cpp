@@ -1,6 +1,7 @@
 #include "veldra/drift/dither_map.h"
 
 #include "veldra/drift/kalman.h"
+#include "veldra/guider/dither_events.h"
 #include "veldra/settings/numbers.h"
 
 #include <algorithm>
@@ -12,9 +13,15 @@ double Norm(const Matrix2& m) {
     return std::sqrt(m.m00 * m.m00 + m.m01 * m.m01 + m.m10 * m.m10 + m.m11 * m.m11);
 }
 
-Vector2 AxisDirection(double degrees, int parity) {
-    const double radians = degrees * kPi / 180;
-    return Vector2{parity * std::cos(radians), parity * std::sin(radians)};
+// The sky direction of a pulse: "?" counts as "+", as PHD2 takes it for the lock shift.
+double Sign(int parity) {
+    return parity < 0 ? -1 : 1;
+}
+
+Matrix2 Times(const Matrix2& a, const Matrix2& b) {
+    Matrix2 product;
+    MatrixProduct(a, b, product);
+    return product;
 }
 
 // Rounded to 4 decimals: enough to compare maps by eye in the log.
@@ -34,20 +41,17 @@ std::optional<Matrix2> CalibrationMap(const GuideCamera& camera) {
     // Guide cameras see 0.2 to 20 "/pixel; a scale beyond 1000 is no calibration to trust.
     if (!(camera.pixelScale > 0 && camera.pixelScale <= 1000))
         return std::nullopt;
-    const Vector2 ra = AxisDirection(camera.xAngle, camera.xParity);
-    const Vector2 dec = AxisDirection(camera.yAngle, camera.yParity);
-    // Columns: the pixel directions of one pixel West and one pixel North.
-    const Matrix2 axes{ra.v0, dec.v0, ra.v1, dec.v1};
-    const double det = axes.m00 * axes.m11 - axes.m01 * axes.m10;
-    if (!std::isfinite(det) || std::fabs(det) < std::sin(10 * kPi / 180))
-        return std::nullopt;
-    Matrix2 alongAxes;
-    Inverse(axes, alongAxes); // pixels -> (pixels West, pixels North)
-    // West is RA decreasing on the sky.
-    const Matrix2 toSky{-camera.pixelScale, 0, 0, camera.pixelScale};
-    Matrix2 map;
-    MatrixProduct(toSky, alongAxes, map);
-    return map;
+    // The mount follows the lock position: dx pixels the way an East pulse moves it, dy
+    // the way a North pulse does, each a pixel scale of arcsec on the sky.
+    const Matrix2 toSky{Sign(camera.xParity) * camera.pixelScale, 0, 0,
+                        Sign(camera.yParity) * camera.pixelScale};
+    if (!camera.aoXAngle)
+        return toSky;
+    // An AO's axes: to the camera through the AO's calibration, back to the mount's axes
+    // through the mount's.
+    Matrix2 cameraToMount;
+    Inverse(AxesToCamera(camera.xAngle, camera.yAngle), cameraToMount);
+    return Times(toSky, Times(cameraToMount, AxesToCamera(*camera.aoXAngle, camera.aoYAngle)));
 }
 
 void AddDitherObservation(DitherFitSums& fit, const Vector2& p, double hours, const Vector2& s) {
@@ -66,7 +70,61 @@ void AddDitherObservation(DitherFitSums& fit, const Vector2& p, double hours, co
     ++fit.count;
 }
 
-std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit, std::string* why) {
+namespace {
+
+// The map along one pixel direction u only (dithers along one line, such as RA-only
+// dithers): the sky per pixel along u regressed with the drift term, the calibration's map
+// across it.
+std::optional<FittedDitherMap> FitAlongLine(const DitherFitSums& fit, const Vector2& u,
+                                            const Matrix2& calibration, std::string* why) {
+    const auto& a = fit.xx;
+    const double tt = u.v0 * u.v0 * a[0][0] + 2 * u.v0 * u.v1 * a[0][1] + u.v1 * u.v1 * a[1][1];
+    const double th = u.v0 * a[0][2] + u.v1 * a[1][2];
+    const double hh = a[2][2];
+    const double det = tt * hh - th * th;
+    if (!(det > 0) || !(fit.weight > 2)) {
+        if (why)
+            *why = "no finite fit";
+        return std::nullopt;
+    }
+    double along[2] = {};
+    double largestError = 0;
+    for (int row = 0; row < 2; ++row) {
+        const double st = fit.sx[row][0] * u.v0 + fit.sx[row][1] * u.v1;
+        const double sh = fit.sx[row][2];
+        along[row] = (hh * st - th * sh) / det;
+        const double drift = (tt * sh - th * st) / det;
+        const double variance =
+            std::max(0.0, fit.ss[row] - along[row] * st - drift * sh) / (fit.weight - 2);
+        largestError = std::max(largestError, std::sqrt(variance * hh / det));
+    }
+    const Vector2 predicted = SkyOffset(calibration, u);
+    FittedDitherMap fitted;
+    fitted.map = calibration;
+    fitted.map.m00 += (along[0] - predicted.v0) * u.v0;
+    fitted.map.m01 += (along[0] - predicted.v0) * u.v1;
+    fitted.map.m10 += (along[1] - predicted.v1) * u.v0;
+    fitted.map.m11 += (along[1] - predicted.v1) * u.v1;
+    const double scale = std::hypot(along[0], along[1]);
+    if (!std::isfinite(largestError) || !(scale > 0)) {
+        if (why)
+            *why = "no finite fit";
+        return std::nullopt;
+    }
+    fitted.relativeError = largestError / scale;
+    if (fitted.relativeError > 0.1) {
+        if (why)
+            *why = "an error of " + DefaultText(std::round(fitted.relativeError * 100)) + " %";
+        return std::nullopt;
+    }
+    return fitted;
+}
+
+} // namespace
+
+std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit,
+                                            const std::optional<Matrix2>& calibration,
+                                            std::string* why) {
     const auto refuse = [why](const std::string& reason) {
         if (why)
             *why = reason;
@@ -85,8 +143,20 @@ std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit, std::strin
     const double s11 = a[1][1] - a[1][2] * a[1][2] / a[2][2];
     const double half = (s00 + s11) / 2;
     const double spread = std::sqrt(std::max(0.0, half * half - (s00 * s11 - s01 * s01)));
-    if (!(half + spread > 0) || !(half - spread >= 0.1 * (half + spread)))
-        return refuse("the dithers lie along one line");
+    if (!(half + spread > 0))
+        return refuse("the dithers do not move");
+    if (!(half - spread >= 0.1 * (half + spread))) {
+        if (!calibration)
+            return refuse("the dithers lie along one line");
+        // The eigenvector of the larger eigenvalue: the line they lie along.
+        const double large = half + spread;
+        Vector2 u = std::fabs(s01) > 1e-12 * large ? Vector2{s01, large - s00}
+                    : s00 >= s11                   ? Vector2{1, 0}
+                                                   : Vector2{0, 1};
+        const double length = std::hypot(u.v0, u.v1);
+        u = Vector2{u.v0 / length, u.v1 / length};
+        return FitAlongLine(fit, u, *calibration, why);
+    }
     // The inverse of x x^T by its adjugate.
     const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
                        a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +

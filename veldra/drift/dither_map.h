@@ -19,10 +19,10 @@ inline constexpr double kDitherFitMemory = 0.95;
 // map times (dx, dy).
 Vector2 SkyOffset(const Matrix2& map, const Vector2& pixels);
 
-// The calibration's map: the lock position's move split along the RA axis (a star moves
-// that way on a West pulse, so the image moves West, to lower RA) and the DEC axis (North
-// pulse: the image moves North), times the pixel scale.  Empty when the scale is not in
-// (0, 1000] "/pixel or the two axes lie within 10 degrees of each other.
+// The calibration's map: a dither (dx, dy) in PHD2's mount axes moves the pointing by
+// dx pixel scales along RA and dy along DEC, with the parities' signs, whatever the camera
+// angle; with an AO, from the AO's axes through the camera to the mount's.  Empty when the
+// scale is not in (0, 1000] "/pixel.
 std::optional<Matrix2> CalibrationMap(const GuideCamera& camera);
 
 // One dither measured: its pixel offset, the interval between its images (hours) and the
@@ -35,11 +35,14 @@ struct FittedDitherMap {
     double relativeError = 0; // the largest standard error of an element / the map's scale
 };
 // The least-squares map, when the observations determine it well: at least kMinFitDithers,
-// pixel offsets that spread in two directions (apart from what the drift term takes: the
-// smaller eigenvalue of their scatter at least a tenth of the larger), and every element's
-// standard error at most a tenth of the map's scale.  Otherwise empty, with the reason in
-// why.
-std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit, std::string* why = nullptr);
+// and every element's standard error at most a tenth of the map's scale.  Pixel offsets
+// that spread in two directions (apart from what the drift term takes: the smaller
+// eigenvalue of their scatter at least a tenth of the larger) determine the whole map;
+// offsets along one line (RA-only dithers) determine it along that line, and the
+// calibration's map (when given) stands across it.  Otherwise empty, with the reason in why.
+std::optional<FittedDitherMap> FitDitherMap(const DitherFitSums& fit,
+                                            const std::optional<Matrix2>& calibration = {},
+                                            std::string* why = nullptr);
 
 // Whether a fitted map takes the calibration's place: always when there is no
 // calibration map or the fit is precise (every element within 3 % of the scale), and

@@ -1,6 +1,6 @@
 #include "veldra/drift/dither_offsets.h"
 
-#include <limits>
+#include <algorithm>
 
 DitherInForce DitherDuring(const DitherTrack& track, double start, double end) {
     DitherInForce inForce{track.foldedDx, track.foldedDy, false};
@@ -19,7 +19,12 @@ DitherInForce DitherDuring(const DitherTrack& track, double start, double end) {
     for (double connected : track.connections)
         inForce.connections += connected < end;
     for (const SettleSpan& span : track.settles)
-        if (span.begin < end && span.end.value_or(std::numeric_limits<double>::infinity()) > start)
+        if (span.begin < end && span.end.value_or(span.begin + kSettleBoundSeconds) > start)
             inForce.disturbed = true;
+    const double middle = (start + end) / 2;
+    inForce.shiftOffSeconds = track.foldedShiftOffSeconds;
+    for (const SettleSpan& span : track.shiftOff)
+        if (span.begin < middle)
+            inForce.shiftOffSeconds += std::min(span.end.value_or(middle), middle) - span.begin;
     return inForce;
 }

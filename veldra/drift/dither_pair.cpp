@@ -85,15 +85,15 @@ bool LearnDitherMap(MainState& state, const PairDither& dither, double hours, co
         return false;
     DitherFit& fit = state.dithers.fit;
     AddDitherObservation(fit.sums, dither.pixels, hours, jump);
-    const std::optional<FittedDitherMap> fitted = FitDitherMap(fit.sums);
+    const std::optional<Matrix2> calibrated =
+        state.dithers.camera ? CalibrationMap(*state.dithers.camera) : std::nullopt;
+    const std::optional<FittedDitherMap> fitted = FitDitherMap(fit.sums, calibrated);
     if (!fitted)
         return false; // a map in use stays as it was last determined
     if (fit.inUse) {
         fit.map = fitted->map;
         return false;
     }
-    const std::optional<Matrix2> calibrated =
-        state.dithers.camera ? CalibrationMap(*state.dithers.camera) : std::nullopt;
     if (!FitReplacesCalibration(*fitted, calibrated))
         return false;
     fit.inUse = true;

@@ -9,6 +9,7 @@
 #include "veldra/settings/file_utils.h"
 #include "veldra/settings/numbers.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -54,9 +55,21 @@ PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
         precedingRa = beforePrevious.raCorrection;
         precedingDec = beforePrevious.decCorrection;
     }
+    // While PHD2 had the shift off at its limit no correction was in force: the filters
+    // must see the drift as it is for that share of the pair.
+    double onShare = 1;
+    if (newest.dither && previous.dither) {
+        const double off = newest.dither->shiftOffSeconds - previous.dither->shiftOffSeconds;
+        onShare = std::clamp(1 - off / (dt * 86400), 0.0, 1.0);
+        if (onShare < 1)
+            LogEvent(folder, " :    PHD2's lock shift was off for " +
+                                 DefaultText(std::round((1 - onShare) * 100)) +
+                                 " % of this pair -- its correction counted for the rest");
+    }
     const auto rates = [&](const HistoryEntry& moved) {
-        return ComputeDriftRates(moved, previous, state.currentRaCorrection,
-                                 state.currentDecCorrection, precedingRa, precedingDec);
+        return ComputeDriftRates(moved, previous, onShare * state.currentRaCorrection,
+                                 onShare * state.currentDecCorrection, onShare * precedingRa,
+                                 onShare * precedingDec);
     };
     DriftRates drift = rates(newest);
     const PairDither dither = DitherOfPair(newest, previous);

@@ -10,13 +10,25 @@
 inline constexpr size_t kDitherStepsKept = 4096;
 inline constexpr size_t kSettleSpansKept = 256;
 
-// Takes "GuidingDithered" (dx, dy), "SettleBegin" and "SettleDone" into the track; other
-// events change nothing.  Each is dated by its "Timestamp" (PHD2 stamps every event with
-// Unix seconds), or by arrival (Unix seconds) when it has none.  Returns a log message for
-// a dither that cannot be taken (no finite dx/dy within 10000 pixels), else empty.
+// PHD2's turn from mount axes to the camera frame for a calibration's xAngle and yAngle
+// (degrees): turned by xAngle, mirrored when yAngle lies nearer xAngle - 90 than
+// xAngle + 90 (src/mount.cpp TransformMountCoordinatesToCameraCoordinates).
+Matrix2 AxesToCamera(double xAngle, double yAngle);
+
+// Takes "GuidingDithered" (dx, dy; from the lock position's move when PHD2 reflected it),
+// "LockPositionSet", "SettleBegin" and "SettleDone" ("GuidingStopped" and "StartGuiding"
+// end settling too) and "LockPositionShiftLimitReached" into the track; other events
+// change nothing.  Each is dated by its "Timestamp" (PHD2 stamps every event with Unix
+// seconds), or by arrival (Unix seconds) when it has none.  Returns a log message for a
+// dither that cannot be taken (no finite dx/dy within 10000 pixels) or was reflected,
+// else empty.
 std::string RecordDitherEvent(DitherTrack& track, const Phd2Incoming& event, double arrival);
 
-// The guider's link is up or down at time (Unix seconds); each time it comes up is kept.
+// The lock shift is off at PHD2's limit, or on again, from time (Unix seconds).
+void SetShiftOff(DitherTrack& track, bool off, double time);
+
+// The guider's link is up or down at time (Unix seconds); each time it comes up is kept,
+// and going down ends settling.
 void SetGuiderConnected(DitherTrack& track, bool connected, double time);
 
 // The guide camera of the session's calibration and pixel scale; empty until both are

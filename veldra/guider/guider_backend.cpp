@@ -34,9 +34,15 @@ void RecordDithers(GuiderBackend& backend, Phd2ClientCallbacks& callbacks) {
             then(event, seconds);
     };
     callbacks.statusChanged = [track, owner = &backend, then = callbacks.statusChanged] {
-        if (owner->phd2)
-            SetGuiderConnected(*track, owner->phd2->Session().link == Phd2Link::Connected,
-                               QDateTime::currentMSecsSinceEpoch() / 1000.0);
+        const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        if (owner->phd2) {
+            SetGuiderConnected(*track, owner->phd2->Session().link == Phd2Link::Connected, now);
+            // On PHD2's clock: the event that ended the limit is the newest one.
+            SetShiftOff(*track, owner->phd2->Session().shiftLimitReached,
+                        track->lastEventTime > 0 ? track->lastEventTime : now);
+            const Phd2CameraRate creep = Phd2LockCreep(owner->phd2->Session());
+            track->lockCreep = Vector2{creep.x, creep.y};
+        }
         if (owner->phd2 && SetGuideCamera(*track, GuideCameraOf(owner->phd2->Session())))
             LogEvent(owner->programFolder,
                      " :    PHD2's calibration is now the dither map -- fitting it afresh");
@@ -80,6 +86,8 @@ void ChooseGuider(GuiderBackend& backend, const GuiderChoice& choice) {
     Phd2ClientOptions options;
     options.host = choice.host;
     options.port = choice.port;
+    if (backend.cosDec == "yes" || backend.cosDec == "no")
+        options.cosDecForced = backend.cosDec == "yes";
     backend.phd2 = std::make_unique<Phd2Client>(options, std::move(callbacks));
     backend.phd2->Start();
 }

@@ -24,6 +24,8 @@ struct GuiderBackend {
     // Where PHD2's dithers and guide-camera geometry are recorded (MainState::dithers);
     // set by the owner before ChooseGuider, or null.
     DitherTrack* dithers = nullptr;
+    // PHD2_COS_DEC of the settings: "yes"/"no" force the cos(DEC) case, "auto" asks PHD2.
+    std::string cosDec = "auto";
 };
 
 // The guider of this run: the command line's when given, else GUIDER of the settings.

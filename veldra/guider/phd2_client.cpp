@@ -10,6 +10,7 @@ Phd2Client::Phd2Client(const Phd2ClientOptions& options, Phd2ClientCallbacks cal
     session_.port = options.port;
     session_.requestBoundSeconds = options.requestBoundSeconds;
     session_.retrySeconds = options.retrySeconds;
+    session_.cosDecForced = options.cosDecForced;
     clock_.start();
     connectTimer_.setSingleShot(true);
     retryTimer_.setSingleShot(true);
@@ -90,6 +91,13 @@ void Phd2Client::Carry(Phd2Output output) {
         // Out now: the caller may keep the event loop from turning for a while (an image
         // run ends with a pause), and PHD2 should not wait for that.  Never blocks.
         socket_.flush();
+        // A peer that stops reading must not grow veldra: its connection is closed (and
+        // tried again later).
+        if (socket_.bytesToWrite() > kPhd2MaxUnsentBytes ||
+            session_.protocol.pending.size() > kPhd2MaxUnsentRequests) {
+            Drop("PHD2 does not read what veldra sends");
+            return;
+        }
     }
     if (callbacks_.log)
         for (const std::string& message : output.log)

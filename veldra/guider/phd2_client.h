@@ -11,16 +11,22 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
+#include <optional>
 #include <string>
 
 // A connection attempt (name lookup included) that has not succeeded by then fails.
 inline constexpr int kPhd2ConnectBoundMs = 3000;
+// A PHD2 that leaves more than this unread has its connection closed.
+inline constexpr qint64 kPhd2MaxUnsentBytes = 1 << 20;
+inline constexpr size_t kPhd2MaxUnsentRequests = 64;
 
 struct Phd2ClientOptions {
     std::string host = "localhost";
     int port = 4400;
     double requestBoundSeconds = kPhd2RequestBoundSeconds;
     double retrySeconds = kPhd2RetrySeconds;
+    // PHD2_COS_DEC: whether PHD2 multiplies the RA rate by cos(DEC); empty: ask PHD2.
+    std::optional<bool> cosDecForced;
 };
 
 struct Phd2ClientCallbacks {

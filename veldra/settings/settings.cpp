@@ -67,6 +67,8 @@ const Field kFields[] = {
     {"NIGHT_MODE", &Settings::NIGHT_MODE},
     {"GUIDER", &Settings::GUIDER},
     {"DITHER_AWARE", &Settings::DITHER_AWARE},
+    {"PHD2_COS_DEC", &Settings::PHD2_COS_DEC,
+     [](std::string_view v) { return v == "auto" || v == "yes" || v == "no"; }},
 };
 
 std::string ValueText(const Settings& settings, const FieldRef& member) {

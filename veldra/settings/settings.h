@@ -46,6 +46,9 @@ struct Settings {
     // With PHD2 as the guider: take each image's dither offset out of its drift rate
     // (veldra/drift/dither_map.h).  Ignored with the D-Bus broadcast, which announces none.
     bool DITHER_AWARE = true;
+    // With PHD2: whether PHD2 multiplies the RA shift rate by cos(DEC) -- "auto" (from
+    // PHD2's calibration, confirmed by its camera-frame rate), "yes" or "no".
+    std::string PHD2_COS_DEC = "auto";
 
     // Runtime only.
     double raBias = 0;                          // arcsec/hour, -3000..3000

@@ -1,35 +1,48 @@
 #pragma once
-// What veldra knows of the guider's dithers: PHD2 announces each move of its lock position
-// in guide-camera pixels, and its calibration tells how the guide camera sits on the sky.
-// Times are Unix seconds.
+// What veldra knows of the guider's dithers: PHD2 announces each dither in its mount's
+// axes (RA, DEC) in guide-camera pixels, and its calibration tells how those axes sit on
+// the sky.  Times are Unix seconds.
 #include "veldra/state/kalman_filter.h"
 
 #include <optional>
 #include <vector>
 
-// One "GuidingDithered": the lock position moved by dx, dy guide-camera pixels.
+// One "GuidingDithered": PHD2 moved its lock position so that the mount follows by dx
+// guide-camera pixels along RA (the way an East pulse moves it) and dy along DEC (a North
+// pulse), src/myframe.cpp and src/guider.cpp MoveLockPosition.
 struct DitherStep {
     double time = 0;
     double dx = 0;
     double dy = 0;
 };
 
-// The guider settling after a dither: from the dither (or "SettleBegin") to "SettleDone";
-// no end while it settles.
+// The guider settling after a dither: from the dither (or "SettleBegin") to "SettleDone"
+// (or whatever else ends it); no end while it settles.  Also a span with PHD2's lock
+// shift off at its limit.
+// Settling that PHD2 never reports done counts as done this long after it began: veldra
+// does not see the settle timeout PHD2 was given.
+inline constexpr double kSettleBoundSeconds = 120;
+
 struct SettleSpan {
     double begin = 0;
     std::optional<double> end;
 };
 
-// The guide camera as PHD2's calibration describes it.  An angle is atan2(y, x) in the
-// guide camera's pixel frame: xAngle is where a star moves when the mount is pulsed West,
-// yAngle where it moves when pulsed North; a parity of -1 reverses that axis.
+// The guide camera and mount as PHD2's calibration describes them (src/scope.cpp).  An
+// angle is atan2(y, x) in degrees in the guide camera's pixel frame: xAngle is where a
+// star moves for an East pulse, yAngle where it moves for a North pulse.  A parity is
+// +1 ("+": the pulse moves the pointing the way it is named), -1 ("-": the other way) or
+// 0 ("?": PHD2 could not tell; taken as +1, as PHD2 itself does for the lock shift).
+// With an AO PHD2 dithers along the AO's axes: aoXAngle, aoYAngle of its calibration.
 struct GuideCamera {
     double pixelScale = 0; // arcsec per guide-camera pixel
     double xAngle = 0;     // degrees
     double yAngle = 0;     // degrees
     int xParity = 1;
     int yParity = 1;
+    std::optional<double> aoXAngle;
+    double aoYAngle = 0;
+    bool operator==(const GuideCamera&) const = default;
 };
 
 // Running least-squares sums for the map M from pixel offsets p to sky offsets s (arcsec:
@@ -62,6 +75,9 @@ struct DitherInForce {
     // How often the guider had (re)connected by the end of the exposure.  Dithers while it
     // was away went unannounced, so two images with different counts are no pair.
     int connections = 0;
+    // Seconds PHD2's lock shift had been off at its limit by the middle of the exposure,
+    // summed since the guider was chosen: a pair counts its correction only for the rest.
+    double shiftOffSeconds = 0;
 };
 
 struct DitherTrack {
@@ -75,4 +91,16 @@ struct DitherTrack {
     int foldedConnections = 0;       // connections dropped from the front, counted
     std::optional<GuideCamera> camera;
     DitherFit fit;
+    // PHD2's lock position from its "LockPositionSet" events (pixels) and the one before
+    // the newest: a dither PHD2 reflected near the frame edge is read from that move.
+    std::optional<Vector2> lockPosition;
+    std::optional<Vector2> lockBefore;
+    double lockTime = 0; // their event times
+    double lockBeforeTime = 0;
+    // How fast PHD2's lock shift moves the lock position (pixels per second, camera frame):
+    // between two lock positions it creeps by this much.
+    Vector2 lockCreep;
+    double lastEventTime = 0;         // of the newest event recorded
+    std::vector<SettleSpan> shiftOff; // the lock shift off at PHD2's limit
+    double foldedShiftOffSeconds = 0; // spans dropped from the front, summed
 };

@@ -61,6 +61,7 @@ void formMain::SetCommandLineGuider(const GuiderChoice& choice) {
 void formMain::StartGuider() {
     Settings stored;
     LoadSettings(stored, state_.programFolder);
+    guider_.cosDec = stored.PHD2_COS_DEC;
     ChooseGuider(guider_, ConfiguredGuider(stored, commandLineGuider_, state_.programFolder));
     RefreshGuiderRow();
 }
