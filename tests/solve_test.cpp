@@ -4,11 +4,8 @@
 #include "solve/astrometry_solver.h"
 #include "solve/child_process.h"
 #include "solve/fits_image.h"
-<<<<<<< HEAD
-#include "solve/solution_header.h"
-=======
 #include "solve/readiness_check.h"
->>>>>>> issue-26
+#include "solve/solution_header.h"
 #include "solve/solve_request.h"
 #include "solve/solve_run.h"
 #include "tests/test_support.h"
