@@ -11,6 +11,7 @@
 // Reading never changes the file.
 #include "hdrlib/hdrlib.h"
 
+#include "hdrlib/checked_copy.h"
 #include "hdrlib/file_io.h"
 #include "hdrlib/header_cards.h"
 #include "hdrlib/header_edit.h"
@@ -26,10 +27,8 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -109,29 +108,12 @@ int32_t FromScan(ScanFault fault) {
 
 // CFITSIO parses the checked headers from memory, each at its place in a copy of the
 // file whose data units are zeros, and must find the same HDUs and image size (when
-// the scan found an image).  A small copy (an image in the primary HDU: its header
-// alone) lives on the heap; a large one in zero pages that are never touched.
+// the scan found an image).
 int32_t ConfirmWithCfitsio(const ScanResult& scan) {
-    size_t size = static_cast<size_t>(scan.hdus.back().dataStart);
-    constexpr size_t kHeapCopy = size_t{1} << 20;
-    std::vector<char> heap(size <= kHeapCopy ? size : 0);
-    void* memory = heap.data();
-    if (size > kHeapCopy) {
-        memory = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (memory == MAP_FAILED)
-            return kNotFits;
-    }
-    for (const HduPlace& hdu : scan.hdus)
-        std::memcpy(static_cast<char*>(memory) + hdu.headStart, hdu.structure.data(),
-                    hdu.structure.size());
-    fitsfile* file = nullptr;
+    CheckedCopy copy(scan, static_cast<size_t>(scan.hdus.back().dataStart));
+    fitsfile* file = OpenCopy(copy);
     int status = 0;
-    int32_t result = kOk;
-    if (ffomem(&file, "hdrlib", READONLY, &memory, &size, 0, nullptr, &status) != 0) {
-        result = kNotFits;
-        file = nullptr;
-    }
+    int32_t result = file == nullptr ? kNotFits : kOk;
     for (size_t number = 1; number <= scan.hdus.size() && result == kOk; ++number) {
         int type = 0;
         long long headStart = 0, dataStart = 0, dataEnd = 0;
@@ -157,8 +139,6 @@ int32_t ConfirmWithCfitsio(const ScanResult& scan) {
         ffclos(file, &status);
     }
     ffcmsg();
-    if (size > kHeapCopy)
-        munmap(memory, size);
     return result;
 }
 

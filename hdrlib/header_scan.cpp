@@ -145,6 +145,7 @@ struct Hdu {
     bool compressed = false;
     long long width = 0;
     long long height = 0;
+    int pixelBytes = 0;
 };
 
 enum class Kind { Primary, Image, BinaryTable, AsciiTable };
@@ -385,6 +386,7 @@ Hdu CheckHeader(const std::vector<std::string_view>& text, bool primary) {
     } else if (!table && !axes.empty() &&
                std::all_of(axes.begin(), axes.end(), [](long long a) { return a > 0; })) {
         hdu.image = true;
+        hdu.pixelBytes = static_cast<int>(std::llabs(*bitpix) / 8);
         hdu.width = axes[0];
         hdu.height = axes.size() >= 2 ? axes[1] : 1;
     }
@@ -442,6 +444,7 @@ ScanResult ScanFile(int fd, long long fileSize, ScanTarget target) {
             result.header = header;
             result.width = hdu.width;
             result.height = hdu.height;
+            result.pixelBytes = hdu.pixelBytes;
             result.compressed = hdu.compressed;
             return result;
         }

@@ -37,6 +37,7 @@ struct ScanResult {
     std::string header;         // the target HDU's header blocks as they are in the file
     long long width = 0;        // 0 and 0 for a primary HDU without image data
     long long height = 0;
+    int pixelBytes = 0;      // |BITPIX| / 8
     bool compressed = false; // a tile-compressed image: the header is its binary table's
 };
 

@@ -1,6 +1,9 @@
 // The primary image's pixels as floats.  The same walk of the headers as a load checks
-// the file before CFITSIO parses it; CFITSIO then reads the pixels (through the checked
-// file's own descriptor) and applies BZERO, BSCALE and BLANK.
+// the file; CFITSIO then parses a copy in memory of the checked header with the image's
+// bytes read from the same descriptor behind it (so a header rewritten meanwhile is
+// never parsed), and applies BZERO, BSCALE and BLANK.
+#include "hdrlib/checked_copy.h"
+#include "hdrlib/file_io.h"
 #include "hdrlib/hdrlib.h"
 #include "hdrlib/header_scan.h"
 
@@ -11,6 +14,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -42,15 +46,28 @@ int32_t FromScan(ScanFault fault) {
     return kNotFits;
 }
 
-// CFITSIO reads count pixels of the checked file open as fd, after confirming the size.
-int32_t ReadPixels(int fd, long long width, long long height, float* pixels) {
-    const std::string name = "/proc/self/fd/" + std::to_string(fd);
-    fitsfile* file = nullptr;
-    int status = 0;
-    if (ffdkopn(&file, name.c_str(), READONLY, &status) != 0) {
+// CFITSIO reads the pixels of the checked file open as fd, after confirming the size.
+int32_t ReadPixels(int fd, const ScanResult& scan, float* pixels) {
+    const long long width = scan.width, height = scan.height;
+    const auto dataStart = static_cast<size_t>(scan.hdus.back().dataStart);
+    const auto dataBytes = static_cast<size_t>(width * height * scan.pixelBytes);
+    // Whole blocks, as CFITSIO reads them: the final fill stays zeros.
+    constexpr size_t kBlock = 2880;
+    // Fresh pages for every frame cost more than the read itself: a thread keeps the
+    // memory of its largest frame.
+    thread_local std::vector<char> memory;
+    CheckedCopy copy(scan, dataStart + (dataBytes + kBlock - 1) / kBlock * kBlock, &memory);
+    if (copy.data == nullptr)
+        return kNotFits;
+    // A file cut since the check ends before its data do.
+    if (!ReadAllAt(fd, copy.data + dataStart, dataBytes, static_cast<long long>(dataStart)))
+        return kTruncated;
+    fitsfile* file = OpenCopy(copy);
+    if (file == nullptr) {
         ffcmsg();
         return kNotFits;
     }
+    int status = 0;
     int32_t result = kOk;
     int dimensions = 0;
     long long axes[2] = {0, 1};
@@ -107,7 +124,7 @@ extern "C" int32_t readFitsImageFloats(const char* path, float* pixels, int64_t 
             result = kTooSmall;
     }
     if (result == kOk)
-        result = ReadPixels(fd, scan.width, scan.height, pixels);
+        result = ReadPixels(fd, scan, pixels);
     close(fd);
     if (result != kOk && result != kTooSmall) {
         *width = 0;

@@ -460,6 +460,45 @@ TEST(Hdrlib, AFileRewrittenDuringTheLoadNeverCrashesIt) {
     EXPECT_EQ(loaded + refused, 200);
 }
 
+// The same for pixel reads, with BITPIX flipping between 16 and 0: a read that succeeds
+// has the image's own pixels.
+TEST(Hdrlib, AFileRewrittenDuringAPixelReadNeverCrashesIt) {
+    TempDir dir;
+    const auto path = dir.file("flipping.fits");
+    WriteFitsImage(path, 64, 32, {});
+    const std::string bytes = ReadFile(path);
+    const auto at = bytes.find("BITPIX  = ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string valid = bytes.substr(at, 80);
+    std::string zero = valid;
+    zero.replace(10, 20, std::string(19, ' ') + "0");
+    const pid_t writer = fork();
+    if (writer == 0) {
+        const int fd = open(path.c_str(), O_WRONLY);
+        for (long i = 0;; ++i)
+            if (pwrite(fd, (i % 2 ? zero : valid).data(), 80, static_cast<off_t>(at)) != 80)
+                _exit(1);
+    }
+    std::vector<float> pixels(64 * 32);
+    int read = 0, refused = 0;
+    for (int i = 0; i < 200; ++i) {
+        int32_t width = 0, height = 0;
+        std::fill(pixels.begin(), pixels.end(), -1.0f);
+        const int32_t result = readFitsImageFloats(
+            path.c_str(), pixels.data(), static_cast<int64_t>(pixels.size()), &width, &height);
+        EXPECT_TRUE(result == 0 || result == -12) << result;
+        read += result == 0;
+        refused += result == -12;
+        if (result == 0) {
+            EXPECT_TRUE(width == 64 && height == 32 && pixels[0] == 0 && pixels[999] == 999 &&
+                        pixels[1000] == 0 && pixels.back() == 2047 % 1000);
+        }
+    }
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(read + refused, 200);
+}
+
 // Each keyword twice: every read and write addresses the first card, wherever an
 // earlier lookup left off.
 TEST(Hdrlib, DuplicateKeywordsAddressTheFirstCard) {
