@@ -17,6 +17,7 @@
 #include "hdrlib/header_edit.h"
 #include "hdrlib/header_save.h"
 #include "hdrlib/header_scan.h"
+#include "hdrlib/result_codes.h"
 #include "veldra_version.h"
 
 #include <climits>
@@ -32,24 +33,10 @@
 
 namespace {
 
+using namespace hdrlib_codes;
+
 // word1 of a live load.
 constexpr int32_t kLiveMark = 0x52444856;
-
-enum Result : int32_t {
-    kOk = 0,
-    kBadArgument = -1,
-    kCannotOpen = -2,  // missing, not a regular file, unreadable
-    kNotFits = -3,     // empty or no valid FITS header
-    kNoImage = -4,     // no HDU with image data
-    kTruncated = -5,   // the file ends before the image data do
-    kNotLoaded = -6,   // the FitsInfo holds no live load
-    kNoKeyword = -7,   // keyword missing or without a value
-    kNotNumber = -8,   // keyword holds no number that fits a float
-    kNotWritable = -9, // the file cannot be opened for writing
-    kWriteFailed = -10,
-    kSaveFailed = -11,
-    kBadHeader = -12, // a structure keyword breaks the rules; CFITSIO never saw it
-};
 
 struct Load {
     std::string path;
@@ -88,22 +75,6 @@ void Forget(FitsInfo* info) {
     table.erase(info->handle);
     info->word1 = 0;
     info->handle = 0;
-}
-
-int32_t FromScan(ScanFault fault) {
-    switch (fault) {
-    case ScanFault::None:
-        return kOk;
-    case ScanFault::NotFits:
-        return kNotFits;
-    case ScanFault::BadHeader:
-        return kBadHeader;
-    case ScanFault::NoImage:
-        return kNoImage;
-    case ScanFault::Truncated:
-        return kTruncated;
-    }
-    return kNotFits;
 }
 
 // CFITSIO parses the checked headers from memory, each at its place in a copy of the

@@ -6,6 +6,7 @@
 #include "hdrlib/file_io.h"
 #include "hdrlib/hdrlib.h"
 #include "hdrlib/header_scan.h"
+#include "hdrlib/result_codes.h"
 
 #include <climits>
 #include <cmath>
@@ -18,33 +19,7 @@
 
 namespace {
 
-// The codes of hdrlib.h.
-enum Result : int32_t {
-    kOk = 0,
-    kBadArgument = -1,
-    kCannotOpen = -2,
-    kNotFits = -3,
-    kNoImage = -4,
-    kTruncated = -5,
-    kBadHeader = -12,
-    kTooSmall = -14,
-};
-
-int32_t FromScan(ScanFault fault) {
-    switch (fault) {
-    case ScanFault::None:
-        return kOk;
-    case ScanFault::BadHeader:
-        return kBadHeader;
-    case ScanFault::NoImage:
-        return kNoImage;
-    case ScanFault::Truncated:
-        return kTruncated;
-    case ScanFault::NotFits:
-        break;
-    }
-    return kNotFits;
-}
+using namespace hdrlib_codes;
 
 // CFITSIO reads the pixels of the checked file open as fd, after confirming the size.
 int32_t ReadPixels(int fd, const ScanResult& scan, float* pixels) {
