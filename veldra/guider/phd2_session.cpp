@@ -93,10 +93,13 @@ void SendEnabled(Phd2Session& session, Phd2Output& out, double now) {
 
 // Sends veldra's wishes as they stand: the rates first, so that switching on never
 // starts a stale rate.
+// Not while PHD2 holds the shift off at its limit: PHD2 follows its own switch-off with a
+// "ConfigurationChange" (multi-star mode restored), whose re-apply would switch the shift
+// on again behind veldra's back.  A new lock position or guiding run ends the limit first.
 void ApplyWishes(Phd2Session& session, Phd2Output& out, double now) {
     if (session.rates)
         SendRates(session, out, now);
-    if (session.shiftEnabled)
+    if (session.shiftEnabled && !session.shiftLimitReached)
         SendEnabled(session, out, now);
 }
 
