@@ -339,6 +339,23 @@ TEST(Phd2Session, FollowsPhd2sOwnRateItsShiftLimitAMissingScaleAndIsNotFlooded) 
     EXPECT_TRUE(Contains(out.log, " : PHD2 set a new lock position -- applying the shift again"));
     EXPECT_EQ(Methods(out), (std::vector<std::string>{"set_lock_shift_params"}));
     EXPECT_FALSE(session.shiftLimitReached);
+    // PHD2 follows its switch-off with a "ConfigurationChange" (multi-star mode restored):
+    // re-reading the calibration must not switch the shift on again behind the limit.
+    out = Phd2SetShiftEnabled(session, true, 3.3);
+    Phd2Received(session, Answer(out.send[0], 0), 3.31);
+    Phd2Received(session, Event({{"Event", "LockPositionShiftLimitReached"}}), 3.4);
+    out = Phd2Received(session, Event({{"Event", "ConfigurationChange"}}), 3.5);
+    ASSERT_EQ(out.send.size(), 2u);
+    out = Phd2Received(session, Answer(out.send[0], 2.0) + Answer(out.send[1], calibration), 3.6);
+    for (const std::string& method : Methods(out))
+        EXPECT_NE(method, "set_lock_shift_enabled");
+    for (const QByteArray& request : out.send)
+        Phd2Received(session, Answer(request, 0), 3.65);
+    out = Phd2Received(session, Event({{"Event", "LockPositionSet"}, {"X", 310}, {"Y", 210}}), 3.7);
+    EXPECT_EQ(Methods(out),
+              (std::vector<std::string>{"set_lock_shift_params", "set_lock_shift_enabled"}));
+    for (const QByteArray& request : out.send)
+        Phd2Received(session, Answer(request, 0), 3.75);
 
     // No pixel scale: PHD2 would read "/h as pixels/h, so nothing is sent, and the row says why.
     out = Phd2Received(session, Event({{"Event", "ConfigurationChange"}}), 4);
