@@ -427,25 +427,48 @@ TEST(Hdrlib, ValidFormsAndBrokenOrdinaryCardsLoad) {
     EXPECT_EQ(CardValue(path, "OBJCTRA"), "12 34 56");
 }
 
+// A child process that rewrites one card's value between its own and 0 without pause,
+// from construction until destruction.
+class CardFlipper {
+  public:
+    CardFlipper(const std::string& path, const std::string& cardStart) {
+        const std::string bytes = ReadFile(path);
+        const auto at = bytes.find(cardStart);
+        if (at == std::string::npos)
+            return;
+        const std::string valid = bytes.substr(at, 80);
+        std::string zero = valid;
+        zero.replace(10, 20, std::string(19, ' ') + "0");
+        writer_ = fork();
+        if (writer_ == 0) {
+            const int fd = open(path.c_str(), O_WRONLY);
+            for (long i = 0;; ++i)
+                if (pwrite(fd, (i % 2 ? zero : valid).data(), 80, static_cast<off_t>(at)) != 80)
+                    _exit(1);
+        }
+    }
+    ~CardFlipper() {
+        if (writer_ > 0) {
+            kill(writer_, SIGKILL);
+            waitpid(writer_, nullptr, 0);
+        }
+    }
+    CardFlipper(const CardFlipper&) = delete;
+    CardFlipper& operator=(const CardFlipper&) = delete;
+    bool running() const { return writer_ > 0; }
+
+  private:
+    pid_t writer_ = -1;
+};
+
 // A writer flipping a tile size between a valid value and 0 while the file loads:
 // CFITSIO parses only the bytes that were checked, so no load crashes.
 TEST(Hdrlib, AFileRewrittenDuringTheLoadNeverCrashesIt) {
     TempDir dir;
     const auto path = dir.file("flipping.fits");
     WriteCompressedImage(path);
-    const std::string bytes = ReadFile(path);
-    const auto at = bytes.find("ZTILE1  = ");
-    ASSERT_NE(at, std::string::npos);
-    const std::string valid = bytes.substr(at, 80);
-    std::string zero = valid;
-    zero.replace(10, 20, std::string(19, ' ') + "0");
-    const pid_t writer = fork();
-    if (writer == 0) {
-        const int fd = open(path.c_str(), O_WRONLY);
-        for (long i = 0;; ++i)
-            if (pwrite(fd, (i % 2 ? zero : valid).data(), 80, static_cast<off_t>(at)) != 80)
-                _exit(1);
-    }
+    const CardFlipper writer(path, "ZTILE1  = ");
+    ASSERT_TRUE(writer.running());
     int loaded = 0, refused = 0;
     for (int i = 0; i < 200; ++i) {
         FitsInfo info{};
@@ -455,8 +478,6 @@ TEST(Hdrlib, AFileRewrittenDuringTheLoadNeverCrashesIt) {
         refused += result == -12;
         freeFits(&info);
     }
-    kill(writer, SIGKILL);
-    waitpid(writer, nullptr, 0);
     EXPECT_EQ(loaded + refused, 200);
 }
 
@@ -466,19 +487,8 @@ TEST(Hdrlib, AFileRewrittenDuringAPixelReadNeverCrashesIt) {
     TempDir dir;
     const auto path = dir.file("flipping.fits");
     WriteFitsImage(path, 64, 32, {});
-    const std::string bytes = ReadFile(path);
-    const auto at = bytes.find("BITPIX  = ");
-    ASSERT_NE(at, std::string::npos);
-    const std::string valid = bytes.substr(at, 80);
-    std::string zero = valid;
-    zero.replace(10, 20, std::string(19, ' ') + "0");
-    const pid_t writer = fork();
-    if (writer == 0) {
-        const int fd = open(path.c_str(), O_WRONLY);
-        for (long i = 0;; ++i)
-            if (pwrite(fd, (i % 2 ? zero : valid).data(), 80, static_cast<off_t>(at)) != 80)
-                _exit(1);
-    }
+    const CardFlipper writer(path, "BITPIX  = ");
+    ASSERT_TRUE(writer.running());
     std::vector<float> pixels(64 * 32);
     int read = 0, refused = 0;
     for (int i = 0; i < 200; ++i) {
@@ -494,8 +504,6 @@ TEST(Hdrlib, AFileRewrittenDuringAPixelReadNeverCrashesIt) {
                         pixels[1000] == 0 && pixels.back() == 2047 % 1000);
         }
     }
-    kill(writer, SIGKILL);
-    waitpid(writer, nullptr, 0);
     EXPECT_EQ(read + refused, 200);
 }
 
