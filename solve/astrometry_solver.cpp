@@ -3,8 +3,8 @@
 #include "solve/engine_run.h"
 #include "solve/scratch_files.h"
 #include "solve/solution_header.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 #include <cmath>

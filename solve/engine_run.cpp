@@ -1,6 +1,6 @@
 #include "solve/engine_run.h"
 
-#include "solve/child_process.h"
+#include "common/child_process.h"
 #include "solve/scratch_files.h"
 
 EngineRun RunEngine(const SolveJob& job, const std::vector<std::string>& arguments,

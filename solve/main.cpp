@@ -5,7 +5,7 @@
 #include "solve/solve_request.h"
 #include "solve/solve_run.h"
 #include "solve/solve_settings.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "solve/solve_job.h"
 
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,8 +4,8 @@
 #include "solve/astrometry_solver.h"
 #include "solve/scratch_files.h"
 #include "solve/solution_header.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,7 +1,7 @@
 #include "solve/solve_settings.h"
 
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <cmath>
 #include <cstdlib>

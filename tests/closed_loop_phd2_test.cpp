@@ -6,7 +6,7 @@
 #include "tests/qt_test_app.h"
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 
 #include <QCoreApplication>
 #include <cmath>

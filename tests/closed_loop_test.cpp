@@ -3,7 +3,7 @@
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -7,7 +7,7 @@
 #include "veldra/drift/history.h"
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/dither_events.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <QJsonDocument>
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 #include "veldra/drift/history.h"
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/guider_link.h"
-#include "veldra/settings/date_time.h"
-#include "veldra/settings/numbers.h"
+#include "common/date_time.h"
+#include "common/numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Rounding, number and date-time text, and path helpers.
-#include "veldra/settings/date_time.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/date_time.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <clocale>
 #include <cmath>

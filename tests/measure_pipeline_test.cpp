@@ -4,8 +4,8 @@
 #include "tests/test_support.h"
 #include "veldra/measure/new_image_command.h"
 #include "veldra/measure/pipeline.h"
-#include "veldra/measure/process_start.h"
-#include "veldra/settings/end_request.h"
+#include "common/process_start.h"
+#include "common/end_request.h"
 
 #include <algorithm>
 #include <filesystem>

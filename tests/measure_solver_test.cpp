@@ -2,10 +2,10 @@
 // process.  Each test copies the script under a name of its own.
 #include "tests/measure_test_platform.h"
 #include "tests/test_support.h"
-#include "veldra/measure/process_start.h"
+#include "common/process_start.h"
 #include "veldra/measure/solver_runner.h"
-#include "veldra/settings/end_request.h"
-#include "veldra/settings/file_utils.h"
+#include "common/end_request.h"
+#include "common/file_utils.h"
 
 #include <algorithm>
 #include <chrono>

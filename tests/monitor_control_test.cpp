@@ -3,7 +3,7 @@
 #include "tests/test_support.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/monitoring_control.h"
-#include "veldra/settings/date_time.h"
+#include "common/date_time.h"
 #include "veldra_version.h"
 
 #include <filesystem>

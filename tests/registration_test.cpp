@@ -5,7 +5,7 @@
 #include "tests/test_support.h"
 #include "tools/veldsim/star_field.h"
 #include "veldra/measure/pipeline.h"
-#include "veldra/measure/process_start.h"
+#include "common/process_start.h"
 #include "veldra/measure/registration/registration.h"
 #include "veldra/measure/registration/star_match.h"
 

@@ -5,7 +5,7 @@
 // the child is inside the wait and checks that it ends within 2 s with its end sequence
 // (settings written, " : Ending Veldra" last) and leaves none of its processes behind.
 #include "tests/test_support.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 #include "veldra/windows/main/form_main.h"
 #include "veldra/windows/session_end.h"
 

@@ -1,5 +1,5 @@
 #include "tests/test_support.h"
-#include "veldra/settings/shell_sync.h"
+#include "common/shell_sync.h"
 
 #include <chrono>
 #include <csignal>

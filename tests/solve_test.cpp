@@ -2,7 +2,7 @@
 // index built from the same synthetic catalogue, and the ".apm" answer beside the image.
 #include "solve/astap_solver.h"
 #include "solve/astrometry_solver.h"
-#include "solve/child_process.h"
+#include "common/child_process.h"
 #include "solve/fits_image.h"
 #include "solve/readiness_check.h"
 #include "solve/solution_header.h"
@@ -11,8 +11,8 @@
 #include "tests/test_support.h"
 #include "tools/veldsim/star_field.h"
 #include "tools/veldsim/star_index.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <array>
 #include <atomic>

@@ -2,9 +2,9 @@
 // against a small fake INDI server for the failures a simulator cannot show.
 #include "tests/telescope_test_server.h"
 #include "tests/test_support.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 #include "veldra/settings/settings.h"
-#include "veldra/settings/shell_sync.h"
+#include "common/shell_sync.h"
 #include "veldra/telescope/telescope_driver.h"
 #include "veldra/telescope/telescope_link.h"
 

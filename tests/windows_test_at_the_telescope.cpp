@@ -3,7 +3,7 @@
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
 #include "tests/windows_test_main_fixture.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/about_box.h"
 #include "veldra/windows/chart/frm_chart.h"

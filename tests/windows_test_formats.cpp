@@ -1,5 +1,5 @@
 // The text forms of the main window's values and the setup dialog's entry rules.
-#include "veldra/settings/date_time.h"
+#include "common/date_time.h"
 #include "veldra/settings/entry_rules.h"
 #include "veldra/windows/main/display_formats.h"
 

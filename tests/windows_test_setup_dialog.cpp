@@ -4,7 +4,7 @@
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
 #include "veldra/chart/chart_layout.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 #include "veldra/settings/settings.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/main/form_main.h"

@@ -5,7 +5,7 @@
 #include "veldra/program_options.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/file_places.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 #include "veldra/windows/main/form_main.h"
 #include "veldra/windows/session_end.h"
 

@@ -9,14 +9,14 @@
 // and without the automatic downsampling: time, peak memory, centre error.
 // Usage: bench-solve [ROUNDS] [--large]
 #include "solve/astrometry_solver.h"
-#include "solve/child_process.h"
+#include "common/child_process.h"
 #include "solve/fits_image.h"
 #include "solve/scratch_files.h"
 #include "solve/solve_run.h"
 #include "tools/veldsim/star_field.h"
 #include "tools/veldsim/star_index.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 #include <charconv>

@@ -9,7 +9,7 @@
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/program_options.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -6,8 +6,8 @@
 #include "veldra/measure/pipeline.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/monitoring_control.h"
-#include "veldra/settings/date_time.h"
-#include "veldra/settings/file_utils.h"
+#include "common/date_time.h"
+#include "common/file_utils.h"
 #include "veldra/telescope/telescope_link.h"
 
 #include <QCoreApplication>

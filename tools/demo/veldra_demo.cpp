@@ -10,7 +10,7 @@
 #include "veldra/guider/guider_choice.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/program_options.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/main/form_main.h"
 

@@ -6,7 +6,7 @@
 // message bus (the main window is not loaded, only refreshed).  Default output folder: the source
 // tree's docs/.
 #include "veldra/program_options.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/file_dialogs.h"

@@ -1,6 +1,6 @@
 #include "tools/veldsim/star_index.h"
 
-#include "solve/child_process.h"
+#include "common/child_process.h"
 #include "tools/veldsim/fits_bytes.h"
 
 #include <algorithm>

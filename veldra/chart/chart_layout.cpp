@@ -1,6 +1,6 @@
 #include "veldra/chart/chart_layout.h"
 
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 

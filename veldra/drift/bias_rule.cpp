@@ -1,6 +1,6 @@
 #include "veldra/drift/bias_rule.h"
 
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 bool AcceptBiasText(const std::string& text, double& bias) {
     const std::optional<double> value = ParseLocaleNumber(text);

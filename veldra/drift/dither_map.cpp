@@ -2,7 +2,7 @@
 
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/dither_events.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include "veldra/drift/dither_map.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <cmath>
 

@@ -5,9 +5,9 @@
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/date_time.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/date_time.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 #include <cmath>

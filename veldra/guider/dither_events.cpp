@@ -1,6 +1,6 @@
 #include "veldra/guider/dither_events.h"
 
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <cmath>
 #include <limits>

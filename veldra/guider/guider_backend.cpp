@@ -4,7 +4,7 @@
 #include "veldra/guider/guider_bus.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <QDateTime>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "veldra/guider/phd2_session.h"
 
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <QJsonArray>
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "hdrlib/hdrlib.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <array>
 #include <string>

@@ -8,8 +8,8 @@
 #include "veldra/measure/registration/registered_position.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/date_time.h"
-#include "veldra/settings/end_request.h"
+#include "common/date_time.h"
+#include "common/end_request.h"
 
 #include <exception>
 #include <optional>

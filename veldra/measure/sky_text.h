@@ -2,7 +2,7 @@
 // Reading the sexagesimal and date texts of the settings and the image header.
 // Every reader returns nothing for a text that does not have the expected form, so the
 // caller can report the keyword and the text instead of going on with a wrong value.
-#include "veldra/settings/date_time.h"
+#include "common/date_time.h"
 
 #include <optional>
 #include <string_view>

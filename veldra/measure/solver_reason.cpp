@@ -1,6 +1,6 @@
 #include "veldra/measure/solver_reason.h"
 
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 
 #include <fstream>
 

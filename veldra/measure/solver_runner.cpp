@@ -1,11 +1,11 @@
 #include "veldra/measure/solver_runner.h"
 
-#include "veldra/measure/process_start.h"
+#include "common/process_start.h"
 #include "veldra/measure/solver_reason.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/end_request.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/end_request.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,7 +6,7 @@
 // named like the image with ".apm" for the extension: "RA,DEC,FLAG" (radians; flag 1 =
 // solved), values separated by commas or line ends.
 #include "veldra/measure/image_metadata.h"
-#include "veldra/measure/process_start.h"
+#include "common/process_start.h"
 
 #include <optional>
 #include <string>

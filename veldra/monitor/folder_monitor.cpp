@@ -2,8 +2,8 @@
 
 #include "veldra/monitor/list_folder.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/end_request.h"
-#include "veldra/settings/numbers.h"
+#include "common/end_request.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 #include <cstdint>

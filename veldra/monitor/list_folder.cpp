@@ -2,7 +2,7 @@
 
 #include "veldra/monitor/exchange_order.h"
 #include "veldra/monitor/wildcard.h"
-#include "veldra/settings/date_time.h"
+#include "common/date_time.h"
 
 #include <cerrno>
 #include <dirent.h>

@@ -2,13 +2,13 @@
 
 #include "hdrlib/hdrlib.h"
 #include "veldra/guider/guider_link.h"
-#include "veldra/measure/process_start.h"
+#include "common/process_start.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/monitor/list_folder.h"
 #include "veldra/monitor/start_checks.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/date_time.h"
-#include "veldra/settings/end_request.h"
+#include "common/date_time.h"
+#include "common/end_request.h"
 #include "veldra/settings/settings.h"
 #include "veldra_version.h"
 

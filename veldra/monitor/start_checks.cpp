@@ -2,8 +2,8 @@
 
 #include "hdrlib/hdrlib.h"
 #include "veldra/monitor/list_folder.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "veldra/settings/activity_log.h"
 
-#include "veldra/settings/date_time.h"
-#include "veldra/settings/file_utils.h"
+#include "common/date_time.h"
+#include "common/file_utils.h"
 
 #include <cerrno>
 #include <fcntl.h>

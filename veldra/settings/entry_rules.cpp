@@ -1,6 +1,6 @@
 #include "veldra/settings/entry_rules.h"
 
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 #include "veldra/settings/file_places.h"
 
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,8 +2,8 @@
 
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/entry_rules.h"
-#include "veldra/settings/file_utils.h"
-#include "veldra/settings/numbers.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 #include <cctype>

@@ -3,7 +3,7 @@
 // its mutex, and the calling thread waits on its condition variable with a deadline.
 #include "veldra/telescope/telescope_driver.h"
 
-#include "veldra/settings/end_request.h"
+#include "common/end_request.h"
 
 #include <libindi/baseclient.h>
 #include <libindi/basedevice.h>

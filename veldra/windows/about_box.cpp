@@ -2,7 +2,7 @@
 
 #include "hdrlib/hdrlib.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/message_box.h"
 #include "veldra/windows/night_mode.h"

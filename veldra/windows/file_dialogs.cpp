@@ -1,6 +1,6 @@
 #include "veldra/windows/file_dialogs.h"
 
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 #include "veldra/windows/night_mode.h"
 
 #include <QDir>

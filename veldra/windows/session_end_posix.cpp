@@ -1,6 +1,6 @@
 #include "veldra/windows/session_end.h"
 
-#include "veldra/settings/end_request.h"
+#include "common/end_request.h"
 
 #include <QGuiApplication>
 #include <QSessionManager>

@@ -1,6 +1,6 @@
 #include "veldra/windows/window_places.h"
 
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 
 #include <QByteArray>
 #include <QScreen>

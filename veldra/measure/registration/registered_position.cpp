@@ -3,7 +3,7 @@
 #include "veldra/measure/registration/registration.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/settings/activity_log.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <cstdio>
 #include <fstream>

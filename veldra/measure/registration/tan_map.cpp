@@ -1,6 +1,6 @@
 #include "veldra/measure/registration/tan_map.h"
 
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <cmath>
 #include <cstring>

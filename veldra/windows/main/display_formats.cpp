@@ -1,7 +1,7 @@
 #include "veldra/windows/main/display_formats.h"
 
-#include "veldra/settings/date_time.h"
-#include "veldra/settings/numbers.h"
+#include "common/date_time.h"
+#include "common/numbers.h"
 
 #include <charconv>
 #include <climits>

@@ -5,7 +5,7 @@
 #include "veldra/monitor/monitoring_control.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/entry_rules.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/control_factory.h"

@@ -1,6 +1,6 @@
 #include "veldra/windows/notice/dia_error.h"
 
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -2,7 +2,7 @@
 
 #include "veldra/chart/chart_layout.h"
 #include "veldra/settings/entry_rules.h"
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/control_factory.h"
 #include "veldra/windows/file_dialogs.h"

@@ -1,4 +1,4 @@
-#include "solve/child_process.h"
+#include "common/child_process.h"
 
 #include <algorithm>
 #include <cerrno>

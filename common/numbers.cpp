@@ -1,4 +1,4 @@
-#include "veldra/settings/numbers.h"
+#include "common/numbers.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "veldra/settings/file_utils.h"
+#include "common/file_utils.h"
 
 #include <cerrno>
 #include <cstdio>

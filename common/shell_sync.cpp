@@ -1,4 +1,4 @@
-#include "veldra/settings/shell_sync.h"
+#include "common/shell_sync.h"
 
 #include <cerrno>
 #include <chrono>

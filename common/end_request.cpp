@@ -1,4 +1,4 @@
-#include "veldra/settings/end_request.h"
+#include "common/end_request.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "veldra/measure/process_start.h"
+#include "common/process_start.h"
 
 #include <algorithm>
 #include <cerrno>

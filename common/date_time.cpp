@@ -1,4 +1,4 @@
-#include "veldra/settings/date_time.h"
+#include "common/date_time.h"
 
 #include <chrono>
 #include <cmath>
