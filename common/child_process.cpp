@@ -17,6 +17,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+// In seconds as a double: any time limit given, however large, fits.
+using Deadline = std::chrono::time_point<Clock, std::chrono::duration<double>>;
 
 void Sleep(std::chrono::milliseconds duration) {
     std::this_thread::sleep_for(duration);
@@ -81,6 +83,127 @@ void Reap(pid_t pid) {
     }
 }
 
+// The two pipes of one guarded run and the two processes it forks.  The life line's write
+// end stays with us for the whole run: its close tells the watchdog we are gone.  The
+// report line carries errno from a failed exec and closes on a successful one.
+struct GuardedGroup {
+    int lifeLine[2] = {-1, -1};
+    int reportLine[2] = {-1, -1};
+    pid_t watchdog = -1;
+    pid_t child = -1;
+
+    void CloseAll() {
+        for (int* fd : {&lifeLine[0], &lifeLine[1], &reportLine[0], &reportLine[1]}) {
+            if (*fd >= 0)
+                close(*fd);
+            *fd = -1;
+        }
+    }
+    // Kills everything in the group and reaps what we forked.
+    void End() {
+        kill(-watchdog, SIGKILL);
+        if (child > 0)
+            Reap(child);
+        Reap(watchdog);
+        CloseAll();
+    }
+};
+
+// Opens both pipes; an empty text, or why not.
+std::string OpenLines(GuardedGroup& group) {
+    if (pipe2(group.lifeLine, O_CLOEXEC) != 0)
+        return std::strerror(errno);
+    if (pipe2(group.reportLine, O_CLOEXEC) != 0) {
+        const std::string error = std::strerror(errno);
+        group.CloseAll();
+        return error;
+    }
+    return {};
+}
+
+// Forks the watchdog as the leader of a new process group; an empty text, or why not.
+std::string StartWatchdog(GuardedGroup& group, const std::string& scratchFolder) {
+    group.watchdog = fork();
+    if (group.watchdog == 0) {
+        setpgid(0, 0);
+        // Only the read end of the life line stays open here, or its end would never come
+        // (and the report line would never close on a successful start).
+        for (int fd : {group.lifeLine[1], group.reportLine[0], group.reportLine[1]})
+            close(fd);
+        Watchdog(group.lifeLine[0], scratchFolder);
+    }
+    if (group.watchdog < 0) {
+        const std::string error = std::strerror(errno);
+        group.CloseAll();
+        return error;
+    }
+    setpgid(group.watchdog, group.watchdog); // also here: the child may not have run yet
+    close(group.lifeLine[0]);
+    group.lifeLine[0] = -1;
+    return {};
+}
+
+// Forks the program into the watchdog's group and waits for its exec; an empty text once
+// it runs, or why it does not (the group is then ended).
+std::string StartChild(GuardedGroup& group, pid_t parent, const std::vector<std::string>& arguments,
+                       const std::string& outputPath) {
+    group.child = fork();
+    if (group.child == 0)
+        StartProgram(group.watchdog, parent, group.reportLine[1], arguments, outputPath);
+    if (group.child < 0) {
+        const std::string error = std::strerror(errno);
+        group.End();
+        return error;
+    }
+    setpgid(group.child, group.watchdog);
+    close(group.reportLine[1]);
+    group.reportLine[1] = -1;
+
+    int execError = 0;
+    ssize_t got = 0;
+    while ((got = read(group.reportLine[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+    }
+    if (got == static_cast<ssize_t>(sizeof execError)) {
+        group.End();
+        return std::strerror(execError);
+    }
+    return {};
+}
+
+enum class ChildWait { Ended, WaitFailed, TimedOut };
+
+// Waits until the program ends or the deadline passes; status is filled when it ended.
+ChildWait WaitForChild(pid_t child, Deadline deadline, int& status) {
+    // A pidfd becomes readable when the program ends: the wait sleeps until then or the
+    // deadline instead of waking every few milliseconds beside a solver that needs the CPU.
+    const int ended = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+    ChildWait result = ChildWait::TimedOut;
+    for (;;) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) {
+            result = ChildWait::Ended;
+            break;
+        }
+        if (done < 0 && errno != EINTR) {
+            result = ChildWait::WaitFailed;
+            break;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        if (ended >= 0) {
+            pollfd wait{ended, POLLIN, 0};
+            poll(&wait, 1, static_cast<int>(std::min<long long>(left.count() + 1, 1000)));
+        } else {
+            Sleep(std::chrono::milliseconds(2)); // a kernel without pidfds
+        }
+    }
+    if (ended >= 0)
+        close(ended);
+    return result;
+}
+
 } // namespace
 
 ChildOutcome RunGuarded(const std::vector<std::string>& arguments, const std::string& outputPath,
@@ -93,113 +216,40 @@ ChildOutcome RunGuarded(const std::vector<std::string>& arguments, const std::st
         outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
         return outcome;
     };
-    if (arguments.empty() || arguments.front().empty()) {
-        outcome.startError = "no program named";
+    const auto notStarted = [&](std::string why) {
+        outcome.startError = std::move(why);
         return finish(ChildOutcome::End::NotStarted);
-    }
-
-    int lifeLine[2], reportLine[2];
-    if (pipe2(lifeLine, O_CLOEXEC) != 0) {
-        outcome.startError = std::strerror(errno);
-        return finish(ChildOutcome::End::NotStarted);
-    }
-    if (pipe2(reportLine, O_CLOEXEC) != 0) {
-        outcome.startError = std::strerror(errno);
-        close(lifeLine[0]);
-        close(lifeLine[1]);
-        return finish(ChildOutcome::End::NotStarted);
-    }
-    const auto closeAll = [&] {
-        for (int fd : {lifeLine[0], lifeLine[1], reportLine[0], reportLine[1]})
-            if (fd >= 0)
-                close(fd);
     };
+    if (arguments.empty() || arguments.front().empty())
+        return notStarted("no program named");
 
-    const pid_t parent = getpid();
-    const pid_t watchdog = fork();
-    if (watchdog == 0) {
-        setpgid(0, 0);
-        // Only the read end of the life line stays open here, or its end would never come
-        // (and the report line would never close on a successful start).
-        for (int fd : {lifeLine[1], reportLine[0], reportLine[1]})
-            close(fd);
-        Watchdog(lifeLine[0], scratchFolder);
-    }
-    if (watchdog < 0) {
-        outcome.startError = std::strerror(errno);
-        closeAll();
-        return finish(ChildOutcome::End::NotStarted);
-    }
-    setpgid(watchdog, watchdog); // also here: the child may not have run yet
-    close(lifeLine[0]);
-    lifeLine[0] = -1;
-
-    const pid_t child = fork();
-    if (child == 0)
-        StartProgram(watchdog, parent, reportLine[1], arguments, outputPath);
-    const auto endGroup = [&] {
-        kill(-watchdog, SIGKILL);
-        if (child > 0)
-            Reap(child);
-        Reap(watchdog);
-        closeAll();
-    };
-    if (child < 0) {
-        outcome.startError = std::strerror(errno);
-        endGroup();
-        return finish(ChildOutcome::End::NotStarted);
-    }
-    setpgid(child, watchdog);
-    close(reportLine[1]);
-    reportLine[1] = -1;
-
-    int execError = 0;
-    ssize_t got = 0;
-    while ((got = read(reportLine[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
-    }
-    if (got == static_cast<ssize_t>(sizeof execError)) {
-        outcome.startError = std::strerror(execError);
-        endGroup();
-        return finish(ChildOutcome::End::NotStarted);
-    }
+    GuardedGroup group;
+    if (std::string error = OpenLines(group); !error.empty())
+        return notStarted(error);
+    if (std::string error = StartWatchdog(group, scratchFolder); !error.empty())
+        return notStarted(error);
+    if (std::string error = StartChild(group, getpid(), arguments, outputPath); !error.empty())
+        return notStarted(error);
 
     if (whileRunning)
         whileRunning();
-    const auto deadline = start + std::chrono::duration<double>(timeLimit);
-    // A pidfd becomes readable when the program ends: the wait sleeps until then or the
-    // deadline instead of waking every few milliseconds beside a solver that needs the CPU.
-    const int ended = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
     int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            break;
-        if (done < 0 && errno != EINTR) {
-            status = -1;
-            break;
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            if (ended >= 0)
-                close(ended);
-            endGroup();
-            return finish(ChildOutcome::End::TimedOut);
-        }
-        if (ended >= 0) {
-            pollfd wait{ended, POLLIN, 0};
-            poll(&wait, 1, static_cast<int>(std::min<long long>(left.count() + 1, 1000)));
-        } else {
-            Sleep(std::chrono::milliseconds(2)); // a kernel without pidfds
-        }
+    const ChildWait wait =
+        WaitForChild(group.child, start + std::chrono::duration<double>(timeLimit), status);
+    if (wait == ChildWait::TimedOut) {
+        group.End();
+        return finish(ChildOutcome::End::TimedOut);
     }
-    if (ended >= 0)
-        close(ended);
-    // The program has ended; its own children and the watchdog end with the group.
-    kill(-watchdog, SIGKILL);
-    Reap(watchdog);
-    closeAll();
-    if (status >= 0 && WIFEXITED(status)) {
+    // The program has ended (or can no longer be waited for); its own children and the
+    // watchdog end with the group.
+    kill(-group.watchdog, SIGKILL);
+    if (wait == ChildWait::WaitFailed)
+        Reap(group.child);
+    Reap(group.watchdog);
+    group.CloseAll();
+    if (wait == ChildWait::WaitFailed)
+        return finish(ChildOutcome::End::WaitFailed);
+    if (WIFEXITED(status)) {
         outcome.exitCode = WEXITSTATUS(status);
         return finish(ChildOutcome::End::Exited);
     }

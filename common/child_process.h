@@ -17,6 +17,7 @@ struct ChildOutcome {
         Signalled,  // ended by a signal it did not get from us
         TimedOut,   // still running at the time limit: the group was killed
         NotStarted, // startError says why (not found, not executable, no fork)
+        WaitFailed, // waitpid refused to report on it: its group was killed
     };
     End end = End::NotStarted;
     int exitCode = -1;

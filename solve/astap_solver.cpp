@@ -1,9 +1,9 @@
 #include "solve/astap_solver.h"
 
-#include "solve/engine_run.h"
-#include "solve/scratch_files.h"
 #include "common/file_utils.h"
 #include "common/numbers.h"
+#include "solve/engine_run.h"
+#include "solve/scratch_files.h"
 
 #include <algorithm>
 #include <cmath>

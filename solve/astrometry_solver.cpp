@@ -1,10 +1,10 @@
 #include "solve/astrometry_solver.h"
 
+#include "common/file_utils.h"
+#include "common/numbers.h"
 #include "solve/engine_run.h"
 #include "solve/scratch_files.h"
 #include "solve/solution_header.h"
-#include "common/file_utils.h"
-#include "common/numbers.h"
 
 #include <algorithm>
 #include <cmath>

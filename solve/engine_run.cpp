@@ -23,6 +23,9 @@ EngineRun RunEngine(const SolveJob& job, const std::vector<std::string>& argumen
         result.failed =
             SolveOutcome{false, 0, 0, name + " ended by a signal: " + LastLines(outputPath, 2)};
         break;
+    case ChildOutcome::End::WaitFailed:
+        result.failed = SolveOutcome{false, 0, 0, name + " could not be waited for"};
+        break;
     case ChildOutcome::End::Exited:
         break;
     }

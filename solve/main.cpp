@@ -1,11 +1,11 @@
 // veldra-solve: the plate solver veldra starts with its solver command line; it runs
 // astrometry.net's solve-field (or ASTAP's astap_cli) and answers in the ".apm" file
 // beside the image.  See --help.
+#include "common/file_utils.h"
 #include "solve/readiness_check.h"
 #include "solve/solve_request.h"
 #include "solve/solve_run.h"
 #include "solve/solve_settings.h"
-#include "common/file_utils.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 #include "solve/readiness_check.h"
 
-#include "hdrlib/hdrlib.h"
 #include "common/file_utils.h"
 #include "common/numbers.h"
+#include "hdrlib/hdrlib.h"
 
 #include <algorithm>
 #include <cmath>

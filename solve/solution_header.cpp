@@ -1,7 +1,7 @@
 #include "solve/solution_header.h"
 
-#include "hdrlib/hdrlib.h"
 #include "common/numbers.h"
+#include "hdrlib/hdrlib.h"
 
 #include <cmath>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "solve/solve_request.h"
 
-#include "solve/solve_settings.h"
 #include "common/numbers.h"
+#include "solve/solve_settings.h"
 
 #include <cmath>
 

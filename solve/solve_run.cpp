@@ -1,11 +1,11 @@
 #include "solve/solve_run.h"
 
+#include "common/file_utils.h"
+#include "common/numbers.h"
 #include "solve/astap_solver.h"
 #include "solve/astrometry_solver.h"
 #include "solve/scratch_files.h"
 #include "solve/solution_header.h"
-#include "common/file_utils.h"
-#include "common/numbers.h"
 
 #include <cstdio>
 #include <ctime>

@@ -2,11 +2,11 @@
 // it does through the bus, at the equator and at DEC 60 with a mount (where a wrong
 // cos(DEC) would leave half or double the RA flexure), and it survives PHD2 being absent,
 // restarting, falling silent and sending garbage; and PHD2's dithers do not read as drift.
+#include "common/file_utils.h"
 #include "tests/closed_loop_checks.h"
 #include "tests/qt_test_app.h"
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
-#include "common/file_utils.h"
 
 #include <QCoreApplication>
 #include <cmath>

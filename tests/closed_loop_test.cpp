@@ -1,9 +1,9 @@
 // veldra's core against veldsim on a private session bus: the loop closes.
+#include "common/file_utils.h"
 #include "tests/closed_loop_checks.h"
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
-#include "common/file_utils.h"
 
 #include <QCoreApplication>
 #include <QProcess>

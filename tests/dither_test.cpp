@@ -1,5 +1,6 @@
 // Dither awareness: the guide camera's pixel offsets on the sky, the measured map, the
 // dither offset of an exposure, PHD2's events, and dithered pairs through the history.
+#include "common/numbers.h"
 #include "tests/test_support.h"
 #include "veldra/drift/dither_map.h"
 #include "veldra/drift/dither_offsets.h"
@@ -7,7 +8,6 @@
 #include "veldra/drift/history.h"
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/dither_events.h"
-#include "common/numbers.h"
 
 #include <QJsonDocument>
 #include <gtest/gtest.h>

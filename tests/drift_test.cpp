@@ -1,12 +1,12 @@
 // History, drift rates, filter, correction and guider messages, with a recording Platform.
+#include "common/date_time.h"
+#include "common/numbers.h"
 #include "tests/test_support.h"
 #include "veldra/drift/bias_rule.h"
 #include "veldra/drift/correction.h"
 #include "veldra/drift/history.h"
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/guider_link.h"
-#include "common/date_time.h"
-#include "common/numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Whole image runs: FITS files written by the tests, the real header library, the real
 // history, the fake solver as a real process, and the activity log read back.
+#include "common/end_request.h"
+#include "common/process_start.h"
 #include "tests/measure_test_platform.h"
 #include "tests/test_support.h"
 #include "veldra/measure/new_image_command.h"
 #include "veldra/measure/pipeline.h"
-#include "common/process_start.h"
-#include "common/end_request.h"
 
 #include <algorithm>
 #include <filesystem>

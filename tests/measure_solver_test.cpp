@@ -1,11 +1,11 @@
 // The solver runner against the fake solver (tests/veldra-fakesolve.sh) as a real
 // process.  Each test copies the script under a name of its own.
-#include "tests/measure_test_platform.h"
-#include "tests/test_support.h"
-#include "common/process_start.h"
-#include "veldra/measure/solver_runner.h"
 #include "common/end_request.h"
 #include "common/file_utils.h"
+#include "common/process_start.h"
+#include "tests/measure_test_platform.h"
+#include "tests/test_support.h"
+#include "veldra/measure/solver_runner.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,9 +1,9 @@
 // Start/Stop, Pause/Resume, the start-state options and the start-up and end sequences.
+#include "common/date_time.h"
 #include "tests/monitor_fakes.h"
 #include "tests/test_support.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/monitoring_control.h"
-#include "common/date_time.h"
 #include "veldra_version.h"
 
 #include <filesystem>

@@ -1,7 +1,7 @@
+#include "common/file_utils.h"
 #include "tests/qt_test_app.h"
 #include "tests/spoken_name.h"
 #include "tests/test_support.h"
-#include "common/file_utils.h"
 #include "veldra/windows/file_dialogs.h"
 #include "veldra/windows/notice/dia_error.h"
 

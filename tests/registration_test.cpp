@@ -1,11 +1,11 @@
 // The registration method: hdrlib's pixel read, the star match and fit on hand-made star
 // lists, the reference's map, and whole image runs through ProcessImage on star frames
 // rendered by veldsim's camera (dithered, turned, with hot pixels and a satellite trail).
+#include "common/process_start.h"
 #include "tests/measure_test_platform.h"
 #include "tests/test_support.h"
 #include "tools/veldsim/star_field.h"
 #include "veldra/measure/pipeline.h"
-#include "common/process_start.h"
 #include "veldra/measure/registration/registration.h"
 #include "veldra/measure/registration/star_match.h"
 

@@ -4,8 +4,8 @@
 // does (session end wired, window loaded) and clicks Start; the test sends SIGTERM once
 // the child is inside the wait and checks that it ends within 2 s with its end sequence
 // (settings written, " : Ending Veldra" last) and leaves none of its processes behind.
-#include "tests/test_support.h"
 #include "common/file_utils.h"
+#include "tests/test_support.h"
 #include "veldra/windows/main/form_main.h"
 #include "veldra/windows/session_end.h"
 

@@ -1,7 +1,7 @@
 // The settings file and the activity log.
+#include "common/file_utils.h"
 #include "tests/test_support.h"
 #include "veldra/settings/activity_log.h"
-#include "common/file_utils.h"
 #include "veldra/settings/settings.h"
 
 #include <csignal>

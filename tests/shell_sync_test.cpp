@@ -1,5 +1,5 @@
-#include "tests/test_support.h"
 #include "common/shell_sync.h"
+#include "tests/test_support.h"
 
 #include <chrono>
 #include <csignal>

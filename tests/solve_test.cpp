@@ -1,8 +1,10 @@
 // veldra-solve as veldra runs it: the real solve-field on simulated star frames with an
 // index built from the same synthetic catalogue, and the ".apm" answer beside the image.
+#include "common/child_process.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 #include "solve/astap_solver.h"
 #include "solve/astrometry_solver.h"
-#include "common/child_process.h"
 #include "solve/fits_image.h"
 #include "solve/readiness_check.h"
 #include "solve/solution_header.h"
@@ -11,8 +13,6 @@
 #include "tests/test_support.h"
 #include "tools/veldsim/star_field.h"
 #include "tools/veldsim/star_index.h"
-#include "common/file_utils.h"
-#include "common/numbers.h"
 
 #include <array>
 #include <atomic>
@@ -588,6 +588,17 @@ TEST(VeldraSolveParts, WorkWhileTheProgramRunsOverlapsIt) {
         RunGuarded({dir.file("no-such-program")}, dir.file("out"), 20, "", [&] { ++calls; });
     EXPECT_EQ(missing.end, ChildOutcome::End::NotStarted);
     EXPECT_EQ(calls, 1);
+}
+
+// With SIGCHLD ignored the kernel reaps the program itself and waitpid can only fail: the
+// run says so instead of blaming a signal that never came.
+TEST(VeldraSolveParts, AWaitThatFailsIsNamedAsSuch) {
+    const TempDir dir;
+    const auto previous = std::signal(SIGCHLD, SIG_IGN);
+    const ChildOutcome run = RunGuarded({"true"}, dir.file("out"), 20, "");
+    std::signal(SIGCHLD, previous);
+    EXPECT_EQ(run.end, ChildOutcome::End::WaitFailed);
+    EXPECT_LT(run.seconds, 10);
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 // The telescope link against a real indiserver with the INDI telescope simulator, and
 // against a small fake INDI server for the failures a simulator cannot show.
+#include "common/file_utils.h"
+#include "common/shell_sync.h"
 #include "tests/telescope_test_server.h"
 #include "tests/test_support.h"
-#include "common/file_utils.h"
 #include "veldra/settings/settings.h"
-#include "common/shell_sync.h"
 #include "veldra/telescope/telescope_driver.h"
 #include "veldra/telescope/telescope_link.h"
 

@@ -1,9 +1,9 @@
 // The main window as used at the telescope: help inside the program, windows that keep
 // their place and size, and Start's problems shown under the frames.
+#include "common/file_utils.h"
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
 #include "tests/windows_test_main_fixture.h"
-#include "common/file_utils.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/about_box.h"
 #include "veldra/windows/chart/frm_chart.h"

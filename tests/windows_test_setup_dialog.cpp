@@ -1,10 +1,10 @@
 // The plate-solve setup dialog offscreen: visibility by method, the per-keystroke rules,
 // the leaving-box rules, combo choices, the close box and the executable chooser.
+#include "common/file_utils.h"
 #include "tests/spoken_name.h"
 #include "tests/test_support.h"
 #include "tests/windows_test_app.h"
 #include "veldra/chart/chart_layout.h"
-#include "common/file_utils.h"
 #include "veldra/settings/settings.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/main/form_main.h"

@@ -1,11 +1,11 @@
 // veldra: the main window.  "veldra.ini" and "debug.txt" live in the program's own folder
 // while it can be written, else under $XDG_CONFIG_HOME/veldra and $XDG_STATE_HOME/veldra,
 // or in the folder given with --config-dir.
+#include "common/file_utils.h"
 #include "veldra/guider/guider_choice.h"
 #include "veldra/program_options.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/file_places.h"
-#include "common/file_utils.h"
 #include "veldra/windows/main/form_main.h"
 #include "veldra/windows/session_end.h"
 

@@ -8,14 +8,14 @@
 //     rms over frames dithered by up to +-8" and turning by up to 1 degree.
 // Usage: bench-registration [FRAMES]   (frames per size, 2 to 50, default 7)
 #include "common/child_process.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 #include "solve/fits_image.h"
 #include "solve/scratch_files.h"
 #include "solve/solve_run.h"
 #include "tools/veldsim/star_field.h"
 #include "tools/veldsim/star_index.h"
 #include "veldra/measure/registration/registration.h"
-#include "common/file_utils.h"
-#include "common/numbers.h"
 
 #include <algorithm>
 #include <chrono>

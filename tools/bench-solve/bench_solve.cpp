@@ -8,15 +8,15 @@
 // +-20 % from solve to solve, far more than that cost).  Then a 6000 x 4000 frame with
 // and without the automatic downsampling: time, peak memory, centre error.
 // Usage: bench-solve [ROUNDS] [--large]
-#include "solve/astrometry_solver.h"
 #include "common/child_process.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
+#include "solve/astrometry_solver.h"
 #include "solve/fits_image.h"
 #include "solve/scratch_files.h"
 #include "solve/solve_run.h"
 #include "tools/veldsim/star_field.h"
 #include "tools/veldsim/star_index.h"
-#include "common/file_utils.h"
-#include "common/numbers.h"
 
 #include <algorithm>
 #include <charconv>

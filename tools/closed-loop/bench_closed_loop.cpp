@@ -6,10 +6,10 @@
 //   dbus-run-session -- build/release/bin/bench-closed-loop
 //   [--phd2-only | --dither-only | --mount-axes-only | --registration-only]
 //   [FRAMES] [CADENCE_SECONDS]
+#include "common/file_utils.h"
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/program_options.h"
-#include "common/file_utils.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

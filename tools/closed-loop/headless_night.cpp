@@ -1,13 +1,13 @@
 #include "tools/closed-loop/headless_night.h"
 
+#include "common/date_time.h"
+#include "common/file_utils.h"
 #include "veldra/drift/bias_rule.h"
 #include "veldra/guider/guider_backend.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/measure/pipeline.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/monitoring_control.h"
-#include "common/date_time.h"
-#include "common/file_utils.h"
 #include "veldra/telescope/telescope_link.h"
 
 #include <QCoreApplication>

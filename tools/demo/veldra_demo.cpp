@@ -6,11 +6,11 @@
 // With --guider phd2 veldsim plays PHD2 (with a mount, dithering up to 5" after every frame)
 // on a free local port and veldra sends it its corrections there.  Needs a session bus of its own
 // (scripts/run --demo starts one).  Prints one line per measured frame as it goes.
+#include "common/file_utils.h"
 #include "veldra/drift/correction.h"
 #include "veldra/guider/guider_choice.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/program_options.h"
-#include "common/file_utils.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/main/form_main.h"
 

@@ -5,8 +5,8 @@
 // display needed) and keeps its settings and log in a scratch folder; nothing is sent on the
 // message bus (the main window is not loaded, only refreshed).  Default output folder: the source
 // tree's docs/.
-#include "veldra/program_options.h"
 #include "common/numbers.h"
+#include "veldra/program_options.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/file_dialogs.h"

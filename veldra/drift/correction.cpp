@@ -1,10 +1,10 @@
 #include "veldra/drift/correction.h"
 
+#include "common/numbers.h"
 #include "veldra/drift/drift_error.h"
 #include "veldra/drift/history.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
-#include "common/numbers.h"
 
 #include <cmath>
 

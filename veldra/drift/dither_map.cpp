@@ -1,8 +1,8 @@
 #include "veldra/drift/dither_map.h"
 
+#include "common/numbers.h"
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/dither_events.h"
-#include "common/numbers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 #include "veldra/drift/dither_pair.h"
 
+#include "common/numbers.h"
 #include "veldra/drift/dither_map.h"
 #include "veldra/settings/activity_log.h"
-#include "common/numbers.h"
 
 #include <cmath>
 

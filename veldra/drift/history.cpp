@@ -1,13 +1,13 @@
 #include "veldra/drift/history.h"
 
+#include "common/date_time.h"
+#include "common/file_utils.h"
+#include "common/numbers.h"
 #include "veldra/drift/correction.h"
 #include "veldra/drift/dither_pair.h"
 #include "veldra/drift/kalman.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
-#include "common/date_time.h"
-#include "common/file_utils.h"
-#include "common/numbers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 // The measurement history and the drift rates derived from its two newest entries.
-#include "veldra/drift/drift_error.h"
 #include "common/numbers.h"
+#include "veldra/drift/drift_error.h"
 #include "veldra/state/history_entry.h"
 #include "veldra/state/main_state.h"
 #include "veldra/state/platform.h"

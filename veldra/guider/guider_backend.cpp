@@ -1,10 +1,10 @@
 #include "veldra/guider/guider_backend.h"
 
+#include "common/numbers.h"
 #include "veldra/guider/dither_events.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/guider/guider_link.h"
 #include "veldra/settings/activity_log.h"
-#include "common/numbers.h"
 
 #include <QDateTime>
 #include <cmath>

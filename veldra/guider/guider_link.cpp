@@ -1,7 +1,7 @@
 #include "veldra/guider/guider_link.h"
 
-#include "veldra/settings/activity_log.h"
 #include "common/numbers.h"
+#include "veldra/settings/activity_log.h"
 
 #include <cmath>
 #include <limits>

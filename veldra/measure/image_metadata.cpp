@@ -1,8 +1,8 @@
 #include "veldra/measure/image_metadata.h"
 
+#include "common/numbers.h"
 #include "hdrlib/hdrlib.h"
 #include "veldra/settings/activity_log.h"
-#include "common/numbers.h"
 
 #include <array>
 #include <string>

@@ -1,9 +1,9 @@
 #include "veldra/measure/new_image_command.h"
 
-#include "veldra/settings/activity_log.h"
 #include "common/file_utils.h"
 #include "common/numbers.h"
 #include "common/shell_sync.h"
+#include "veldra/settings/activity_log.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,7 @@
 #include "veldra/measure/pipeline.h"
 
+#include "common/date_time.h"
+#include "common/end_request.h"
 #include "hdrlib/hdrlib.h"
 #include "veldra/drift/dither_offsets.h"
 #include "veldra/drift/history.h"
@@ -8,8 +10,6 @@
 #include "veldra/measure/registration/registered_position.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/settings/activity_log.h"
-#include "common/date_time.h"
-#include "common/end_request.h"
 
 #include <exception>
 #include <optional>

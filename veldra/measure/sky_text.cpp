@@ -1,7 +1,7 @@
 #include "veldra/measure/sky_text.h"
 
-#include "veldra/settings/entry_rules.h"
 #include "common/numbers.h"
+#include "veldra/settings/entry_rules.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,11 +1,11 @@
 #include "veldra/measure/solver_runner.h"
 
-#include "common/process_start.h"
-#include "veldra/measure/solver_reason.h"
-#include "veldra/settings/activity_log.h"
 #include "common/end_request.h"
 #include "common/file_utils.h"
 #include "common/numbers.h"
+#include "common/process_start.h"
+#include "veldra/measure/solver_reason.h"
+#include "veldra/settings/activity_log.h"
 
 #include <cerrno>
 #include <cstdio>

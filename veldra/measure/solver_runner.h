@@ -5,8 +5,8 @@
 // command line, handed over whole) and writes its result beside the image, in a file
 // named like the image with ".apm" for the extension: "RA,DEC,FLAG" (radians; flag 1 =
 // solved), values separated by commas or line ends.
-#include "veldra/measure/image_metadata.h"
 #include "common/process_start.h"
+#include "veldra/measure/image_metadata.h"
 
 #include <optional>
 #include <string>

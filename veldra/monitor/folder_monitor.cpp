@@ -1,9 +1,9 @@
 #include "veldra/monitor/folder_monitor.h"
 
-#include "veldra/monitor/list_folder.h"
-#include "veldra/settings/activity_log.h"
 #include "common/end_request.h"
 #include "common/numbers.h"
+#include "veldra/monitor/list_folder.h"
+#include "veldra/settings/activity_log.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "veldra/monitor/list_folder.h"
 
+#include "common/date_time.h"
 #include "veldra/monitor/exchange_order.h"
 #include "veldra/monitor/wildcard.h"
-#include "common/date_time.h"
 
 #include <cerrno>
 #include <dirent.h>

@@ -1,14 +1,14 @@
 #include "veldra/monitor/monitoring_control.h"
 
+#include "common/date_time.h"
+#include "common/end_request.h"
+#include "common/process_start.h"
 #include "hdrlib/hdrlib.h"
 #include "veldra/guider/guider_link.h"
-#include "common/process_start.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/monitor/list_folder.h"
 #include "veldra/monitor/start_checks.h"
 #include "veldra/settings/activity_log.h"
-#include "common/date_time.h"
-#include "common/end_request.h"
 #include "veldra/settings/settings.h"
 #include "veldra_version.h"
 

@@ -1,9 +1,9 @@
 #include "veldra/monitor/start_checks.h"
 
-#include "hdrlib/hdrlib.h"
-#include "veldra/monitor/list_folder.h"
 #include "common/file_utils.h"
 #include "common/numbers.h"
+#include "hdrlib/hdrlib.h"
+#include "veldra/monitor/list_folder.h"
 
 #include <cerrno>
 #include <cstdlib>

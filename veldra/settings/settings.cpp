@@ -1,9 +1,9 @@
 #include "veldra/settings/settings.h"
 
-#include "veldra/settings/activity_log.h"
-#include "veldra/settings/entry_rules.h"
 #include "common/file_utils.h"
 #include "common/numbers.h"
+#include "veldra/settings/activity_log.h"
+#include "veldra/settings/entry_rules.h"
 
 #include <algorithm>
 #include <cctype>

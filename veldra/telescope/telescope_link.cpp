@@ -1,7 +1,7 @@
 #include "veldra/telescope/telescope_link.h"
 
-#include "veldra/settings/activity_log.h"
 #include "common/numbers.h"
+#include "veldra/settings/activity_log.h"
 #include "veldra/telescope/telescope_driver.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "veldra/windows/about_box.h"
 
+#include "common/file_utils.h"
 #include "hdrlib/hdrlib.h"
 #include "veldra/settings/activity_log.h"
-#include "common/file_utils.h"
 #include "veldra/version_info.h"
 #include "veldra/windows/message_box.h"
 #include "veldra/windows/night_mode.h"

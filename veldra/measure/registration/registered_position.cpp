@@ -1,9 +1,9 @@
 #include "veldra/measure/registration/registered_position.h"
 
+#include "common/numbers.h"
 #include "veldra/measure/registration/registration.h"
 #include "veldra/measure/solver_runner.h"
 #include "veldra/settings/activity_log.h"
-#include "common/numbers.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,10 +1,10 @@
 // The Platform record as the running program fills it: the windows, the Qt event loop,
 // the clocks, the session bus, the telescope and the pipeline.
+#include "common/date_time.h"
+#include "common/end_request.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/measure/pipeline.h"
 #include "veldra/monitor/start_checks.h"
-#include "common/date_time.h"
-#include "common/end_request.h"
 #include "veldra/telescope/telescope_link.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/main/form_main.h"

@@ -1,11 +1,11 @@
 // The main window's input handlers and their validation.
+#include "common/numbers.h"
 #include "veldra/drift/bias_rule.h"
 #include "veldra/drift/history.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/monitoring_control.h"
 #include "veldra/settings/activity_log.h"
 #include "veldra/settings/entry_rules.h"
-#include "common/numbers.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/chart/frm_chart.h"
 #include "veldra/windows/control_factory.h"

@@ -1,8 +1,8 @@
 // RefreshMainWindow and RefreshPendingFile: every control in line with the settings, the
 // monitoring state and the history.
-#include "veldra/drift/correction.h"
 #include "common/file_utils.h"
 #include "common/numbers.h"
+#include "veldra/drift/correction.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/main/display_formats.h"
 #include "veldra/windows/main/form_main.h"

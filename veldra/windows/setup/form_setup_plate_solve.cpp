@@ -1,8 +1,8 @@
 #include "veldra/windows/setup/form_setup_plate_solve.h"
 
+#include "common/numbers.h"
 #include "veldra/chart/chart_layout.h"
 #include "veldra/settings/entry_rules.h"
-#include "common/numbers.h"
 #include "veldra/windows/box_colours.h"
 #include "veldra/windows/control_factory.h"
 #include "veldra/windows/file_dialogs.h"
