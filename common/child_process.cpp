@@ -1,4 +1,5 @@
 #include "common/child_process.h"
+#include "common/exec_arguments.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -66,10 +67,7 @@ void Sleep(std::chrono::milliseconds duration) {
         dup2(output, 2) < 0) {
         error = errno;
     } else {
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
+        const std::vector<char*> argv = ExecArguments(arguments);
         execvp(argv[0], argv.data());
         error = errno;
     }

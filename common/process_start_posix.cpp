@@ -1,3 +1,4 @@
+#include "common/exec_arguments.h"
 #include "common/process_start.h"
 
 #include <algorithm>
@@ -77,11 +78,7 @@ pid_t StartProcessNoWait(const std::vector<std::string>& arguments) {
     ReapStartedProcesses();
     if (arguments.empty() || arguments.front().empty())
         return -1;
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = ExecArguments(arguments);
     pid_t pid = 0;
     if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0 || pid <= 0)
         return -1;

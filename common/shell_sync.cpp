@@ -1,4 +1,5 @@
 #include "common/shell_sync.h"
+#include "common/exec_arguments.h"
 
 #include <cerrno>
 #include <chrono>
@@ -85,10 +86,7 @@ int32_t ShellSyncArguments(std::vector<std::string> arguments, int /*windowStyle
                            const std::function<bool()>& keepWaiting) {
     if (arguments.empty())
         throw ShellSyncError(kShellSyncStartError, "Failed to Shell child process");
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = ExecArguments(arguments);
 
     // A group of its own: ending the command reaches whatever it started, and nothing else.
     posix_spawnattr_t attributes;

@@ -1,4 +1,5 @@
 #include "tests/telescope_test_server.h"
+#include "common/exec_arguments.h"
 
 #include "veldra/telescope/telescope_driver.h"
 
@@ -48,10 +49,7 @@ IndiServer::IndiServer(const std::vector<std::string>& drivers) : port(FreePort(
     std::vector<std::string> arguments = {"indiserver", "-p", std::to_string(port), "-u",
                                           dir.file("socket")};
     arguments.insert(arguments.end(), drivers.begin(), drivers.end());
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = ExecArguments(arguments);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string log = dir.file("server.log");
