@@ -562,40 +562,46 @@ TEST_F(RealPhd2, OnCameraMountShiftDithersLimitAndRestart) {
     SetGuideCamera(track, camera);
     const std::optional<Matrix2> map = CalibrationMap(*camera);
     ASSERT_TRUE(map);
+    // PHD2 dithers by a random amount up to 3 px on each axis: one that moved the lock by
+    // less than 1" says little, and the next one is taken (at most four of each kind).
     for (const bool raOnly : {false, true}) {
         SCOPED_TRACE(raOnly ? "RA-only dither" : "2-D dither");
-        const Vector2 before = LockPosition(rpc);
-        const size_t seen = veldra.events.size();
-        ASSERT_TRUE(Accepted(rpc.Call(
-            "dither", QJsonObject{{"amount", 3}, {"raOnly", raOnly}, {"settle", settle}})));
-        const Vector2 after = LockPosition(rpc);
-        ASSERT_TRUE(veldra.PumpUntil(
-            [&] {
-                for (size_t i = seen; i < veldra.events.size(); ++i)
-                    if (veldra.events[i].event == "GuidingDithered")
-                        return true;
-                return false;
-            },
-            30));
-        const size_t steps = track.steps.size();
-        for (size_t i = seen; i < veldra.events.size(); ++i)
-            RecordDitherEvent(track, veldra.events[i], UnixNow());
-        ASSERT_EQ(track.steps.size(), steps + 1);
-        const DitherStep step = track.steps.back();
-        const Vector2 removed = SkyOffset(*map, {step.dx, step.dy});
-        const Vector2 real =
-            CameraToSky(calibration, scale, {after.v0 - before.v0, after.v1 - before.v1});
-        std::printf("dither%s dx %.3f dy %.3f: veldra RA %.3f\" DEC %.3f\", lock RA %.3f\" DEC "
-                    "%.3f\"\n",
-                    raOnly ? " RA-only" : "", step.dx, step.dy, removed.v0, removed.v1, real.v0,
-                    real.v1);
-        EXPECT_GT(std::hypot(real.v0, real.v1), 1.0);
-        EXPECT_NEAR(removed.v0, real.v0, 0.3);
-        EXPECT_NEAR(removed.v1, real.v1, 0.3);
-        if (raOnly) {
-            EXPECT_NEAR(real.v1, 0, 0.3);
+        double largest = 0;
+        for (int attempt = 0; attempt < 4 && largest < 1.0; ++attempt) {
+            const Vector2 before = LockPosition(rpc);
+            const size_t seen = veldra.events.size();
+            ASSERT_TRUE(Accepted(rpc.Call(
+                "dither", QJsonObject{{"amount", 3}, {"raOnly", raOnly}, {"settle", settle}})));
+            const Vector2 after = LockPosition(rpc);
+            ASSERT_TRUE(veldra.PumpUntil(
+                [&] {
+                    for (size_t i = seen; i < veldra.events.size(); ++i)
+                        if (veldra.events[i].event == "GuidingDithered")
+                            return true;
+                    return false;
+                },
+                30));
+            const size_t steps = track.steps.size();
+            for (size_t i = seen; i < veldra.events.size(); ++i)
+                RecordDitherEvent(track, veldra.events[i], UnixNow());
+            ASSERT_EQ(track.steps.size(), steps + 1);
+            const DitherStep step = track.steps.back();
+            const Vector2 removed = SkyOffset(*map, {step.dx, step.dy});
+            const Vector2 real =
+                CameraToSky(calibration, scale, {after.v0 - before.v0, after.v1 - before.v1});
+            std::printf("dither%s dx %.3f dy %.3f: veldra RA %.3f\" DEC %.3f\", lock RA %.3f\" DEC "
+                        "%.3f\"\n",
+                        raOnly ? " RA-only" : "", step.dx, step.dy, removed.v0, removed.v1, real.v0,
+                        real.v1);
+            largest = std::max(largest, std::hypot(real.v0, real.v1));
+            EXPECT_NEAR(removed.v0, real.v0, 0.3);
+            EXPECT_NEAR(removed.v1, real.v1, 0.3);
+            if (raOnly) {
+                EXPECT_NEAR(real.v1, 0, 0.3);
+            }
+            ASSERT_TRUE(rpc.WaitEvent("SettleDone", 150));
         }
-        ASSERT_TRUE(rpc.WaitEvent("SettleDone", 150));
+        EXPECT_GT(largest, 1.0);
     }
 
     // The shift: veldra sends its rates at DEC 30; PHD2's camera-frame rate must be the one
