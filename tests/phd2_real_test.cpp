@@ -5,6 +5,7 @@
 // connection and runs veldra's Phd2Session over a second; what it checks comes from PHD2's
 // own answers: the camera-frame shift rate, the lock's move, dithers as veldra takes them
 // out against the lock's real move, the shift limit, and a killed PHD2 taken up again.
+#include "common/child_process.h"
 #include "tests/telescope_test_server.h"
 #include "veldra/drift/dither_map.h"
 #include "veldra/guider/dither_events.h"
@@ -25,14 +26,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -303,24 +301,6 @@ std::string Guide(RpcClient& rpc, const QJsonObject& settle, bool recalibrate, d
         std::printf("PHD2 attempt %d: %s\n", attempt + 1, why.c_str());
     }
     return why;
-}
-
-// Runs a short tool (indi_setprop) to its end; false when it failed or outlived the bound.
-bool RunTool(std::vector<std::string> arguments, double bound) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    for (const double until = Now() + bound; Now() < until; usleep(50000))
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return false;
 }
 
 // PHD2's settings for the test: the Simulator camera (2.888 "/px) on an On-camera mount,
@@ -679,7 +659,10 @@ TEST_F(RealPhd2, DeclinationReportingMount) {
     const std::string device = "Telescope Simulator";
     const std::string indiPort = std::to_string(indi.port);
     const auto set = [&](const std::string& spec) {
-        return RunTool({"indi_setprop", "-p", indiPort, "-t", "10", device + "." + spec}, 20);
+        const ChildOutcome run =
+            RunGuarded({"indi_setprop", "-p", indiPort, "-t", "10", device + "." + spec},
+                       (dir / "indi_setprop.out").string(), 20, "");
+        return run.end == ChildOutcome::End::Exited && run.exitCode == 0;
     };
     // The simulator starts at the pole (PHD2 would divide by cos(89 deg)): synced to DEC 50
     // before PHD2 calibrates.  Left without tracking, its DEC stays put.
