@@ -1,5 +1,5 @@
 #pragma once
-// The argument vector the exec and spawn calls take.
+// The argument (or environment) vector the exec and spawn calls take.
 #include <string>
 #include <vector>
 

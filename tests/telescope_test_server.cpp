@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -55,7 +56,13 @@ IndiServer::IndiServer(const std::vector<std::string>& drivers) : port(FreePort(
     const std::string log = dir.file("server.log");
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawnp(&pid, "indiserver", &actions, nullptr, argv.data(), environ) != 0)
+    // A private HOME: the drivers keep their configuration and park data under ~/.indi.
+    std::vector<std::string> environment = {"HOME=" + dir.path};
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        if (std::string_view(*variable).substr(0, 5) != "HOME=")
+            environment.emplace_back(*variable);
+    const std::vector<char*> envp = ExecArguments(environment);
+    if (posix_spawnp(&pid, "indiserver", &actions, nullptr, argv.data(), envp.data()) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     for (int i = 0; i < 200 && pid > 0 && !Accepts(port); ++i)
