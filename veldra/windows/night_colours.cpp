@@ -1,10 +1,20 @@
 #include "veldra/windows/night_colours.h"
 
 namespace {
+bool nightModeOn = false;
+
 QColor Red(int level) {
     return QColor(level, 0, 0);
 }
 } // namespace
+
+bool NightModeOn() {
+    return nightModeOn;
+}
+
+void RecordNightMode(bool on) {
+    nightModeOn = on;
+}
 
 QColor NightText() {
     return Red(170);

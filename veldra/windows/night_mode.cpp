@@ -176,10 +176,6 @@ QAbstractFileIconProvider* NightFileIcons() {
     return &provider;
 }
 
-bool NightModeOn() {
-    return Day().has_value();
-}
-
 void SetNightMode(bool on) {
     if (on == NightModeOn())
         return;
@@ -187,6 +183,7 @@ void SetNightMode(bool on) {
         auto* application = qobject_cast<QApplication*>(QCoreApplication::instance());
         Day() = DayLook{QApplication::palette(), QApplication::style()->name(),
                         application->styleSheet()};
+        RecordNightMode(true);
         QApplication::setStyle(new NightStyle());
         QApplication::setPalette(NightPalette());
         application->setStyleSheet(kNightStyleSheet);
@@ -194,6 +191,7 @@ void SetNightMode(bool on) {
     } else {
         const DayLook day = *Day();
         Day().reset();
+        RecordNightMode(false);
         QCoreApplication::instance()->removeEventFilter(Caret());
         qobject_cast<QApplication*>(QCoreApplication::instance())->setStyleSheet(day.styleSheet);
         QApplication::setStyle(QStyleFactory::create(day.style));

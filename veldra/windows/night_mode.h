@@ -10,7 +10,6 @@
 
 class QAbstractFileIconProvider;
 
-bool NightModeOn();
 // Sets the application's palette and style (Fusion, which draws everything from the
 // palette), paints the text boxes again and recolours the chart window.  Switching off
 // brings back the palette and style the application had before.
