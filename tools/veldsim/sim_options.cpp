@@ -102,25 +102,13 @@ namespace {
 // The options read as numbers that are whole numbers in SimOptions: checked before they
 // go there.
 struct WholeNumbers {
-    double frames = 0;
-    double seed = 0;
-    double width = 0;
-    double height = 0;
-    double ditherEvery = 0;
-    double hotPixels = 0;
-    double trailEvery = 0;
+    double frames, seed, width, height, ditherEvery, hotPixels, trailEvery;
 };
 
 WholeNumbers WholeNumbersOf(const SimOptions& o) {
-    WholeNumbers whole;
-    whole.frames = o.frames;
-    whole.seed = o.seed;
-    whole.width = o.width;
-    whole.height = o.height;
-    whole.ditherEvery = o.ditherEvery;
-    whole.hotPixels = o.hotPixels;
-    whole.trailEvery = o.trailEvery;
-    return whole;
+    const auto real = [](auto whole) { return static_cast<double>(whole); };
+    return {real(o.frames),      real(o.seed),      real(o.width),     real(o.height),
+            real(o.ditherEvery), real(o.hotPixels), real(o.trailEvery)};
 }
 
 std::map<std::string, double*> NumberOptions(SimOptions& o, WholeNumbers& whole) {
