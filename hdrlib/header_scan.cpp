@@ -8,7 +8,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -275,122 +278,180 @@ Hdu CompressedImage(const Cards& cards, long long rows) {
     return hdu;
 }
 
-// Checks one header (its cards before END) and reads its layout.
-Hdu CheckHeader(const std::vector<std::string_view>& text, bool primary) {
-    Hdu hdu;
-    auto fail = [&hdu](ScanFault fault) {
-        hdu.fault = fault;
-        return hdu;
-    };
-    // The first card: SIMPLE = T, or XTENSION (anything else ends the HDUs for CFITSIO).
-    const auto first = text.empty() ? std::nullopt : ParseCard(text[0]);
+// The kind of HDU its first card names: SIMPLE = T, or XTENSION (anything else ends the
+// HDUs for CFITSIO).
+struct FirstCard {
+    ScanFault fault = ScanFault::None;
     Kind kind = Kind::Primary;
+};
+
+FirstCard KindOf(const std::vector<std::string_view>& text, bool primary) {
+    const auto first = text.empty() ? std::nullopt : ParseCard(text[0]);
     if (primary) {
         if (!first || CardKeyword(text[0]) != "SIMPLE" || first->text != "T")
-            return fail(ScanFault::NotFits);
-    } else {
-        if (!first || CardKeyword(text[0]) != "XTENSION" || first->kind != ValueKind::Text)
-            return fail(ScanFault::NoImage);
-        const std::string type = ValueString(first->text);
-        if (type == "IMAGE")
-            kind = Kind::Image;
-        else if (type == "BINTABLE")
-            kind = Kind::BinaryTable;
-        else if (type == "TABLE")
-            kind = Kind::AsciiTable;
-        else
-            return fail(ScanFault::BadHeader);
+            return {ScanFault::NotFits};
+        return {};
     }
-    // Cards that break the rules count only where CFITSIO could take them for a
-    // structure keyword; the others stay in the header and read as missing.
+    if (!first || CardKeyword(text[0]) != "XTENSION" || first->kind != ValueKind::Text)
+        return {ScanFault::NoImage};
+    const std::string type = ValueString(first->text);
+    if (type == "IMAGE")
+        return {ScanFault::None, Kind::Image};
+    if (type == "BINTABLE")
+        return {ScanFault::None, Kind::BinaryTable};
+    if (type == "TABLE")
+        return {ScanFault::None, Kind::AsciiTable};
+    return {ScanFault::BadHeader};
+}
+
+// Cards that break the rules count only where CFITSIO could take them for a
+// structure keyword; the others stay in the header and read as missing.  Empty when a
+// structure card breaks them.
+std::optional<Cards> ReadCards(const std::vector<std::string_view>& text) {
     Cards cards{text, {}, {}};
     for (const std::string_view card : text) {
         const auto value = ParseCard(card);
         const bool structure = NamesStructure(card);
         if (structure && (!value || value->kind == ValueKind::None || IsHierarch(card)))
-            return fail(ScanFault::BadHeader);
+            return std::nullopt;
         cards.values.push_back(value && structure ? *value : CardValue{});
         cards.names.push_back(value && structure ? UpperCase(CardKeyword(card)) : std::string());
     }
-    const bool table = kind == Kind::BinaryTable || kind == Kind::AsciiTable;
+    return cards;
+}
 
-    // Every keyword CFITSIO converts holds a value of its kind, and a layout keyword
-    // only once: CFITSIO and hdrlib then cannot read different cards.
+// Every keyword CFITSIO converts holds a value of its kind, and a layout keyword
+// only once: CFITSIO and hdrlib then cannot read different cards.
+bool FollowsRules(const Cards& cards, Kind kind) {
     std::set<std::string> seen;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < cards.text.size(); ++i) {
         const std::string& name = cards.names[i];
         if (name.empty())
             continue;
         if (!Follows(cards.values[i], RuleFor(name, kind == Kind::BinaryTable)) ||
             (!seen.insert(name).second && !MayRepeat(name)))
-            return fail(ScanFault::BadHeader);
+            return false;
     }
+    return true;
+}
 
-    // The mandatory keywords in their places: BITPIX, NAXIS, NAXISn, then PCOUNT and
-    // GCOUNT (and TFIELDS for a table) in an extension.
+// What the mandatory keywords say of the data unit.
+struct Layout {
+    long long bitpix = 0;
+    std::vector<long long> axes;
+    long long pcount = 0;
+    long long gcount = 1;
+};
+
+bool IsTable(Kind kind) {
+    return kind == Kind::BinaryTable || kind == Kind::AsciiTable;
+}
+
+// Random groups (NAXIS1 = 0 and GROUPS) are not images; PCOUNT and GCOUNT, when present
+// in a primary header, must not change the size of the data.
+bool PrimaryCountsFit(const Cards& cards, const std::vector<long long>& axes) {
+    const size_t groups = Find(cards, "GROUPS"), p = Find(cards, "PCOUNT"),
+                 g = Find(cards, "GCOUNT");
+    return !((!axes.empty() && axes[0] == 0) ||
+             (groups != std::string_view::npos && cards.values[groups].text == "T") ||
+             (p != std::string_view::npos && IntegerOf(cards, p) != 0) ||
+             (g != std::string_view::npos && IntegerOf(cards, g) != 1));
+}
+
+// An extension's PCOUNT and GCOUNT (and TFIELDS for a table) from card `next` on.
+bool ReadExtensionCounts(const Cards& cards, size_t next, Kind kind, Layout& layout) {
+    const auto p = IntegerAt(cards, next, "PCOUNT");
+    const auto g = IntegerAt(cards, next + 1, "GCOUNT");
+    if (!p || !g || *g != 1 || *p < 0 || (kind != Kind::BinaryTable && *p != 0))
+        return false;
+    layout.pcount = *p;
+    layout.gcount = *g;
+    if (IsTable(kind)) {
+        const auto fields = IntegerAt(cards, next + 2, "TFIELDS");
+        if (!fields || *fields < 0 || *fields > 999)
+            return false;
+    }
+    return true;
+}
+
+// The mandatory keywords in their places: BITPIX, NAXIS, NAXISn, then PCOUNT and
+// GCOUNT (and TFIELDS for a table) in an extension.  Empty when one is missing or wrong.
+std::optional<Layout> MandatoryKeywords(const Cards& cards, Kind kind, bool primary) {
     const auto bitpix = IntegerAt(cards, 1, "BITPIX");
     const auto naxis = IntegerAt(cards, 2, "NAXIS");
     if (!bitpix || !ValidBitpix(*bitpix) || !naxis || *naxis < 0 || *naxis > kMaxAxes ||
-        (table && (*bitpix != 8 || *naxis != 2)))
-        return fail(ScanFault::BadHeader);
-    std::vector<long long> axes;
+        (IsTable(kind) && (*bitpix != 8 || *naxis != 2)))
+        return std::nullopt;
+    Layout layout;
+    layout.bitpix = *bitpix;
     for (long long axis = 1; axis <= *naxis; ++axis) {
         const auto length =
             IntegerAt(cards, static_cast<size_t>(2 + axis), "NAXIS" + std::to_string(axis));
         if (!length || *length < 0)
-            return fail(ScanFault::BadHeader);
-        axes.push_back(*length);
+            return std::nullopt;
+        layout.axes.push_back(*length);
     }
     const size_t next = static_cast<size_t>(3 + *naxis);
-    long long pcount = 0, gcount = 1;
-    if (primary) {
-        // Random groups (NAXIS1 = 0 and GROUPS) are not images; PCOUNT and GCOUNT,
-        // when present, must not change the size of the data.
-        const size_t groups = Find(cards, "GROUPS"), p = Find(cards, "PCOUNT"),
-                     g = Find(cards, "GCOUNT");
-        if ((!axes.empty() && axes[0] == 0) ||
-            (groups != std::string_view::npos && cards.values[groups].text == "T") ||
-            (p != std::string_view::npos && IntegerOf(cards, p) != 0) ||
-            (g != std::string_view::npos && IntegerOf(cards, g) != 1))
-            return fail(ScanFault::BadHeader);
-    } else {
-        const auto p = IntegerAt(cards, next, "PCOUNT");
-        const auto g = IntegerAt(cards, next + 1, "GCOUNT");
-        if (!p || !g || *g != 1 || *p < 0 || (kind != Kind::BinaryTable && *p != 0))
-            return fail(ScanFault::BadHeader);
-        pcount = *p;
-        gcount = *g;
-        if (table) {
-            const auto fields = IntegerAt(cards, next + 2, "TFIELDS");
-            if (!fields || *fields < 0 || *fields > 999)
-                return fail(ScanFault::BadHeader);
-        }
-    }
+    if (primary ? !PrimaryCountsFit(cards, layout.axes)
+                : !ReadExtensionCounts(cards, next, kind, layout))
+        return std::nullopt;
+    return layout;
+}
 
-    // |BITPIX| / 8 x GCOUNT x (PCOUNT + NAXIS1 x ... x NAXISn); none without axes.
-    long long product = axes.empty() ? 0 : 1;
-    for (const long long length : axes)
+// |BITPIX| / 8 x GCOUNT x (PCOUNT + NAXIS1 x ... x NAXISn); none without axes.  Empty
+// when the size overflows.
+std::optional<long long> DataBytes(const Layout& layout) {
+    long long product = layout.axes.empty() ? 0 : 1;
+    for (const long long length : layout.axes)
         if (__builtin_mul_overflow(product, length, &product))
-            return fail(ScanFault::BadHeader);
-    if (__builtin_add_overflow(product, pcount, &hdu.dataBytes) ||
-        __builtin_mul_overflow(hdu.dataBytes, gcount * (std::llabs(*bitpix) / 8), &hdu.dataBytes))
-        return fail(ScanFault::BadHeader);
+            return std::nullopt;
+    long long bytes = 0;
+    if (__builtin_add_overflow(product, layout.pcount, &bytes) ||
+        __builtin_mul_overflow(bytes, layout.gcount * (std::llabs(layout.bitpix) / 8), &bytes))
+        return std::nullopt;
+    return bytes;
+}
 
+// What the data unit holds: an image (a tile-compressed one in a binary table too) or
+// something that is no image.
+Hdu DataUnit(const Cards& cards, Kind kind, const Layout& layout, long long dataBytes) {
+    Hdu hdu;
+    hdu.dataBytes = dataBytes;
+    const std::vector<long long>& axes = layout.axes;
     if (kind == Kind::BinaryTable) {
         const size_t zimage = Find(cards, "ZIMAGE");
         if (zimage != std::string_view::npos && cards.values[zimage].text == "T") {
-            const long long bytes = hdu.dataBytes;
             hdu = CompressedImage(cards, axes[1]);
-            hdu.dataBytes = bytes;
+            hdu.dataBytes = dataBytes;
         }
-    } else if (!table && !axes.empty() &&
+    } else if (!IsTable(kind) && !axes.empty() &&
                std::all_of(axes.begin(), axes.end(), [](long long a) { return a > 0; })) {
         hdu.image = true;
-        hdu.pixelBytes = static_cast<int>(std::llabs(*bitpix) / 8);
+        hdu.pixelBytes = static_cast<int>(std::llabs(layout.bitpix) / 8);
         hdu.width = axes[0];
         hdu.height = axes.size() >= 2 ? axes[1] : 1;
     }
     return hdu;
+}
+
+// Checks one header (its cards before END) and reads its layout.
+Hdu CheckHeader(const std::vector<std::string_view>& text, bool primary) {
+    Hdu hdu;
+    const FirstCard first = KindOf(text, primary);
+    if (first.fault != ScanFault::None) {
+        hdu.fault = first.fault;
+        return hdu;
+    }
+    const std::optional<Cards> cards = ReadCards(text);
+    const std::optional<Layout> layout = cards && FollowsRules(*cards, first.kind)
+                                             ? MandatoryKeywords(*cards, first.kind, primary)
+                                             : std::nullopt;
+    const std::optional<long long> bytes = layout ? DataBytes(*layout) : std::nullopt;
+    if (!bytes) {
+        hdu.fault = ScanFault::BadHeader;
+        return hdu;
+    }
+    return DataUnit(*cards, first.kind, *layout, *bytes);
 }
 
 // The header with every card but the structure keywords' made blank (the END card

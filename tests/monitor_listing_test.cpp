@@ -1,6 +1,7 @@
 // The folder listing: which files, their times, and the exchange-sort order.
 #include "tests/monitor_fakes.h"
 #include "tests/test_support.h"
+#include "tools/bench-monitor/naive_exchange_order.h"
 #include "veldra/monitor/exchange_order.h"
 #include "veldra/monitor/list_folder.h"
 #include "veldra/monitor/wildcard.h"
@@ -22,20 +23,6 @@ std::string NumberedName(int i) {
     std::string name(1, 'f');
     name.append(std::to_string(i)).append(".fit");
     return name;
-}
-
-// The exchange sort exactly as the monitor describes it, on original indices.
-std::vector<int> NaiveExchangeOrder(std::vector<double> times) {
-    std::vector<int> order(times.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = static_cast<int>(i);
-    for (size_t i = 0; i < times.size(); ++i)
-        for (size_t j = i + 1; j < times.size(); ++j)
-            if (times[i] > times[j]) {
-                std::swap(times[i], times[j]);
-                std::swap(order[i], order[j]);
-            }
-    return order;
 }
 
 TEST(Wildcard, StarAndQuestionMarkOnlyWithoutRegardToCase) {

@@ -3,6 +3,7 @@
 // modification time).  Usage: bench-monitor [PARENT_FOLDER]
 // The folders are made in a fresh folder inside PARENT_FOLDER (default: the temporary
 // folder), and only that fresh folder is removed at the end.
+#include "tools/bench-monitor/naive_exchange_order.h"
 #include "veldra/monitor/exchange_order.h"
 #include "veldra/monitor/folder_monitor.h"
 #include "veldra/monitor/list_folder.h"
@@ -82,18 +83,7 @@ Platform QuietPlatform(int& processed) {
 
 // The exchange sort as stated: its time for comparison, and its order to check ours.
 double NaiveSortMs(const std::vector<double>& input, std::vector<int>& order) {
-    return BestOf(1, [&] {
-        std::vector<double> times = input;
-        order.resize(times.size());
-        for (size_t i = 0; i < times.size(); ++i)
-            order[i] = static_cast<int>(i);
-        for (size_t i = 0; i < times.size(); ++i)
-            for (size_t j = i + 1; j < times.size(); ++j)
-                if (times[i] > times[j]) {
-                    std::swap(times[i], times[j]);
-                    std::swap(order[i], order[j]);
-                }
-    });
+    return BestOf(1, [&] { order = NaiveExchangeOrder(input); });
 }
 
 // Times in the order the file system gives them (the exchange sort's input).

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -98,27 +99,22 @@ int FreePort() {
     return probe.serverPort();
 }
 
-} // namespace
-
-NightResult RunHeadlessNight(const std::string& workFolder, const std::string& veldsimPath,
-                             const NightSettings& night) {
+// What the Platform callbacks of one night share.  Destroyed in reverse order: the guider
+// first, the state last.
+struct HeadlessRun {
     NightResult result;
-    const std::string framesFolder = JoinPath(workFolder, "frames");
-    QDir().mkpath(QString::fromStdString(framesFolder));
-    WriteFileAtomically(JoinPath(workFolder, "veldra.ini"), SettingsText(framesFolder, night));
-
     MainState state;
-    state.programFolder = workFolder;
     QTimer timer1;
     QElapsedTimer clock;
-    clock.start();
     double processStartedMs = -1;
     std::vector<double> processStartsSteadyMs;
     GuiderBackend guider;
-    guider.programFolder = workFolder;
-    guider.dithers = &state.dithers;
+};
 
-    Platform platform;
+// The Platform of a night without windows: dialogs go to standard error, and every
+// message veldra posts or sends is recorded.  Filled in place: a callback refers to the
+// platform itself.
+void FillPlatform(Platform& platform, HeadlessRun& run, const NightSettings& night) {
     platform.showTimedError = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
     platform.messageBox = [](const std::string& m) { std::cerr << "message: " << m << "\n"; };
     platform.pumpEvents = [] { QCoreApplication::processEvents(); };
@@ -127,45 +123,49 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     platform.refreshPendingFile = [] {};
     platform.updateCharts = [](int16_t, const std::vector<HistoryEntry>&) {};
     platform.clearCharts = [] {};
-    platform.setTimer1 = [&](bool on) {
-        state.timer1On = on;
+    platform.setTimer1 = [&run, tick = night.tickMilliseconds](bool on) {
+        run.state.timer1On = on;
         if (on)
-            timer1.start(night.tickMilliseconds);
+            run.timer1.start(tick);
         else
-            timer1.stop();
+            run.timer1.stop();
     };
     platform.monotonicSeconds = [] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
     };
     platform.secondsSinceMidnight = [] { return SecondsSinceMidnight(); };
-    platform.postMessage = [&](const std::string& name, int32_t w, int32_t l) {
-        if (name == "MG_RemoteSetShift" && processStartedMs >= 0) {
-            result.processToSetShiftMs.push_back(clock.nsecsElapsed() / 1e6 - processStartedMs);
-            processStartedMs = -1;
+    platform.postMessage = [&run](const std::string& name, int32_t w, int32_t l) {
+        if (name == "MG_RemoteSetShift" && run.processStartedMs >= 0) {
+            run.result.processToSetShiftMs.push_back(run.clock.nsecsElapsed() / 1e6 -
+                                                     run.processStartedMs);
+            run.processStartedMs = -1;
         }
-        result.posted.push_back({name, w, l});
-        PostGuiderMessage(guider, state, name, w, l);
+        run.result.posted.push_back({name, w, l});
+        PostGuiderMessage(run.guider, run.state, name, w, l);
     };
-    platform.sendMessage = [&](const std::string& name, int32_t w, int32_t l) {
-        result.posted.push_back({name, w, l});
+    platform.sendMessage = [&run](const std::string& name, int32_t w, int32_t l) {
+        run.result.posted.push_back({name, w, l});
         BusSend(name, w, l);
     };
-    platform.setBiasTexts = [&](const std::string& ra, const std::string& dec) {
-        AcceptBiasText(ra, state.settings.raBias);
-        AcceptBiasText(dec, state.settings.decBias);
+    platform.setBiasTexts = [&run](const std::string& ra, const std::string& dec) {
+        AcceptBiasText(ra, run.state.settings.raBias);
+        AcceptBiasText(dec, run.state.settings.decBias);
     };
-    platform.startPositionFromTelescope = [&](const Settings& settings) {
-        return StartPositionFromTelescope(settings, state.programFolder, platform.messageBox);
+    platform.startPositionFromTelescope = [&run, &platform](const Settings& settings) {
+        return StartPositionFromTelescope(settings, run.state.programFolder, platform.messageBox);
     };
-    platform.processImage = [&](const std::string& path, double fileTime) {
-        processStartedMs = clock.nsecsElapsed() / 1e6;
-        processStartsSteadyMs.push_back(SteadyMilliseconds());
-        ProcessImage(state, platform, path, fileTime);
+    platform.processImage = [&run, &platform](const std::string& path, double fileTime) {
+        run.processStartedMs = run.clock.nsecsElapsed() / 1e6;
+        run.processStartsSteadyMs.push_back(SteadyMilliseconds());
+        ProcessImage(run.state, platform, path, fileTime);
     };
-    QObject::connect(&timer1, &QTimer::timeout, [&] { TimerTick(state, platform); });
+}
 
-    QProcess veldsim;
+// veldsim's command line for the night; port: the PHD2 stand-in's when night.guider is
+// "phd2".
+QStringList VeldsimArguments(const std::string& framesFolder, const NightSettings& night,
+                             int port) {
     QStringList arguments{"--folder",      QString::fromStdString(framesFolder),
                           "--frames",      QString::number(night.frames),
                           "--cadence",     QString::number(night.cadenceSeconds),
@@ -185,9 +185,7 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
                   << QString::number(night.hotPixels) << "--trail-every"
                   << QString::number(night.trailEvery) << "--fwhm"
                   << QString::number(night.fwhmArcsec);
-    const bool phd2 = night.guider == "phd2";
-    const int port = phd2 ? FreePort() : 0;
-    if (phd2) {
+    if (night.guider == "phd2") {
         arguments << "--guider"
                   << "phd2"
                   << "--port" << QString::number(port);
@@ -205,33 +203,21 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
             arguments << "--dither-ra-only";
         arguments << QStringList(night.phd2Extra.begin(), night.phd2Extra.end());
     }
-    veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    veldsim.start(QString::fromStdString(veldsimPath), arguments);
-    // veldsim must be listening before the window loads and Start sends the guider its
-    // start sequence.
-    QByteArray output;
-    if (!WaitForListening(veldsim, output))
-        return result;
-    if (phd2) {
-        GuiderChoice choice{GuiderChoice::Kind::Phd2};
-        choice.port = port;
-        ChooseGuider(guider, choice);
-    }
-    StartUpBeforeShow(state, platform);
-    StartUpAfterShow(state);
-    ClickStart(state, platform);
-    // Lockstep: the first frame only after Start has listed the folder, every later one
-    // after veldra's answer, so a busy machine changes nothing but the night's length.
-    veldsim.write("go\n");
-    veldsim.waitForBytesWritten(kStartupBoundMs);
+    return arguments;
+}
 
+// Until veldsim ends, at most frames x (cadence + 60 s) + 60 s: every lockstep wait of
+// veldsim is bounded by 60 s.
+void WaitForVeldsimEnd(QProcess& veldsim, const NightSettings& night) {
     QEventLoop loop;
     QObject::connect(&veldsim, &QProcess::finished, &loop, &QEventLoop::quit);
-    // Every lockstep wait of veldsim is bounded by 60 s.
     QTimer::singleShot(static_cast<int>((night.frames * (night.cadenceSeconds + 60) + 60) * 1000),
                        &loop, &QEventLoop::quit);
     loop.exec();
-    timer1.stop();
+}
+
+// veldsim ended (finished when it ended well) or killed, and all it wrote in the result.
+void EndVeldsim(QProcess& veldsim, QByteArray& output, NightResult& result) {
     if (veldsim.state() != QProcess::NotRunning) {
         veldsim.kill();
         veldsim.waitForFinished(5000);
@@ -240,10 +226,56 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     }
     output += veldsim.readAllStandardOutput();
     result.veldsimOutput = output.toStdString();
-    result.processToPhd2AnswerMs = FirstAnswerDelays(processStartsSteadyMs, result.veldsimOutput);
-    result.historyCount = state.historyCount;
-    ShutDown(state);
-    return result;
+}
+
+} // namespace
+
+NightResult RunHeadlessNight(const std::string& workFolder, const std::string& veldsimPath,
+                             const NightSettings& night) {
+    HeadlessRun run;
+    const std::string framesFolder = JoinPath(workFolder, "frames");
+    QDir().mkpath(QString::fromStdString(framesFolder));
+    WriteFileAtomically(JoinPath(workFolder, "veldra.ini"), SettingsText(framesFolder, night));
+
+    run.state.programFolder = workFolder;
+    run.clock.start();
+    run.guider.programFolder = workFolder;
+    run.guider.dithers = &run.state.dithers;
+    Platform platform;
+    FillPlatform(platform, run, night);
+    QObject::connect(&run.timer1, &QTimer::timeout, [&] { TimerTick(run.state, platform); });
+
+    const bool phd2 = night.guider == "phd2";
+    const int port = phd2 ? FreePort() : 0;
+    QProcess veldsim;
+    veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    veldsim.start(QString::fromStdString(veldsimPath), VeldsimArguments(framesFolder, night, port));
+    // veldsim must be listening before the window loads and Start sends the guider its
+    // start sequence.
+    QByteArray output;
+    if (!WaitForListening(veldsim, output))
+        return std::move(run.result);
+    if (phd2) {
+        GuiderChoice choice{GuiderChoice::Kind::Phd2};
+        choice.port = port;
+        ChooseGuider(run.guider, choice);
+    }
+    StartUpBeforeShow(run.state, platform);
+    StartUpAfterShow(run.state);
+    ClickStart(run.state, platform);
+    // Lockstep: the first frame only after Start has listed the folder, every later one
+    // after veldra's answer, so a busy machine changes nothing but the night's length.
+    veldsim.write("go\n");
+    veldsim.waitForBytesWritten(kStartupBoundMs);
+
+    WaitForVeldsimEnd(veldsim, night);
+    run.timer1.stop();
+    EndVeldsim(veldsim, output, run.result);
+    run.result.processToPhd2AnswerMs =
+        FirstAnswerDelays(run.processStartsSteadyMs, run.result.veldsimOutput);
+    run.result.historyCount = run.state.historyCount;
+    ShutDown(run.state);
+    return std::move(run.result);
 }
 
 std::vector<double> CsvColumn(const std::string& output, const std::string& column) {

@@ -136,6 +136,54 @@ void SaveScreenshot(QWidget* window, const std::string& path) {
         std::cout << "screenshot: " << path << "\n";
 }
 
+// A fresh frames folder and the demo's settings; false, said on standard error, when the
+// settings cannot be written.
+bool PrepareFolder(const std::string& folder, const std::string& framesFolder) {
+    QDir(QString::fromStdString(framesFolder)).removeRecursively();
+    QDir().mkpath(QString::fromStdString(framesFolder));
+    if (!WriteFileAtomically(JoinPath(folder, "veldra.ini"), DemoSettings(framesFolder))) {
+        std::cerr << "veldra-demo: cannot write " << folder << "/veldra.ini\n";
+        return false;
+    }
+    return true;
+}
+
+// veldsim's command line; port: the PHD2 stand-in's, with --guider phd2.
+QStringList VeldsimArguments(const DemoOptions& options, const std::string& framesFolder,
+                             int port) {
+    QStringList arguments{
+        "--folder",      QString::fromStdString(framesFolder),
+        "--frames",      QString::number(options.frames),
+        "--cadence",     QString::number(options.cadenceSeconds),
+        "--first-delay", "3",
+        "--tail",        "8",
+        "--csv",         QString::fromStdString(JoinPath(options.folder, "night.csv"))};
+    if (options.phd2)
+        arguments << "--guider"
+                  << "phd2"
+                  << "--port" << QString::number(port)
+                  << "--phd2-mount"
+                  // PHD2 dithers as most imagers have it do; "Dither aware" takes the
+                  // dithers out again.
+                  << "--dither"
+                  << "5";
+    return arguments;
+}
+
+// veldsim's summary and where the figures are; offscreen, the screenshots too.
+void ShowNightEnd(const std::string& summary, const DemoOptions& options, formMain& window,
+                  bool offscreen) {
+    std::cout << summary;
+    ExplainCount(summary, options.frames);
+    std::cout << "per-frame figures: " << JoinPath(options.folder, "night.csv") << "\n";
+    if (offscreen) {
+        SaveScreenshot(&window, JoinPath(options.folder, "demo-main.png"));
+        SaveScreenshot(LoadedChartWindow(), JoinPath(options.folder, "demo-chart.png"));
+    } else {
+        std::cout << "The night is over; close the main window to end.\n";
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -144,43 +192,23 @@ int main(int argc, char** argv) {
         return *end;
     QApplication app(argc, argv);
     const std::string& folder = options.folder;
-    const QString frames = QString::number(options.frames);
-    const QString cadence = QString::number(options.cadenceSeconds);
     const std::string framesFolder = JoinPath(folder, "frames");
-    QDir(QString::fromStdString(framesFolder)).removeRecursively();
-    QDir().mkpath(QString::fromStdString(framesFolder));
-    if (!WriteFileAtomically(JoinPath(folder, "veldra.ini"), DemoSettings(framesFolder))) {
-        std::cerr << "veldra-demo: cannot write " << folder << "/veldra.ini\n";
+    if (!PrepareFolder(folder, framesFolder))
         return 1;
-    }
     const bool offscreen = QGuiApplication::platformName() == "offscreen";
     if (offscreen)
         defaultMessageHandler = qInstallMessageHandler(QuietOffscreenWarnings);
 
-    QStringList veldsimArguments{
-        "--folder",      QString::fromStdString(framesFolder),
-        "--frames",      frames,
-        "--cadence",     cadence,
-        "--first-delay", "3",
-        "--tail",        "8",
-        "--csv",         QString::fromStdString(JoinPath(folder, "night.csv"))};
     GuiderChoice guider{GuiderChoice::Kind::Phd2};
     if (options.phd2) {
         QTcpServer probe; // a port that is free now
         probe.listen(QHostAddress::LocalHost, 0);
         guider.port = probe.serverPort();
-        veldsimArguments << "--guider"
-                         << "phd2"
-                         << "--port" << QString::number(guider.port)
-                         << "--phd2-mount"
-                         // PHD2 dithers as most imagers have it do; "Dither aware" takes the
-                         // dithers out again.
-                         << "--dither"
-                         << "5";
     }
     QProcess veldsim;
     veldsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    veldsim.start(QString::fromStdString(JoinPath(ProgramFolder(), "veldsim")), veldsimArguments);
+    veldsim.start(QString::fromStdString(JoinPath(ProgramFolder(), "veldsim")),
+                  VeldsimArguments(options, framesFolder, guider.port));
     // veldsim must be listening before the window loads and Start sends the guider its
     // start sequence.
     if (!veldsim.waitForStarted(5000) || !veldsim.waitForReadyRead(5000)) {
@@ -192,8 +220,9 @@ int main(int argc, char** argv) {
         window.SetCommandLineGuider(guider);
     window.Load();
     ReportFrames(window);
-    std::cout << "veldra-demo: " << frames.toStdString() << " frames, one every "
-              << cadence.toStdString() << " s, in " << framesFolder << "\n";
+    std::cout << "veldra-demo: " << options.frames << " frames, one every "
+              << QString::number(options.cadenceSeconds).toStdString() << " s, in " << framesFolder
+              << "\n";
     if (!offscreen)
         std::cout << "veldra-demo: the windows stay open when the night is over; close the "
                      "main window to end\n";
@@ -205,18 +234,10 @@ int main(int argc, char** argv) {
     });
     int status = 0;
     QObject::connect(&veldsim, &QProcess::finished, &app, [&](int exitCode) {
-        const std::string summary = veldsim.readAllStandardOutput().toStdString();
-        std::cout << summary;
-        ExplainCount(summary, options.frames);
-        std::cout << "per-frame figures: " << JoinPath(folder, "night.csv") << "\n";
+        ShowNightEnd(veldsim.readAllStandardOutput().toStdString(), options, window, offscreen);
         status = exitCode;
-        if (offscreen) {
-            SaveScreenshot(&window, JoinPath(folder, "demo-main.png"));
-            SaveScreenshot(LoadedChartWindow(), JoinPath(folder, "demo-chart.png"));
+        if (offscreen)
             app.quit();
-        } else {
-            std::cout << "The night is over; close the main window to end.\n";
-        }
     });
     const int result = app.exec();
     if (veldsim.state() != QProcess::NotRunning) {

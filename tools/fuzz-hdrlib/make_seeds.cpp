@@ -66,15 +66,8 @@ void Cards(fitsfile* file, int& status) {
     fits_write_key(file, TLOGICAL, "FLAG", &yes, nullptr, &status);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: fuzz-hdrlib-seeds FOLDER\n");
-        return 2;
-    }
-    folder = argv[1];
-    std::filesystem::create_directories(folder);
+// Plain images: every pixel type, a cube, a line, one in an extension.
+void MakeImages() {
     for (const int bitpix : {BYTE_IMG, SHORT_IMG, LONG_IMG, LONGLONG_IMG, FLOAT_IMG, DOUBLE_IMG})
         Make("image" + std::to_string(bitpix) + ".fits", "", [&](fitsfile* f, int& s) {
             Image(f, s, bitpix, {4, 3});
@@ -87,6 +80,10 @@ int main(int argc, char** argv) {
         Image(f, s, SHORT_IMG, {4, 4});
         Cards(f, s);
     });
+}
+
+// Tile-compressed images of each method, with the parameters each one takes.
+void MakeCompressed() {
     for (const char* method : {"R", "G", "H", "P", "GZIP_2"})
         Make(std::string("compressed-") + method + ".fits",
              std::string("[compress ") + method + "]", [](fitsfile* f, int& s) {
@@ -115,6 +112,10 @@ int main(int argc, char** argv) {
         fits_set_tile_dim(f, 3, tiles, &s);
         Image(f, s, SHORT_IMG, {8, 4, 2});
     });
+}
+
+// Tables before the image.
+void MakeTables() {
     Make("tables-then-compressed.fits", "", [](fitsfile* f, int& s) {
         fits_create_img(f, SHORT_IMG, 0, nullptr, &s);
         const char* names[] = {"A"};
@@ -142,6 +143,10 @@ int main(int argc, char** argv) {
         fits_write_col(f, TINT, 1, 1, 1, 2, values, &s);
         Image(f, s, SHORT_IMG, {4, 4});
     });
+}
+
+// Headers at their limits: a full block, duplicate keywords, no final fill.
+void MakeOddHeaders() {
     Make("full-header.fits", "", [](fitsfile* f, int& s) {
         Image(f, s, SHORT_IMG, {5, 5});
         for (int i = 0; i < 27; ++i)
@@ -157,8 +162,11 @@ int main(int argc, char** argv) {
     // Without the final fill of the data unit.
     Make("unpadded.fits", "", [](fitsfile* f, int& s) { Image(f, s, SHORT_IMG, {4, 4}); });
     std::filesystem::resize_file(folder + "/unpadded.fits", 2880 + 32);
-    // BZIP2_1 and NOCOMPRESS: CFITSIO here writes no such images, but it reads their
-    // headers.
+}
+
+// BZIP2_1 and NOCOMPRESS: CFITSIO here writes no such images, but it reads their
+// headers.
+void CopyUnwrittenMethods() {
     std::ifstream rice(folder + "/compressed-R.fits", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(rice)),
                             std::istreambuf_iterator<char>());
@@ -170,5 +178,21 @@ int main(int argc, char** argv) {
             std::ofstream(folder + "/compressed-" + name + ".fits", std::ios::binary)
                 << copy.replace(at, 10, method);
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz-hdrlib-seeds FOLDER\n");
+        return 2;
+    }
+    folder = argv[1];
+    std::filesystem::create_directories(folder);
+    MakeImages();
+    MakeCompressed();
+    MakeTables();
+    MakeOddHeaders();
+    CopyUnwrittenMethods();
     return 0;
 }

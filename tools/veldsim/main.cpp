@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <random>
 
 namespace {
@@ -167,21 +168,10 @@ struct Night {
     }
 };
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    Night night;
-    bool help = false;
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (const std::string error = ParseSimOptions(args, night.options, help); !error.empty()) {
-        std::cerr << "veldsim: " << error << "\n" << UsageText();
-        return 2;
-    }
-    if (help) {
-        std::cout << UsageText();
-        return 0;
-    }
+// What the night writes besides its frames: the star catalogue's index (--index), the
+// frames' folder and the CSV file.  An exit status where veldsim ends here (an error, or
+// the index alone was asked for).
+std::optional<int> PrepareOutputs(Night& night) {
     if (night.options.stars)
         night.stars = MakeStarNight(night.options);
     if (!night.options.indexPath.empty()) {
@@ -203,6 +193,11 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    return std::nullopt;
+}
+
+// The sky, the guider's mode, the noise and the dither walk, from the options.
+void SeedNight(Night& night) {
     night.sky.profile = night.options.profile;
     night.guider.simulatorMode = night.options.simulatorMode;
     night.random.seed(night.options.seed);
@@ -212,50 +207,49 @@ int main(int argc, char** argv) {
     night.dither.arcsec = night.options.ditherArcsec;
     night.dither.raOnly = night.options.ditherRaOnly;
     night.startUnixSeconds = UnixSecondsOf(night.options.start).value_or(0);
+}
 
-    GuiderListener listener(
-        [&night](const std::string& name, int w, int l) { night.OnMessage(name, w, l); });
+// The PHD2 stand-in as the options describe it (the server keeps a copy).
+Phd2Standin StandinFor(const Night& night) {
+    const SimOptions& options = night.options;
     Phd2Standin standin;
-    standin.mount.reportsDeclination = night.options.phd2Mount;
-    standin.mount.declinationDegrees = night.options.targetDecDegrees;
-    standin.mount.decSign = night.options.phd2DecReversed ? -1 : 1;
-    standin.camera = {night.options.guideAngle, night.options.guideMirrored,
-                      night.options.guideScale};
-    standin.pixelScaleKnown = !night.options.phd2NoScale;
-    standin.lockX = night.options.phd2LockX;
-    standin.lockY = night.options.phd2LockY;
+    standin.mount.reportsDeclination = options.phd2Mount;
+    standin.mount.declinationDegrees = options.targetDecDegrees;
+    standin.mount.decSign = options.phd2DecReversed ? -1 : 1;
+    standin.camera = {options.guideAngle, options.guideMirrored, options.guideScale};
+    standin.pixelScaleKnown = !options.phd2NoScale;
+    standin.lockX = options.phd2LockX;
+    standin.lockY = options.phd2LockY;
     standin.startUnixSeconds = static_cast<double>(night.startUnixSeconds);
-    Phd2Server phd2(standin, static_cast<quint16>(night.options.port),
-                    {[&night](const Phd2SkyRates& rates) { night.OnPhd2Shift(rates); },
-                     [&night] {
-                         night.SetShiftArrived();
-                         night.phd2AnsweredMs.push_back(SteadyMilliseconds());
-                     },
-                     [&night] { return night.GuiderHours(); }});
-    // Scheduled stand-in commands after frame `frame` (0: now).
-    const auto runSchedule = [&](int frame) {
-        for (const auto& [after, command] : night.options.phd2Schedule)
-            if (after == frame)
-                phd2.Command(command);
-    };
-    if (night.options.guider == "phd2") {
+    return standin;
+}
+
+// Scheduled stand-in commands after frame `frame` (0: now).
+void RunSchedule(const SimOptions& options, Phd2Server& phd2, int frame) {
+    for (const auto& [after, command] : options.phd2Schedule)
+        if (after == frame)
+            phd2.Command(command);
+}
+
+// The guider veldsim plays starts listening; false, said on standard error, when it cannot.
+bool StartGuider(const SimOptions& options, Phd2Server& phd2, GuiderListener& listener) {
+    if (options.guider == "phd2") {
         if (!phd2.Listen()) {
-            std::cerr << "veldsim: cannot listen on port " << night.options.port << ": "
+            std::cerr << "veldsim: cannot listen on port " << options.port << ": "
                       << phd2.ErrorText() << "\n";
-            return 1;
+            return false;
         }
-        runSchedule(0);
+        RunSchedule(options, phd2, 0);
     } else if (!listener.Connect()) {
         std::cerr << "veldsim: no D-Bus session bus (start one with dbus-run-session)\n";
-        return 1;
+        return false;
     }
-    // Callers wait for this line before they start veldra: from here on no message is missed.
-    std::cout << "veldsim: listening, " << night.options.frames << " frames into "
-              << night.options.folder << "\n"
-              << std::flush;
-    night.Csv() << CsvHeader() << '\n' << std::flush;
-    night.wall.start();
+    return true;
+}
 
+// Writes the frames, on the clock or in lockstep, until the last one and the tail after
+// it; returns the exit status.
+int RunFrames(QCoreApplication& app, Night& night, Phd2Server& phd2) {
     int status = 0;
     QTimer frameTimer;
     const auto writeFrame = [&] {
@@ -272,7 +266,7 @@ int main(int argc, char** argv) {
             return;
         }
         night.DitherAfterFrame(phd2);
-        runSchedule(night.written);
+        RunSchedule(night.options, phd2, night.written);
         if (night.written == night.options.frames) {
             frameTimer.stop();
             QTimer::singleShot(static_cast<int>(night.options.tail * 1000), &app,
@@ -289,9 +283,11 @@ int main(int argc, char** argv) {
         writeFrame();
     });
     app.exec();
+    return status;
+}
 
-    const NightSummary summary = Summarize(night.sky, night.frames, 4);
-    std::cout << "\n" << SummaryText(summary);
+// After the summary: how soon the set-shifts came, and when PHD2's answers went out.
+void PrintTimings(const Night& night) {
     if (!night.setShiftDelays.empty()) {
         const double worst =
             *std::max_element(night.setShiftDelays.begin(), night.setShiftDelays.end());
@@ -307,5 +303,48 @@ int main(int argc, char** argv) {
             std::printf(" %.3f", ms);
         std::printf("\n");
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    Night night;
+    bool help = false;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const std::string error = ParseSimOptions(args, night.options, help); !error.empty()) {
+        std::cerr << "veldsim: " << error << "\n" << UsageText();
+        return 2;
+    }
+    if (help) {
+        std::cout << UsageText();
+        return 0;
+    }
+    if (const std::optional<int> end = PrepareOutputs(night))
+        return *end;
+    SeedNight(night);
+
+    GuiderListener listener(
+        [&night](const std::string& name, int w, int l) { night.OnMessage(name, w, l); });
+    Phd2Server phd2(StandinFor(night), static_cast<quint16>(night.options.port),
+                    {[&night](const Phd2SkyRates& rates) { night.OnPhd2Shift(rates); },
+                     [&night] {
+                         night.SetShiftArrived();
+                         night.phd2AnsweredMs.push_back(SteadyMilliseconds());
+                     },
+                     [&night] { return night.GuiderHours(); }});
+    if (!StartGuider(night.options, phd2, listener))
+        return 1;
+    // Callers wait for this line before they start veldra: from here on no message is missed.
+    std::cout << "veldsim: listening, " << night.options.frames << " frames into "
+              << night.options.folder << "\n"
+              << std::flush;
+    night.Csv() << CsvHeader() << '\n' << std::flush;
+    night.wall.start();
+
+    const int status = RunFrames(app, night, phd2);
+    const NightSummary summary = Summarize(night.sky, night.frames, 4);
+    std::cout << "\n" << SummaryText(summary);
+    PrintTimings(night);
     return status;
 }

@@ -97,22 +97,30 @@ std::string UsageText() {
            "  --help               this text\n";
 }
 
-std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o, bool& help) {
-    help = false;
-    double frames = o.frames;
-    double seed = o.seed;
-    double width = o.width, height = o.height;
-    double ditherEvery = o.ditherEvery;
-    double hotPixels = o.hotPixels, trailEvery = o.trailEvery;
-    const std::map<std::string, double*> numbers = {
-        {"--frames", &frames},
+namespace {
+
+// The options read as numbers that are whole numbers in SimOptions: checked before they
+// go there.
+struct WholeNumbers {
+    double frames, seed, width, height, ditherEvery, hotPixels, trailEvery;
+};
+
+WholeNumbers WholeNumbersOf(const SimOptions& o) {
+    const auto real = [](auto whole) { return static_cast<double>(whole); };
+    return {real(o.frames),      real(o.seed),      real(o.width),     real(o.height),
+            real(o.ditherEvery), real(o.hotPixels), real(o.trailEvery)};
+}
+
+std::map<std::string, double*> NumberOptions(SimOptions& o, WholeNumbers& whole) {
+    return {
+        {"--frames", &whole.frames},
         {"--exposure", &o.exposure},
         {"--gap", &o.gap},
         {"--cadence", &o.cadence},
         {"--first-delay", &o.firstDelay},
         {"--tail", &o.tail},
         {"--noise", &o.noise},
-        {"--seed", &seed},
+        {"--seed", &whole.seed},
         {"--ra-rate", &o.profile.raRate},
         {"--dec-rate", &o.profile.decRate},
         {"--acceleration", &o.profile.acceleration},
@@ -121,29 +129,129 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         {"--dec", &o.targetDecDegrees},
         {"--focal-length", &o.focalLength},
         {"--pixel-size", &o.pixelSize},
-        {"--width", &width},
+        {"--width", &whole.width},
         {"--fwhm", &o.fwhmArcsec},
         {"--sky", &o.sky},
-        {"--hot-pixels", &hotPixels},
-        {"--trail-every", &trailEvery},
+        {"--hot-pixels", &whole.hotPixels},
+        {"--trail-every", &whole.trailEvery},
         {"--rotation", &o.rotationDegrees},
-        {"--height", &height},
+        {"--height", &whole.height},
         {"--dither", &o.ditherArcsec},
-        {"--dither-every", &ditherEvery},
+        {"--dither-every", &whole.ditherEvery},
         {"--guide-angle", &o.guideAngle},
         {"--guide-scale", &o.guideScale},
         {"--phd2-lock-x", &o.phd2LockX},
         {"--phd2-lock-y", &o.phd2LockY},
     };
-    const std::map<std::string, bool*> flags = {{"--simulator-mode", &o.simulatorMode},
-                                                {"--stars", &o.stars},
-                                                {"--star-wcs", &o.starWcs},
-                                                {"--lockstep", &o.lockstep},
-                                                {"--phd2-mount", &o.phd2Mount},
-                                                {"--phd2-dec-reversed", &o.phd2DecReversed},
-                                                {"--phd2-no-scale", &o.phd2NoScale},
-                                                {"--dither-ra-only", &o.ditherRaOnly},
-                                                {"--guide-mirrored", &o.guideMirrored}};
+}
+
+std::map<std::string, bool*> FlagOptions(SimOptions& o) {
+    return {{"--simulator-mode", &o.simulatorMode},
+            {"--stars", &o.stars},
+            {"--star-wcs", &o.starWcs},
+            {"--lockstep", &o.lockstep},
+            {"--phd2-mount", &o.phd2Mount},
+            {"--phd2-dec-reversed", &o.phd2DecReversed},
+            {"--phd2-no-scale", &o.phd2NoScale},
+            {"--dither-ra-only", &o.ditherRaOnly},
+            {"--guide-mirrored", &o.guideMirrored}};
+}
+
+// An option with a text value (profile: --profile's, read at the end); an error text, or
+// empty when taken.
+std::string ReadTextOption(const std::string& name, const std::string& value, SimOptions& o,
+                           std::string& profile) {
+    if (name == "--folder") {
+        o.folder = value;
+    } else if (name == "--start") {
+        o.start = value;
+    } else if (name == "--index") {
+        o.indexPath = value;
+    } else if (name == "--csv") {
+        o.csvPath = value;
+    } else if (name == "--profile") {
+        profile = value;
+    } else if (name == "--guider") {
+        if (value != "dbus" && value != "phd2")
+            return "unknown guider " + value;
+        o.guider = value;
+    } else if (name == "--port") {
+        double port = 0;
+        if (!ToNumber(value, port) || port < 1 || port > 65535 || port != static_cast<int>(port))
+            return "not a port: " + value;
+        o.port = static_cast<int>(port);
+    } else if (name == "--phd2-at") {
+        return ParsePhd2Schedule(value, o.phd2Schedule);
+    } else {
+        return "unknown option " + name;
+    }
+    return {};
+}
+
+// The options together: what is required, what goes with what, every value in its range
+// (the whole numbers then go into their places).  An error text, or empty.
+std::string CheckValues(SimOptions& o, const WholeNumbers& whole) {
+    if (!o.indexPath.empty() && !o.stars)
+        return "--index needs --stars";
+    if (o.folder.empty() && o.indexPath.empty())
+        return "--folder is required";
+    if (whole.width < 16 || whole.width > 20000 || whole.height < 16 || whole.height > 20000)
+        return "a value is out of range";
+    o.width = static_cast<int>(whole.width);
+    o.height = static_cast<int>(whole.height);
+    if (whole.frames < 1 || whole.frames > 10000 || o.exposure <= 0 || o.gap < 0 ||
+        o.cadence <= 0 || o.profile.periodHours <= 0 || o.focalLength <= 0 || o.pixelSize <= 0 ||
+        o.noise < 0)
+        return "a value is out of range";
+    o.frames = static_cast<int>(whole.frames);
+    o.seed = static_cast<unsigned>(whole.seed);
+    if (!UnixSecondsOf(o.start))
+        return "not a date for --start: " + o.start;
+    const double ditherEvery = whole.ditherEvery;
+    if (!std::isfinite(o.ditherArcsec) || o.ditherArcsec < 0 || ditherEvery < 1 ||
+        ditherEvery > 10000 || ditherEvery != std::floor(ditherEvery) ||
+        !std::isfinite(o.guideAngle) || !std::isfinite(o.guideScale) || o.guideScale <= 0 ||
+        !(o.phd2LockX >= 0 && o.phd2LockX < 640) || !(o.phd2LockY >= 0 && o.phd2LockY < 480))
+        return "a value is out of range";
+    o.ditherEvery = static_cast<int>(ditherEvery);
+    const double hotPixels = whole.hotPixels, trailEvery = whole.trailEvery;
+    if (!(o.fwhmArcsec >= 0 && o.fwhmArcsec <= 60) || !(o.sky >= 0 && o.sky <= 60000) ||
+        !(hotPixels >= 0 && hotPixels <= 100000) || hotPixels != std::floor(hotPixels) ||
+        !(trailEvery >= 0 && trailEvery <= 10000) || trailEvery != std::floor(trailEvery) ||
+        !std::isfinite(o.rotationDegrees) || std::fabs(o.rotationDegrees) > 180)
+        return "a value is out of range";
+    o.hotPixels = static_cast<int>(hotPixels);
+    o.trailEvery = static_cast<int>(trailEvery);
+    // Only PHD2 announces its dithers; the settling must end inside the gap.
+    if (o.ditherArcsec > 0 && o.guider != "phd2")
+        return "--dither needs --guider phd2";
+    if (o.ditherArcsec > 0 && o.gap < 4)
+        return "--dither needs a --gap of at least 4 s";
+    return {};
+}
+
+// --profile: a profile's name, or a table file.
+std::string ReadProfile(const std::string& profile, FlexureProfile& flexure) {
+    if (profile == "constant")
+        flexure.kind = FlexureProfile::Kind::Constant;
+    else if (profile == "acceleration")
+        flexure.kind = FlexureProfile::Kind::Acceleration;
+    else if (profile == "sinusoid")
+        flexure.kind = FlexureProfile::Kind::Sinusoid;
+    else if (profile.rfind("table:", 0) == 0)
+        return LoadFlexureTable(profile.substr(6), flexure);
+    else
+        return "unknown profile " + profile;
+    return {};
+}
+
+} // namespace
+
+std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o, bool& help) {
+    help = false;
+    WholeNumbers whole = WholeNumbersOf(o);
+    const std::map<std::string, double*> numbers = NumberOptions(o, whole);
+    const std::map<std::string, bool*> flags = FlagOptions(o);
     std::string profile = "constant";
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
@@ -161,75 +269,11 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& o,
         if (const auto number = numbers.find(name); number != numbers.end()) {
             if (!ToNumber(value, *number->second))
                 return "not a number for " + name + ": " + value;
-        } else if (name == "--folder") {
-            o.folder = value;
-        } else if (name == "--start") {
-            o.start = value;
-        } else if (name == "--index") {
-            o.indexPath = value;
-        } else if (name == "--csv") {
-            o.csvPath = value;
-        } else if (name == "--profile") {
-            profile = value;
-        } else if (name == "--guider") {
-            if (value != "dbus" && value != "phd2")
-                return "unknown guider " + value;
-            o.guider = value;
-        } else if (name == "--port") {
-            double port = 0;
-            if (!ToNumber(value, port) || port < 1 || port > 65535 ||
-                port != static_cast<int>(port))
-                return "not a port: " + value;
-            o.port = static_cast<int>(port);
-        } else if (name == "--phd2-at") {
-            if (std::string error = ParsePhd2Schedule(value, o.phd2Schedule); !error.empty())
-                return error;
-        } else {
-            return "unknown option " + name;
+        } else if (std::string error = ReadTextOption(name, value, o, profile); !error.empty()) {
+            return error;
         }
     }
-    if (!o.indexPath.empty() && !o.stars)
-        return "--index needs --stars";
-    if (o.folder.empty() && o.indexPath.empty())
-        return "--folder is required";
-    if (width < 16 || width > 20000 || height < 16 || height > 20000)
-        return "a value is out of range";
-    o.width = static_cast<int>(width);
-    o.height = static_cast<int>(height);
-    if (frames < 1 || frames > 10000 || o.exposure <= 0 || o.gap < 0 || o.cadence <= 0 ||
-        o.profile.periodHours <= 0 || o.focalLength <= 0 || o.pixelSize <= 0 || o.noise < 0)
-        return "a value is out of range";
-    o.frames = static_cast<int>(frames);
-    o.seed = static_cast<unsigned>(seed);
-    if (!UnixSecondsOf(o.start))
-        return "not a date for --start: " + o.start;
-    if (!std::isfinite(o.ditherArcsec) || o.ditherArcsec < 0 || ditherEvery < 1 ||
-        ditherEvery > 10000 || ditherEvery != std::floor(ditherEvery) ||
-        !std::isfinite(o.guideAngle) || !std::isfinite(o.guideScale) || o.guideScale <= 0 ||
-        !(o.phd2LockX >= 0 && o.phd2LockX < 640) || !(o.phd2LockY >= 0 && o.phd2LockY < 480))
-        return "a value is out of range";
-    o.ditherEvery = static_cast<int>(ditherEvery);
-    if (!(o.fwhmArcsec >= 0 && o.fwhmArcsec <= 60) || !(o.sky >= 0 && o.sky <= 60000) ||
-        !(hotPixels >= 0 && hotPixels <= 100000) || hotPixels != std::floor(hotPixels) ||
-        !(trailEvery >= 0 && trailEvery <= 10000) || trailEvery != std::floor(trailEvery) ||
-        !std::isfinite(o.rotationDegrees) || std::fabs(o.rotationDegrees) > 180)
-        return "a value is out of range";
-    o.hotPixels = static_cast<int>(hotPixels);
-    o.trailEvery = static_cast<int>(trailEvery);
-    // Only PHD2 announces its dithers; the settling must end inside the gap.
-    if (o.ditherArcsec > 0 && o.guider != "phd2")
-        return "--dither needs --guider phd2";
-    if (o.ditherArcsec > 0 && o.gap < 4)
-        return "--dither needs a --gap of at least 4 s";
-    if (profile == "constant")
-        o.profile.kind = FlexureProfile::Kind::Constant;
-    else if (profile == "acceleration")
-        o.profile.kind = FlexureProfile::Kind::Acceleration;
-    else if (profile == "sinusoid")
-        o.profile.kind = FlexureProfile::Kind::Sinusoid;
-    else if (profile.rfind("table:", 0) == 0)
-        return LoadFlexureTable(profile.substr(6), o.profile);
-    else
-        return "unknown profile " + profile;
-    return {};
+    if (std::string error = CheckValues(o, whole); !error.empty())
+        return error;
+    return ReadProfile(profile, o.profile);
 }

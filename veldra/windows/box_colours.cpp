@@ -1,6 +1,6 @@
 #include "veldra/windows/box_colours.h"
 
-#include "veldra/windows/night_mode.h"
+#include "veldra/windows/night_colours.h"
 
 #include <QApplication>
 #include <QPalette>

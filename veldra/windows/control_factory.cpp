@@ -10,11 +10,20 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <utility>
+
+namespace {
+// A control made from args, with its object name.
+template <typename Control, typename... Args> Control* Named(const char* name, Args&&... args) {
+    auto* control = new Control(std::forward<Args>(args)...);
+    control->setObjectName(name);
+    return control;
+}
+} // namespace
 
 QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& accessibleName,
                    const QString& text) {
-    auto* box = new QLineEdit(text, parent);
-    box->setObjectName(name);
+    auto* box = Named<QLineEdit>(name, text, parent);
     box->setAccessibleName(accessibleName);
     return box;
 }
@@ -37,38 +46,31 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy, const ch
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
+    auto* button = Named<QPushButton>(name, caption, parent);
     button->setAutoDefault(false);
     return button;
 }
 
 QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption,
                      const QString& accessibleName) {
-    auto* box = new QCheckBox(caption, parent);
-    box->setObjectName(name);
+    auto* box = Named<QCheckBox>(name, caption, parent);
     if (accessibleName != caption)
         box->setAccessibleName(accessibleName);
     return box;
 }
 
 QRadioButton* MakeOption(QWidget* parent, const char* name, const QString& caption) {
-    auto* option = new QRadioButton(caption, parent);
-    option->setObjectName(name);
-    return option;
+    return Named<QRadioButton>(name, caption, parent);
 }
 
 QComboBox* MakeCombo(QWidget* parent, const char* name, const QString& accessibleName) {
-    auto* combo = new QComboBox(parent);
-    combo->setObjectName(name);
+    auto* combo = Named<QComboBox>(name, parent);
     combo->setAccessibleName(accessibleName);
     return combo;
 }
 
 QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption) {
-    auto* frame = new QGroupBox(caption, parent);
-    frame->setObjectName(name);
-    return frame;
+    return Named<QGroupBox>(name, caption, parent);
 }
 
 void SetTabOrder(std::initializer_list<QWidget*> order) {

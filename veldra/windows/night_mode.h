@@ -3,24 +3,17 @@
 // adapted to the dark (deep red text and lines, no green or blue anywhere).  It is one
 // switch for the whole application: windows made later take it too.  User-interface
 // thread only; needs a QApplication.
-#include <QColor>
+#include "veldra/windows/night_colours.h"
+
 #include <QIcon>
-#include <QPalette>
 #include <QPixmap>
 
 class QAbstractFileIconProvider;
 
-bool NightModeOn();
 // Sets the application's palette and style (Fusion, which draws everything from the
 // palette), paints the text boxes again and recolours the chart window.  Switching off
 // brings back the palette and style the application had before.
 void SetNightMode(bool on);
-
-// The night colours (red only: green and blue are 0).
-QPalette NightPalette();
-QColor NightText();    // text and lines
-QColor NightGrey();    // display-only boxes: the night's "scroll-bar grey"
-QColor NightRefused(); // a refused entry
 // A picture (a message box's icon) in the night's reds: brightness becomes dim red.
 QPixmap NightTinted(const QPixmap& picture);
 // The same for every size of an icon.

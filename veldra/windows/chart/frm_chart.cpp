@@ -1,7 +1,7 @@
 #include "veldra/windows/chart/frm_chart.h"
 
 #include "veldra/chart/chart_layout.h"
-#include "veldra/windows/night_mode.h"
+#include "veldra/windows/night_colours.h"
 #include "veldra/windows/window_places.h"
 
 #include <QApplication>

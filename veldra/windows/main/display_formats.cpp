@@ -7,6 +7,7 @@
 #include <climits>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
@@ -34,6 +35,21 @@ std::string GroupDigits(const std::string& digits) {
     return result;
 }
 
+// A count of 1/perSecond seconds (of time or of arc) in whole units of 3600 s, minutes,
+// seconds and the rest; truncated toward zero, as C++ divides.
+struct Sexagesimal {
+    int32_t whole = 0;
+    int32_t minutes = 0;
+    int32_t seconds = 0;
+    int32_t fraction = 0;
+};
+
+Sexagesimal Split(int32_t count, int32_t perSecond) {
+    const int32_t perMinute = 60 * perSecond, perWhole = 3600 * perSecond;
+    const int32_t inWhole = count % perWhole, inMinute = inWhole % perMinute;
+    return {count / perWhole, inWhole / perMinute, inMinute / perSecond, inMinute % perSecond};
+}
+
 } // namespace
 
 std::string PadTwo(int value) {
@@ -47,11 +63,9 @@ std::string FormatRa(double radians) {
     const std::optional<int32_t> t = RoundToInt32(radians / 2 / kPi * 24 * 60 * 60 * 100);
     if (!t)
         return {};
-    const int32_t hours = *t / 360000;
-    const int32_t r1 = *t % 360000;
-    const int32_t minutes = r1 / 6000;
-    const int32_t r2 = r1 % 6000;
-    return PadTwo(hours) + " " + PadTwo(minutes) + " " + PadTwo(r2 / 100) + "." + PadTwo(r2 % 100);
+    const Sexagesimal ra = Split(*t, 100);
+    return PadTwo(ra.whole) + " " + PadTwo(ra.minutes) + " " + PadTwo(ra.seconds) + "." +
+           PadTwo(ra.fraction);
 }
 
 std::string FormatDec(double radians) {
@@ -60,12 +74,9 @@ std::string FormatDec(double radians) {
         RoundToInt32(std::fabs(radians) / 2 / kPi * 360 * 60 * 60 * 10);
     if (!t)
         return {};
-    const int32_t degrees = *t / 36000;
-    const int32_t r1 = *t % 36000;
-    const int32_t minutes = r1 / 600;
-    const int32_t r2 = r1 % 600;
-    return sign + PadTwo(degrees) + " " + PadTwo(minutes) + " " + PadTwo(r2 / 10) + "." +
-           std::to_string(r2 % 10);
+    const Sexagesimal dec = Split(*t, 10);
+    return sign + PadTwo(dec.whole) + " " + PadTwo(dec.minutes) + " " + PadTwo(dec.seconds) + "." +
+           std::to_string(dec.fraction);
 }
 
 std::string FormatImageTime(double days) {

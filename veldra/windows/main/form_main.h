@@ -123,8 +123,16 @@ class formMain : public QWidget {
     void changeEvent(QEvent* event) override;
 
   private:
-    // form_main_controls.cpp
+    // form_main_controls.cpp: BuildControls and its steps, in the order it takes them.
     void BuildControls();
+    void BuildMonitorFrame();
+    QGridLayout* BuildShiftFrame(); // the grid the guider row goes into
+    void AddFileRows(QGridLayout* shift);
+    void AddErrorsRatesAndBias(QGridLayout* shift);
+    void AddCorrectionOptions(QGridLayout* shift);
+    void FitBoxWidths();
+    void LayOutWindow();
+    void SetReadingOrder();
     // form_main_platform.cpp
     void FillPlatform();
     // form_main_desktop.cpp: the night-mode key, the write-failure notice, the window's
@@ -149,9 +157,12 @@ class formMain : public QWidget {
     void BiasChanged(QLineEdit* box, double& bias);
     void NumberBoxLeft(QLineEdit* box);
     void FolderClicked();
-    // main_window_refresh.cpp: the refresh's writes that count as clicks.
+    // main_window_refresh.cpp: the refresh's writes that count as clicks, and its steps.
     void SetTicked(QCheckBox* box, bool ticked);
     void SelectOption(QRadioButton* option);
+    void RefreshMonitorControls();
+    void RefreshHistoryBoxes();
+    void RefreshCorrectionOptions();
     void Unload();
 
     MainState state_;

@@ -25,6 +25,19 @@ void formMain::BuildControls() {
     txtDummy->setFixedSize(1, 1);
     txtDummy->setFrame(false);
 
+    BuildMonitorFrame();
+    QGridLayout* shift = BuildShiftFrame();
+    FitBoxWidths();
+    LayOutWindow();
+    SetReadingOrder();
+    BuildGuiderRow(shift, 14);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(kTimer1IntervalMs);
+}
+
+void formMain::BuildMonitorFrame() {
     // "File Monitor Config"
     frameFileMonitor = MakeFrame(this, "frameFileMonitor", "File Monitor Config");
     auto* monitor = new QGridLayout(frameFileMonitor);
@@ -75,10 +88,19 @@ void formMain::BuildControls() {
     monitor->addWidget(cmdAbout, 10, 3);
     monitor->setColumnStretch(1, 1);
     monitor->setColumnStretch(3, 1);
+}
 
+QGridLayout* formMain::BuildShiftFrame() {
     // "Shift Status"
     frameShiftStatus = MakeFrame(this, "frameShiftStatus", "Shift Status");
     auto* shift = new QGridLayout(frameShiftStatus);
+    AddFileRows(shift);
+    AddErrorsRatesAndBias(shift);
+    AddCorrectionOptions(shift);
+    return shift;
+}
+
+void formMain::AddFileRows(QGridLayout* shift) {
     const QString columns[] = {"Name", "RA", "DEC", "Time"};
     for (int column = 0; column < 4; ++column)
         shift->addWidget(MakeLabel(frameShiftStatus, columns[column]), 0, column + 1);
@@ -96,7 +118,9 @@ void formMain::BuildControls() {
             shift->addWidget(*files[row][column], row + 1, column + 1);
         }
     }
+}
 
+void formMain::AddErrorsRatesAndBias(QGridLayout* shift) {
     txtRAError = MakeDisplayBox(frameShiftStatus, "txtRAError", QString());
     txtDECError = MakeDisplayBox(frameShiftStatus, "txtDECError", QString());
     shift->addWidget(MakeLabel(frameShiftStatus, "last RA error (arcseconds)", txtRAError), 3, 0, 1,
@@ -124,7 +148,9 @@ void formMain::BuildControls() {
     biasLabel->setBuddy(txtRaBias);
     shift->addWidget(txtRaBias, 9, 2);
     shift->addWidget(txtDecBias, 9, 3);
+}
 
+void formMain::AddCorrectionOptions(QGridLayout* shift) {
     shift->addWidget(MakeLabel(frameShiftStatus, "Filter Prediction"), 10, 0, 1, 2);
     chkUseKalmanX = MakeCheck(frameShiftStatus, "chkUseKalmanX", "RA", "Filter Prediction RA");
     chkUseKalmanY = MakeCheck(frameShiftStatus, "chkUseKalmanY", "DEC", "Filter Prediction DEC");
@@ -151,7 +177,9 @@ void formMain::BuildControls() {
     shift->addWidget(cmdClearHistory, 13, 2);
     shift->addWidget(Command1, 13, 3, 1, 2, Qt::AlignLeft);
     shift->setColumnStretch(1, 1);
+}
 
+void formMain::FitBoxWidths() {
     // Wide enough for the longest text each box shows.
     auto fit = [this](QLineEdit* box, const char* sample) {
         box->setMinimumWidth(fontMetrics().horizontalAdvance(sample) + 16);
@@ -167,7 +195,9 @@ void formMain::BuildControls() {
     fit(txtFilter, "*.fits*");
     fit(txtNewFile, "M57_L_300s_0001.fit");
     fit(txtFolder, "/home/observer/images/");
+}
 
+void formMain::LayOutWindow() {
     // Below both frames: a settings file or log that cannot be written.
     lblFileNotice = MakeLabel(this, QString(), nullptr, "lblFileNotice");
     lblFileNotice->setWordWrap(true);
@@ -185,7 +215,9 @@ void formMain::BuildControls() {
     window->addWidget(txtDummy, 0, Qt::AlignTop);
     window->addWidget(frameFileMonitor, 0, Qt::AlignTop);
     window->addWidget(frameShiftStatus, 1, Qt::AlignTop);
+}
 
+void formMain::SetReadingOrder() {
     SetTabOrder({txtDummy,
                  txtFolder,
                  cmdFolder,
@@ -223,9 +255,4 @@ void formMain::BuildControls() {
                  cmdClearHistory,
                  Command1});
     SetTabOrder({cmdSetupPlateSolve, cmdHelp, cmdAbout, txtFile1Name});
-    BuildGuiderRow(shift, 14);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setInterval(kTimer1IntervalMs);
 }

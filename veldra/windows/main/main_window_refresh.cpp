@@ -69,6 +69,15 @@ void formMain::RefreshMainWindow() {
                  : state_.settings.MONITOR_START_STATE == 1 ? Option2
                                                             : Option3);
 
+    RefreshMonitorControls();
+    RefreshHistoryBoxes();
+    RefreshCorrectionOptions();
+    RefreshGuiderRow();
+    RefreshPendingFile();
+}
+
+// Start/Stop, Pause/Resume and what may change only while monitoring is stopped.
+void formMain::RefreshMonitorControls() {
     const MonitorState monitor = state_.monitorState;
     const bool stopped = monitor != MonitorState::Running && monitor != MonitorState::Paused;
     cmdStart->setEnabled(true);
@@ -82,7 +91,11 @@ void formMain::RefreshMainWindow() {
     txtFilter->setEnabled(stopped);
     if (stopped)
         cmdClearHistory->setEnabled(false);
+}
 
+// "File 1:" the newest image, "File 2:" the one before, and the errors and rates
+// between them.
+void formMain::RefreshHistoryBoxes() {
     QLineEdit* file1[] = {txtFile1Name, txtFile1RA, txtFile1DEC, txtFile1Time};
     QLineEdit* file2[] = {txtFile2Name, txtFile2RA, txtFile2DEC, txtFile2Time};
     if (state_.historyCount < 1) {
@@ -110,7 +123,9 @@ void formMain::RefreshMainWindow() {
         Show(txtDecRate, FormatOneDecimal(DecRate(state_)));
         cmdClearHistory->setEnabled(true);
     }
+}
 
+void formMain::RefreshCorrectionOptions() {
     // Each click rule below refreshes again (nested); the settings are read afresh after
     // each one, never from a copy taken before it.
     SetTicked(chkFlip, state_.settings.FLIP_RA);
@@ -138,9 +153,6 @@ void formMain::RefreshMainWindow() {
         SetTicked(chkUseAccelerationY,
                   state_.settings.FILTER_PREDICTION_Y && state_.settings.USE_ACCELERATION_Y);
     }
-
-    RefreshGuiderRow();
-    RefreshPendingFile();
 }
 
 void formMain::RefreshPendingFile() {

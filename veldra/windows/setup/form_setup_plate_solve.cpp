@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <algorithm>
 #include <optional>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -91,6 +93,24 @@ void formSetupPlateSolve::PlaceControls() {
         control->setGeometry(X(twips.left()), Y(twips.top()), X(twips.width()), Y(twips.height()));
 }
 
+QGroupBox* formSetupPlateSolve::AddFrame(QWidget* parent, const char* name, const QString& caption,
+                                         const QRect& twips) {
+    QGroupBox* frame = MakeFrame(parent, name, caption);
+    Place(frame, twips.left(), twips.top(), twips.width(), twips.height());
+    return frame;
+}
+
+std::pair<QLineEdit*, QLabel*>
+formSetupPlateSolve::AddNumberBox(QWidget* frame, const char* name, const char* text,
+                                  const QRect& twips, const char* caption, const char* labelName,
+                                  const QRect& labelTwips) {
+    QLineEdit* box = MakeBox(frame, name, QString(), text);
+    QLabel* label = MakeLabel(frame, caption, box, labelName);
+    Place(box, twips.left(), twips.top(), twips.width(), twips.height());
+    Place(label, labelTwips.left(), labelTwips.top(), labelTwips.width(), labelTwips.height());
+    return {box, label};
+}
+
 void formSetupPlateSolve::BuildControls() {
     // Created in visual order, so the tab order follows the reading order.
 
@@ -101,23 +121,19 @@ void formSetupPlateSolve::BuildControls() {
     Place(cmbPlateSolveMethod, 120, 360, 2295, 315);
     Place(Command1, 2640, 240, 1335, 495);
 
-    Frame1 = MakeFrame(this, "Frame1", "Plate Solver Config");
-    Place(Frame1, 0, 840, 10695, 5295);
+    Frame1 = AddFrame(this, "Frame1", "Plate Solver Config", {0, 840, 10695, 5295});
 
-    Frame5 = MakeFrame(Frame1, "Frame5", QString());
+    Frame5 = AddFrame(Frame1, "Frame5", QString(), {240, 240, 10215, 1575});
     Frame5->setAccessibleName("Plate solver program");
-    Place(Frame5, 240, 240, 10215, 1575);
     cmdSelectPlatesolve = MakeButton(Frame5, "cmdSelectPlatesolve", "Set Application");
     txtPlatesolvePath = MakeDisplayBox(Frame5, "txtPlatesolvePath", "Plate solver program");
-    txtMaxSolveTime = MakeBox(Frame5, "txtMaxSolveTime", QString(), "30");
-    Label3 = MakeLabel(Frame5, "Max allowed solve time", txtMaxSolveTime, "Label3");
+    std::tie(txtMaxSolveTime, Label3) =
+        AddNumberBox(Frame5, "txtMaxSolveTime", "30", {240, 1080, 615, 285},
+                     "Max allowed solve time", "Label3", {960, 1130, 3015, 255});
     Place(cmdSelectPlatesolve, 120, 360, 1215, 495);
     Place(txtPlatesolvePath, 1440, 480, 8655, 285);
-    Place(txtMaxSolveTime, 240, 1080, 615, 285);
-    Place(Label3, 960, 1130, 3015, 255);
 
-    Frame2 = MakeFrame(Frame1, "Frame2", "Initial Position");
-    Place(Frame2, 240, 1920, 4095, 3135);
+    Frame2 = AddFrame(Frame1, "Frame2", "Initial Position", {240, 1920, 4095, 3135});
     cmbPwiPosOverride = MakeCombo(Frame2, "cmbPwiPosOverride", "Initial Position");
     txtRaPos = MakeBox(Frame2, "txtRaPos", QString(), "18 36 56");
     Label4 = MakeLabel(Frame2, "Manual RA position", txtRaPos, "Label4");
@@ -135,25 +151,21 @@ void formSetupPlateSolve::BuildControls() {
     Place(Label6, 240, 2400, 2055, 255);
     Place(txtTelescope, 240, 2640, 3375, 285);
 
-    Frame3 = MakeFrame(Frame1, "Frame3", "Time and Exposure");
-    Place(Frame3, 4440, 1920, 4095, 1815);
+    Frame3 = AddFrame(Frame1, "Frame3", "Time and Exposure", {4440, 1920, 4095, 1815});
     cmbPwiTimestamp = MakeCombo(Frame3, "cmbPwiTimestamp", "Image time source");
     cmbPwiExposure = MakeCombo(Frame3, "cmbPwiExposure", "Exposure source");
-    txtExposure = MakeBox(Frame3, "txtExposure", QString(), "300");
-    Label7 = MakeLabel(Frame3, "Exposure in seconds", txtExposure, "Label7");
+    std::tie(txtExposure, Label7) =
+        AddNumberBox(Frame3, "txtExposure", "300", {240, 1320, 615, 285}, "Exposure in seconds",
+                     "Label7", {960, 1370, 1815, 255});
     Place(cmbPwiTimestamp, 240, 360, 2535, 315);
     Place(cmbPwiExposure, 240, 840, 2535, 315);
-    Place(txtExposure, 240, 1320, 615, 285);
-    Place(Label7, 960, 1370, 1815, 255);
 
-    Frame4 = MakeFrame(Frame1, "Frame4", "Image Scale");
-    Place(Frame4, 4440, 3840, 4095, 1215);
+    Frame4 = AddFrame(Frame1, "Frame4", "Image Scale", {4440, 3840, 4095, 1215});
     cmbPwiImageScale = MakeCombo(Frame4, "cmbPwiImageScale", "Image scale source");
-    txtImageScale = MakeBox(Frame4, "txtImageScale", QString(), "0.48");
-    Label2 = MakeLabel(Frame4, "Image scale in arcsconds per pixel", txtImageScale, "Label2");
+    std::tie(txtImageScale, Label2) =
+        AddNumberBox(Frame4, "txtImageScale", "0.48", {240, 840, 615, 285},
+                     "Image scale in arcsconds per pixel", "Label2", {960, 885, 3015, 255});
     Place(cmbPwiImageScale, 240, 360, 2655, 315);
-    Place(txtImageScale, 240, 840, 615, 285);
-    Place(Label2, 960, 885, 3015, 255);
 
     SetTabOrder({cmbPlateSolveMethod, Command1, cmdSelectPlatesolve, txtPlatesolvePath,
                  txtMaxSolveTime, cmbPwiPosOverride, txtRaPos, txtDecPos, cmdChooser, txtTelescope,

@@ -87,6 +87,13 @@ class formSetupPlateSolve : public QDialog {
     int Y(double twips) const;
     // Records a control's design rectangle in twips (inside its frame).
     void Place(QWidget* control, int left, int top, int width, int height);
+    // A frame of the design, placed.
+    QGroupBox* AddFrame(QWidget* parent, const char* name, const QString& caption,
+                        const QRect& twips);
+    // A number box with its caption (a label that names it), each placed.
+    std::pair<QLineEdit*, QLabel*> AddNumberBox(QWidget* frame, const char* name, const char* text,
+                                                const QRect& twips, const char* caption,
+                                                const char* labelName, const QRect& labelTwips);
     void PlaceControls();
 
     Settings& settings_;
