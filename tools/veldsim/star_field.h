@@ -23,7 +23,7 @@ struct StarCamera {
     int width = 1024;
     int height = 768;
     double scale = 1.856;    // arcseconds per pixel
-    double fwhm = 2.5;       // pixels, of the Gaussian star profile
+    double fwhm = 2.5;       // pixels, of the Gaussian star profile (integrated over each pixel)
     double background = 800; // sky level, ADU
     double readNoise = 6;    // ADU, 1 sigma
     bool noise = true;       // sky and star shot noise plus read noise
