@@ -7,6 +7,7 @@
 #include "tools/veldsim/star_field.h"
 #include "veldra/measure/pipeline.h"
 #include "veldra/measure/registration/registration.h"
+#include "veldra/measure/registration/star_extraction.h"
 #include "veldra/measure/registration/star_match.h"
 
 #include <algorithm>
@@ -169,6 +170,44 @@ TEST_F(Registration, PixelReadScalesIntegersKeepsNanAndRefusesBadFiles) {
     WriteFitsImage(header, 0, 0, {});
     EXPECT_EQ(readFitsImageFloats(header.c_str(), pixels, 4, &width, &height), -4);
     EXPECT_EQ(readFitsImageFloats(dir.file("none.fit").c_str(), pixels, 4, &width, &height), -2);
+}
+
+TEST_F(Registration, CentresOfUndersampledStarsAreUnbiasedAndSaturatedOnesLeftOut) {
+    // Bright stars (flux 50000, centres good to 0.003 px) at every tenth of a pixel in x
+    // and y on the 2" seeing, 1.5 "/px camera, placed through the camera's own TAN map at
+    // RA 10, DEC 0; one star far too bright for the 16 bits.  A star's window as narrow
+    // as the star itself put centres up to 0.05 px off, towards their pixel's middle.
+    const double cx = (camera.width - 1) / 2.0, cy = (camera.height - 1) / 2.0;
+    const double radiansPerPixel = camera.scale / 3600 * kDegree;
+    std::vector<CatalogueStar> catalogue;
+    std::vector<StarPoint> truth;
+    const auto place = [&](double x, double y, float mag) {
+        const double xi = -(x - cx) * radiansPerPixel, eta = (y - cy) * radiansPerPixel;
+        catalogue.push_back(
+            {10 + std::atan(xi) / kDegree, std::atan(eta / std::sqrt(1 + xi * xi)) / kDegree, mag});
+        truth.push_back({x, y});
+    };
+    for (int i = 0; i < 10; ++i)
+        for (int j = 0; j < 4; ++j)
+            place(40 + 52 * i + 0.1 * i, 60 + 80 * j + 0.1 * ((i + 3 * j) % 10), 9.75f);
+    place(300.3, 30.6, 6);
+    camera.hotPixels = 0;
+    std::mt19937 random(3);
+    const std::vector<uint16_t> rendered = RenderStars(catalogue, camera, 10, 0, random);
+    std::vector<float> pixels(rendered.begin(), rendered.end());
+    const StarExtraction found = ExtractStars(pixels, camera.width, camera.height);
+    ASSERT_EQ(found.fault, "");
+    EXPECT_EQ(found.stars.size(), 40u);
+    for (const StarPoint& star : found.stars) {
+        const auto nearest = std::min_element(truth.begin(), truth.end(), [&](auto& a, auto& b) {
+            return std::hypot(a.x - star.x, a.y - star.y) < std::hypot(b.x - star.x, b.y - star.y);
+        });
+        EXPECT_NE(nearest - truth.begin(), 40) << "the saturated star";
+        EXPECT_LT(std::hypot(nearest->x - star.x, nearest->y - star.y), 0.015)
+            << star.x << ", " << star.y;
+        EXPECT_GT(star.error, 0.001);
+        EXPECT_LT(star.error, 0.01);
+    }
 }
 
 TEST_F(Registration, MatchAndFitRecoverAShiftAndATurnDespiteStrayPoints) {

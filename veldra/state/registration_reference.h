@@ -4,11 +4,13 @@
 #include <vector>
 
 // A star's centre in pixels counted from 0 (the middle of the first pixel of the first
-// FITS row is 0, 0), and its flux in the image's own units above the background.
+// FITS row is 0, 0), its flux in the image's own units above the background, and how
+// well the centre is known (1 sigma per axis, pixels; 0 when unknown: all count alike).
 struct StarPoint {
     double x = 0;
     double y = 0;
     double flux = 0;
+    double error = 0;
 };
 
 // A gnomonic (TAN) world-coordinate map as FITS keywords give it: FITS pixel p (counted

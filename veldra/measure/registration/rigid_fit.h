@@ -15,7 +15,8 @@ struct Rigid {
 
 StarPoint Apply(const Rigid& rigid, const StarPoint& point);
 
-// The least-squares turn and shift that carries from[i] onto to[i].  Needs two points.
+// The least-squares turn and shift that carries from[i] onto to[i], each pair weighed by
+// its points' errors (alike where they are not known).  Needs two points.
 Rigid FitRigid(const std::vector<StarPoint>& from, const std::vector<StarPoint>& to);
 
 struct RigidFit {
@@ -25,6 +26,7 @@ struct RigidFit {
 };
 
 // FitRigid over the pairs, again and again without the pairs whose residual is far
-// beyond the rest's (4 sigma, robustly, and at least 0.15 px), until none is left out.
+// beyond what their errors allow (4 sigma, the errors scaled robustly to the residuals,
+// and at least 0.05 px), until none is left out.
 RigidFit FitWithoutOutliers(const std::vector<StarPoint>& from, const std::vector<StarPoint>& to,
                             std::vector<std::pair<int, int>> pairs);
