@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <sstream>
 
 std::vector<std::string> AstapArguments(const SolveJob& job, const std::string& outputBase) {
@@ -40,6 +41,44 @@ std::vector<std::string> AstapArguments(const SolveJob& job, const std::string& 
     return arguments;
 }
 
+namespace {
+
+std::optional<double> Finite(const std::map<std::string, std::string>& values,
+                             const std::string& key) {
+    const auto found = values.find(key);
+    if (found == values.end())
+        return std::nullopt;
+    const auto value = ParseNumber(found->second);
+    return value && std::isfinite(*value) ? value : std::nullopt;
+}
+
+// The solution's orientation: its CD matrix, else its scale and turn (CDELT1, CDELT2 and
+// CROTA2 in degrees, 0 when left out, turned into a matrix the way FITS readers do).  False when
+// neither is there whole or the matrix maps the image onto a line.
+bool AstapOrientation(const std::map<std::string, std::string>& values, double cd[2][2]) {
+    const auto m11 = Finite(values, "CD1_1"), m12 = Finite(values, "CD1_2");
+    const auto m21 = Finite(values, "CD2_1"), m22 = Finite(values, "CD2_2");
+    const auto cdelt1 = Finite(values, "CDELT1"), cdelt2 = Finite(values, "CDELT2");
+    if (m11 && m12 && m21 && m22) {
+        cd[0][0] = *m11;
+        cd[0][1] = *m12;
+        cd[1][0] = *m21;
+        cd[1][1] = *m22;
+    } else if (cdelt1 && cdelt2) {
+        const double turn = Radians(Finite(values, "CROTA2").value_or(0)), c = std::cos(turn),
+                     s = std::sin(turn);
+        cd[0][0] = *cdelt1 * c;
+        cd[0][1] = -*cdelt2 * s;
+        cd[1][0] = *cdelt1 * s;
+        cd[1][1] = *cdelt2 * c;
+    } else {
+        return false;
+    }
+    return cd[0][0] * cd[1][1] - cd[0][1] * cd[1][0] != 0;
+}
+
+} // namespace
+
 SolveOutcome ParseAstapResult(const std::string& text) {
     std::map<std::string, std::string> values;
     std::istringstream lines(text);
@@ -60,7 +99,9 @@ SolveOutcome ParseAstapResult(const std::string& text) {
     const auto dec = ParseNumber(values["CRVAL2"]);
     if (!ra || !dec)
         return {false, 0, 0, "ASTAP's result has no valid CRVAL1/CRVAL2"};
-    return SolvedAt(*ra, *dec);
+    SolveOutcome outcome = SolvedAt(*ra, *dec);
+    outcome.oriented = outcome.solved && AstapOrientation(values, outcome.cd);
+    return outcome;
 }
 
 SolveOutcome SolveWithAstap(const SolveJob& job) {

@@ -1,6 +1,7 @@
 #pragma once
 // The ASTAP engine: astap_cli with the start position as a hint; its result is the
-// "<out>.ini" text file (PLTSOLVD=T, CRVAL1, CRVAL2 in degrees).  ASTAP needs its own
+// "<out>.ini" text file (PLTSOLVD=T, CRVAL1, CRVAL2 in degrees, and the orientation:
+// CD1_1 .. CD2_2, or CDELT1, CDELT2 and CROTA2).  ASTAP needs its own
 // star database (installed separately).
 #include "solve/solve_job.h"
 

@@ -414,14 +414,19 @@ TEST_F(VeldraSolve, AstapEngineRunsAstapCliAndReadsItsIni) {
                          tools.file("arguments") +
                          "\n"
                          "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
-                         "printf 'PLTSOLVD=T\\r\\nCRVAL1=8.38E+01\\r\\nCRVAL2=-2.2E+01\\r\\n' "
+                         "printf 'PLTSOLVD=T\\r\\nCRVAL1=8.38E+01\\r\\nCRVAL2=-2.2E+01\\r\\n"
+                         "CD1_1=-4.1666666666667E-004\\r\\nCD1_2= 1.5E-006\\r\\n"
+                         "CD2_1= 1.5E-006\\r\\nCD2_2= 4.1666666666667E-004\\r\\n' "
                          "> \"$out.ini\"\n");
     chmod(astap.c_str(), 0755);
     const std::string image = Image("stars.fits");
     const ChildOutcome run =
         Run({"0.5,-0.25,0.01,0.008,999," + image, "--engine", "astap", "--astap-cli", astap});
     EXPECT_EQ(run.exitCode, 0) << Output();
-    EXPECT_EQ(ReadFile(work_.file("stars.apm")), "1.46258591317125,-0.383972435438752,1\n");
+    // The orientation goes on the second line, for veldra's registration reference.
+    EXPECT_EQ(ReadFile(work_.file("stars.apm")),
+              "1.46258591317125,-0.383972435438752,1\n"
+              "-0.00041666666666667,1.5E-06,1.5E-06,0.00041666666666667\n");
     // RA in hours, DEC as the distance from the south pole, the field's height in degrees
     // (values from 0.5 and -0.25 rad with veldra's pi, worked out apart from the code).
     const std::string arguments = ReadFile(tools.file("arguments"));
@@ -438,6 +443,38 @@ TEST_F(VeldraSolve, AstapEngineRunsAstapCliAndReadsItsIni) {
               1);
     EXPECT_EQ(ReadApm(work_.file("stars.apm")).flag, 0);
     EXPECT_NE(Output().find("ASTAP found no solution: Not enough stars"), std::string::npos);
+}
+
+TEST(VeldraSolveParts, AstapResultCarriesItsOrientation) {
+    // ASTAP's ".ini" as it writes it: CRPIX, CRVAL, CDELT, CROTA and the CD matrix.
+    const SolveOutcome full = ParseAstapResult(
+        "PLTSOLVD=T\nCRPIX1= 1.5005E+003\nCRPIX2= 1.0005E+003\nCRVAL1= 8.38E+001\n"
+        "CRVAL2= 2.2E+001\nCDELT1=-4.1666E-004\nCDELT2= 4.1666E-004\nCROTA1= 2.0E+000\n"
+        "CROTA2= 2.0E+000\nCD1_1=-4.1641E-004\nCD1_2= 1.4541E-005\nCD2_1=-1.4541E-005\n"
+        "CD2_2= 4.1641E-004\n");
+    ASSERT_TRUE(full.solved);
+    EXPECT_TRUE(full.oriented);
+    EXPECT_EQ(full.cd[0][0], -4.1641E-004);
+    EXPECT_EQ(full.cd[0][1], 1.4541E-005);
+    EXPECT_EQ(full.cd[1][0], -1.4541E-005);
+    EXPECT_EQ(full.cd[1][1], 4.1641E-004);
+    // Scale and turn only: CD = (CDELT1 cos r, -CDELT2 sin r; CDELT1 sin r, CDELT2 cos r),
+    // here with r = 90 degrees (0, -CDELT2; CDELT1, 0).
+    const SolveOutcome turned = ParseAstapResult(
+        "PLTSOLVD=T\nCRVAL1=83.8\nCRVAL2=22\nCDELT1=-0.0004\nCDELT2=0.0004\nCROTA2=90\n");
+    ASSERT_TRUE(turned.oriented);
+    EXPECT_NEAR(turned.cd[0][0], 0, 1e-18);
+    EXPECT_NEAR(turned.cd[0][1], -0.0004, 1e-18);
+    EXPECT_NEAR(turned.cd[1][0], -0.0004, 1e-18);
+    EXPECT_NEAR(turned.cd[1][1], 0, 1e-18);
+    // No orientation, or a matrix of rank one: solved, not oriented.
+    for (const char* text : {"PLTSOLVD=T\nCRVAL1=83.8\nCRVAL2=22\nCD1_1=-0.0004\n",
+                             "PLTSOLVD=T\nCRVAL1=83.8\nCRVAL2=22\nCD1_1=1\nCD1_2=2\nCD2_1=2\n"
+                             "CD2_2=4\n"}) {
+        const SolveOutcome bare = ParseAstapResult(text);
+        EXPECT_TRUE(bare.solved) << text;
+        EXPECT_FALSE(bare.oriented) << text;
+    }
 }
 
 TEST(VeldraSolveParts, HandCheckTakesDegreesAndNamesWhatIsMissing) {
