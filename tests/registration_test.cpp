@@ -22,32 +22,6 @@ namespace {
 
 constexpr double kDegree = std::numbers::pi / 180;
 
-// A 2-D image of the given BITPIX with raw values (no scaling by CFITSIO) and cards.
-void WriteRaw(const std::string& path, int bitpix, int width, int height,
-              const std::vector<double>& values, const std::vector<FitsCard>& cards = {}) {
-    fitsfile* file = nullptr;
-    int status = 0;
-    long axes[2] = {width, height};
-    fits_create_file(&file, ("!" + path).c_str(), &status);
-    fits_create_img(file, bitpix, 2, axes, &status);
-    for (const FitsCard& card : cards) {
-        if (const auto* text = std::get_if<std::string>(&card.value))
-            fits_update_key(file, TSTRING, card.key.c_str(), const_cast<char*>(text->c_str()),
-                            nullptr, &status);
-        else if (const auto* real = std::get_if<double>(&card.value))
-            fits_update_key(file, TDOUBLE, card.key.c_str(), const_cast<double*>(real), nullptr,
-                            &status);
-        else
-            fits_update_key(file, TLONG, card.key.c_str(),
-                            const_cast<long*>(&std::get<long>(card.value)), nullptr, &status);
-    }
-    fits_set_bscale(file, 1.0, 0.0, &status);
-    std::vector<double> copy = values;
-    fits_write_img(file, TDOUBLE, 1, static_cast<LONGLONG>(copy.size()), copy.data(), &status);
-    fits_close_file(file, &status);
-    ASSERT_EQ(status, 0) << path;
-}
-
 // Stars at hand-picked, irregular places over 800 x 600 pixels (a fixed recipe).
 std::vector<StarPoint> HandStars(int count) {
     std::vector<StarPoint> stars;
@@ -112,8 +86,8 @@ class Registration : public ::testing::Test {
                                        {"CD2_2", map.cd[1][1]}});
         }
         const std::string path = dir.file(name);
-        WriteRaw(path, FLOAT_IMG, camera.width, camera.height,
-                 std::vector<double>(pixels.begin(), pixels.end()), cards);
+        WriteFitsPixels(path, FLOAT_IMG, camera.width, camera.height,
+                        std::vector<double>(pixels.begin(), pixels.end()), cards);
         return path;
     }
     // Arcseconds on the sky between the newest history entry and (ra, dec) degrees.
@@ -143,7 +117,8 @@ TEST_F(Registration, PixelReadScalesIntegersKeepsNanAndRefusesBadFiles) {
     float pixels[4] = {};
     // Raw -2, 0, 4, 32767 with BZERO 100 and BSCALE 0.5.
     const std::string scaled = dir.file("scaled.fit");
-    WriteRaw(scaled, SHORT_IMG, 2, 2, {-2, 0, 4, 32767}, {{"BZERO", 100.0}, {"BSCALE", 0.5}});
+    WriteFitsPixels(scaled, SHORT_IMG, 2, 2, {-2, 0, 4, 32767},
+                    {{"BZERO", 100.0}, {"BSCALE", 0.5}});
     ASSERT_EQ(readFitsImageFloats(scaled.c_str(), pixels, 4, &width, &height), 0);
     EXPECT_EQ(width, 2);
     EXPECT_EQ(height, 2);
@@ -154,7 +129,7 @@ TEST_F(Registration, PixelReadScalesIntegersKeepsNanAndRefusesBadFiles) {
     EXPECT_EQ(width * height, 4);
 
     const std::string real = dir.file("real.fit");
-    WriteRaw(real, FLOAT_IMG, 2, 2, {1.5, NAN, -3, 0});
+    WriteFitsPixels(real, FLOAT_IMG, 2, 2, {1.5, NAN, -3, 0});
     ASSERT_EQ(readFitsImageFloats(real.c_str(), pixels, 4, &width, &height), 0);
     EXPECT_EQ(pixels[0], 1.5f);
     EXPECT_TRUE(std::isnan(pixels[1]));
@@ -162,7 +137,7 @@ TEST_F(Registration, PixelReadScalesIntegersKeepsNanAndRefusesBadFiles) {
 
     // A file cut inside its pixels, a header without an image, no file at all.
     const std::string cut = dir.file("cut.fit");
-    WriteRaw(cut, SHORT_IMG, 100, 100, std::vector<double>(10000, 7));
+    WriteFitsPixels(cut, SHORT_IMG, 100, 100, std::vector<double>(10000, 7));
     std::filesystem::resize_file(cut, 2880 + 8000);
     EXPECT_EQ(readFitsImageFloats(cut.c_str(), pixels, 4, &width, &height), -5);
     EXPECT_EQ(width, 0);
@@ -378,11 +353,11 @@ TEST_F(Registration, ImagesRegisterAgainstTheFirstAndFallBackToASolve) {
 
     // Bad pixel data: refused with a line and a notice, no measurement.
     const std::string flat = dir.file("flat.fit");
-    WriteRaw(flat, SHORT_IMG, 64, 64, std::vector<double>(4096, 0),
-             {{"DATE-OBS", std::string("2026-12-08T22:00:00")}, {"EXPOSURE", 300.0}});
+    WriteFitsPixels(flat, SHORT_IMG, 64, 64, std::vector<double>(4096, 0),
+                    {{"DATE-OBS", std::string("2026-12-08T22:00:00")}, {"EXPOSURE", 300.0}});
     const std::string nan = dir.file("nan.fit");
-    WriteRaw(nan, FLOAT_IMG, 64, 64, std::vector<double>(4096, NAN),
-             {{"DATE-OBS", std::string("2026-12-08T22:00:00")}, {"EXPOSURE", 300.0}});
+    WriteFitsPixels(nan, FLOAT_IMG, 64, 64, std::vector<double>(4096, NAN),
+                    {{"DATE-OBS", std::string("2026-12-08T22:00:00")}, {"EXPOSURE", 300.0}});
     ProcessImage(state, platform, flat, 0);
     ProcessImage(state, platform, nan, 0);
     EXPECT_EQ(state.historyCount, 6);

@@ -48,14 +48,14 @@ std::vector<std::string> LogMessages(const std::string& folder) {
     return messages;
 }
 
-void WriteFitsImage(const std::string& path, int width, int height,
-                    const std::vector<FitsCard>& cards) {
+void WriteFitsPixels(const std::string& path, int bitpix, int width, int height,
+                     const std::vector<double>& values, const std::vector<FitsCard>& cards) {
     fitsfile* file = nullptr;
     int status = 0;
     const std::string target = "!" + path; // "!" makes CFITSIO overwrite
     fits_create_file(&file, target.c_str(), &status);
     long axes[2] = {width, height};
-    fits_create_img(file, SHORT_IMG, width == 0 && height == 0 ? 0 : 2, axes, &status);
+    fits_create_img(file, bitpix, width == 0 && height == 0 ? 0 : 2, axes, &status);
     for (const auto& card : cards) {
         if (const auto* text = std::get_if<std::string>(&card.value))
             fits_write_key(file, TSTRING, card.key.c_str(), const_cast<char*>(text->c_str()),
@@ -67,15 +67,23 @@ void WriteFitsImage(const std::string& path, int width, int height,
             fits_write_key(file, TLONG, card.key.c_str(),
                            const_cast<long*>(&std::get<long>(card.value)), nullptr, &status);
     }
-    std::vector<short> pixels(static_cast<size_t>(width) * height);
-    for (size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = static_cast<short>(i % 1000);
-    if (!pixels.empty())
-        fits_write_img(file, TSHORT, 1, static_cast<LONGLONG>(pixels.size()), pixels.data(),
-                       &status);
+    std::vector<double> copy = values; // CFITSIO takes a pointer to non-const
+    if (!copy.empty()) {
+        // The values as stored, whatever BZERO says (CFITSIO crashes on this without an image).
+        fits_set_bscale(file, 1.0, 0.0, &status);
+        fits_write_img(file, TDOUBLE, 1, static_cast<LONGLONG>(copy.size()), copy.data(), &status);
+    }
     fits_close_file(file, &status);
     if (status != 0)
         throw std::runtime_error("cannot write FITS fixture " + path);
+}
+
+void WriteFitsImage(const std::string& path, int width, int height,
+                    const std::vector<FitsCard>& cards) {
+    std::vector<double> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<double>(i % 1000);
+    WriteFitsPixels(path, 16, width, height, pixels, cards);
 }
 
 void WriteFullHeaderImage(const std::string& path) {

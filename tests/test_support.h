@@ -31,6 +31,11 @@ struct FitsCard {
     std::string key;
     std::variant<std::string, double, long> value;
 };
+// Writes an image of the given BITPIX (16, -32, ...) and width x height holding values as
+// stored (no BZERO/BSCALE scaling), with the given cards; 0 x 0 writes a header-only file
+// (NAXIS = 0).  Throws when it cannot.
+void WriteFitsPixels(const std::string& path, int bitpix, int width, int height,
+                     const std::vector<double>& values, const std::vector<FitsCard>& cards = {});
 // Writes a 16-bit image of width x height (pixel i = i mod 1000) with the given cards;
 // 0 x 0 writes a header-only file (NAXIS = 0).
 void WriteFitsImage(const std::string& path, int width, int height,

@@ -13,6 +13,7 @@
 #include "solve/fits_image.h"
 #include "solve/scratch_files.h"
 #include "solve/solve_run.h"
+#include "tools/bench_count.h"
 #include "tools/veldsim/star_field.h"
 #include "tools/veldsim/star_index.h"
 #include "veldra/measure/registration/registration.h"
@@ -21,7 +22,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -110,60 +110,74 @@ bool Solve(const std::string& image, const StarCamera& camera, const std::string
     return true;
 }
 
-SizeFigures BenchSize(const std::string& folder, int width, int height, int frames, bool solve) {
-    SizeFigures figures;
+StarCamera CameraOf(int width, int height) {
     StarCamera camera;
     camera.width = width;
     camera.height = height;
     camera.scale = 1.5;
     camera.fwhm = 2.0 / 1.5;
     camera.hotPixels = width * height / 200000; // what a dark frame leaves
-    const auto catalogue = CatalogueFor(camera, kRa, kDec, 3);
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    std::string settings;
-    if (solve) {
-        const std::string indexDir = JoinPath(folder, "index-" + size);
-        std::filesystem::create_directories(indexDir);
-        if (const std::string error =
-                WriteStarIndexFor(catalogue, camera, JoinPath(indexDir, "index.fits"));
-            !error.empty()) {
-            std::fprintf(stderr, "bench-registration: %s\n", error.c_str());
-            figures.failed = true;
-            return figures;
-        }
-        settings = JoinPath(folder, "veldra-solve-" + size + ".ini");
-        WriteTextFile(settings, "INDEX_DIR=" + indexDir + "\n");
-    }
+    return camera;
+}
 
+// veldra-solve's settings, naming an index of the catalogue for the camera; empty when
+// the index cannot be written.
+std::string SolverSettings(const std::string& folder, const std::string& size,
+                           const std::vector<CatalogueStar>& catalogue, const StarCamera& camera) {
+    const std::string indexDir = JoinPath(folder, "index-" + size);
+    std::filesystem::create_directories(indexDir);
+    if (const std::string error =
+            WriteStarIndexFor(catalogue, camera, JoinPath(indexDir, "index.fits"));
+        !error.empty()) {
+        std::fprintf(stderr, "bench-registration: %s\n", error.c_str());
+        return {};
+    }
+    const std::string settings = JoinPath(folder, "veldra-solve-" + size + ".ini");
+    WriteTextFile(settings, "INDEX_DIR=" + indexDir + "\n");
+    return settings;
+}
+
+// The frames at the pointings, written as FITS files; empty when one cannot be written.
+std::vector<std::string> WriteFrames(const std::string& folder, const std::string& size,
+                                     const std::vector<CatalogueStar>& catalogue, StarCamera camera,
+                                     const std::vector<Pointing>& pointings) {
     std::mt19937 noise(5);
-    const std::vector<Pointing> pointings = Pointings(frames);
     std::vector<std::string> images;
     for (size_t i = 0; i < pointings.size(); ++i) {
         camera.rotation = pointings[i].turn;
         const auto pixels =
             RenderStars(catalogue, camera, pointings[i].ra, pointings[i].dec, noise);
         images.push_back(JoinPath(folder, size + "-" + std::to_string(i) + ".fits"));
-        if (!WriteImageFile(images.back(), width, height, &pixels)) {
-            figures.failed = true;
-            return figures;
-        }
+        if (!WriteImageFile(images.back(), camera.width, camera.height, &pixels))
+            return {};
     }
-    std::vector<float> buffer; // as veldra keeps it from image to image
-    // The reference's map is the truth itself: the figures are the registration's.
+    return images;
+}
+
+// The reference from the first frame, with the truth itself as its map: the figures are
+// the registration's alone.
+RegistrationReference TrueReference(const std::string& image, StarCamera camera,
+                                    std::vector<float>& buffer) {
     camera.rotation = 0;
     const FrameWcs wcs = WcsOf(camera);
     TanMap map{kRa, kDec, wcs.crpix1, wcs.crpix2, {}};
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 2; ++c)
             map.cd[r][c] = wcs.cd[r][c];
-    const RegistrationReference reference = MakeReference(StarsOfImage(images[0], buffer), map);
+    return MakeReference(StarsOfImage(image, buffer), map);
+}
+
+// Three rounds over the frames, each frame's median time; the error and the stars kept
+// from the first round.  False when a frame does not register.
+bool TimeRegistrations(const std::vector<std::string>& images,
+                       const std::vector<Pointing>& pointings, const StarCamera& camera,
+                       const std::string& size, SizeFigures& figures) {
+    std::vector<float> buffer; // as veldra keeps it from image to image
+    const RegistrationReference reference = TrueReference(images[0], camera, buffer);
     if (!reference.valid) {
         std::fprintf(stderr, "bench-registration: too few stars in the reference\n");
-        figures.failed = true;
-        return figures;
+        return false;
     }
-    // Three rounds over the frames, each frame's median; then the solver on the same frames,
-    // so that neither runs while the other does.
     std::vector<std::vector<double>> rounds(pointings.size());
     for (int round = 0; round < 3; ++round)
         for (size_t i = 1; i < pointings.size(); ++i) {
@@ -173,8 +187,7 @@ SizeFigures BenchSize(const std::string& folder, int width, int height, int fram
             if (!registered.fault.empty()) {
                 std::fprintf(stderr, "bench-registration: %s frame %zu: %s\n", size.c_str(), i,
                              registered.fault.c_str());
-                figures.failed = true;
-                return figures;
+                return false;
             }
             if (round == 0) {
                 figures.matched.push_back(registered.matched);
@@ -184,7 +197,15 @@ SizeFigures BenchSize(const std::string& folder, int width, int height, int fram
         }
     for (size_t i = 1; i < pointings.size(); ++i)
         figures.registerSeconds.push_back(Median(rounds[i]));
-    for (size_t i = 0; solve && i < pointings.size(); ++i) {
+    return true;
+}
+
+// veldra-solve on every frame, after the registrations so that neither runs while the
+// other does.  False when a solve fails.
+bool TimeSolves(const std::vector<std::string>& images, const std::vector<Pointing>& pointings,
+                StarCamera camera, const std::string& settings, const std::string& folder,
+                SizeFigures& figures) {
+    for (size_t i = 0; i < pointings.size(); ++i) {
         camera.rotation = pointings[i].turn;
         double seconds = 0, ra = 0, dec = 0;
         if (!Solve(images[i], camera, settings, JoinPath(folder, "solve.txt"), seconds, ra, dec)) {
@@ -193,12 +214,27 @@ SizeFigures BenchSize(const std::string& folder, int width, int height, int fram
                                    std::istreambuf_iterator<char>());
             std::fprintf(stderr, "bench-registration: veldra-solve failed on %s:\n%s\n",
                          images[i].c_str(), said.c_str());
-            figures.failed = true;
-            return figures;
+            return false;
         }
         figures.solveSeconds.push_back(seconds);
         figures.solveError.push_back(Apart(ra, dec, pointings[i].ra, pointings[i].dec));
     }
+    return true;
+}
+
+SizeFigures BenchSize(const std::string& folder, int width, int height, int frames, bool solve) {
+    SizeFigures figures;
+    const StarCamera camera = CameraOf(width, height);
+    const auto catalogue = CatalogueFor(camera, kRa, kDec, 3);
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    const std::string settings = solve ? SolverSettings(folder, size, catalogue, camera) : "";
+    const std::vector<Pointing> pointings = Pointings(frames);
+    const std::vector<std::string> images =
+        solve && settings.empty() ? std::vector<std::string>()
+                                  : WriteFrames(folder, size, catalogue, camera, pointings);
+    figures.failed = images.empty() ||
+                     !TimeRegistrations(images, pointings, camera, size, figures) ||
+                     (solve && !TimeSolves(images, pointings, camera, settings, folder, figures));
     for (const std::string& image : images)
         std::filesystem::remove(image);
     return figures;
@@ -214,19 +250,10 @@ const char* const kUsage =
 } // namespace
 
 int main(int argc, char** argv) {
-    int frames = 7;
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (argc > 1) {
-        const auto number = ParseNumber(argv[1]);
-        if (argc > 2 || !number || *number != std::floor(*number) || *number < 2 || *number > 50) {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
-        frames = static_cast<int>(*number);
-    }
+    const BenchCount count = ParseBenchCount(argc, argv, 7, 2, 50, kUsage);
+    if (count.exitCode)
+        return *count.exitCode;
+    const int frames = count.count;
     const std::string folder = MakeScratchFolder();
     if (folder.empty())
         return 1;

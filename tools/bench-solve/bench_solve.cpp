@@ -15,11 +15,11 @@
 #include "solve/fits_image.h"
 #include "solve/scratch_files.h"
 #include "solve/solve_run.h"
+#include "tools/bench_count.h"
 #include "tools/veldsim/star_field.h"
 #include "tools/veldsim/star_index.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -352,22 +352,13 @@ const char* const kUsage = "usage: bench-solve [ROUNDS]\n"
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 5;
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     const bool largeOnly = argc > 1 && std::strcmp(argv[argc - 1], "--large") == 0;
     if (largeOnly)
         --argc;
-    if (argc > 1) {
-        const char* end = argv[1] + std::strlen(argv[1]);
-        const auto [at, error] = std::from_chars(argv[1], end, rounds);
-        if (argc > 2 || error != std::errc() || at != end || rounds < 1 || rounds > 100) {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
-    }
+    const BenchCount count = ParseBenchCount(argc, argv, 5, 1, 100, kUsage);
+    if (count.exitCode)
+        return *count.exitCode;
+    const int rounds = count.count;
     const std::string folder = MakeScratchFolder();
     if (folder.empty())
         return 1;
