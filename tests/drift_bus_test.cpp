@@ -79,14 +79,14 @@ TEST(GuiderBus, GuiderReceivesTheSequencesInOrderWithExactParameters) {
 
     state.settings.SIM = true;
     SendWindowLoadSequence(platform); // never includes the simulator
-    state.currentRaCorrection = 12;
-    state.currentDecCorrection = -7;
+    state.drift.currentRaCorrection = 12;
+    state.drift.currentDecCorrection = -7;
     SendStartSequence(state, platform);
-    state.currentRaCorrection = -40;
-    state.currentDecCorrection = 25;
+    state.drift.currentRaCorrection = -40;
+    state.drift.currentDecCorrection = 25;
     SendImageCorrection(state, platform);
     state.settings.SIM = false;
-    state.currentRaCorrection = 3;
+    state.drift.currentRaCorrection = 3;
     SendImageCorrection(state, platform);
     SendStopSequence(platform); // last: nothing may arrive between the expected ones
 

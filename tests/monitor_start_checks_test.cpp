@@ -54,7 +54,7 @@ TEST_F(StartCheckTest, AFolderThatCannotBeListedRefusesStartAndSaysWhy) {
     const std::string missing = watched.file("tonight");
     state.settings.MONITOR_PATH = missing;
     ClickStart(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Stopped);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
     EXPECT_TRUE(recorder.posts.empty()); // nothing went to the guider
     EXPECT_TRUE(recorder.timer1.empty() || !recorder.timer1.back());
     const std::string why =
@@ -81,7 +81,7 @@ TEST_F(StartCheckTest, AFolderThatCannotBeListedRefusesStartAndSaysWhy) {
 
     // Fixed: Start goes on and the shown line is cleared.
     ClickStart(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Running);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
     EXPECT_TRUE(shown.back().empty());
 }
 
@@ -90,7 +90,7 @@ TEST_F(StartCheckTest, GuiderAndSolverProblemsAreToldButMonitoringStarts) {
     state.settings.PLATE_SOLVE_METHOD = 1;
     SetPwiExePath(state.settings, tools.file("PlateSolve2.exe"));
     ClickStart(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Running);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
     const std::vector<std::string> expected{
         "PHD2 at localhost:4400 is not guiding",
         "The plate solver " + tools.file("PlateSolve2.exe") +

@@ -20,13 +20,13 @@ class TickTest : public ::testing::Test {
         state.settings.MONITOR_PATH = watched.path;
         state.settings.MONITOR_FILTER = "*.fit";
         state.settings.DEBOUNCE_TIME = 4;
-        state.monitorState = MonitorState::Running;
+        state.monitor.monitorState = MonitorState::Running;
         platform = RecordingPlatform(recorder);
     }
     // What Start leaves: the folder as it is now is the baseline.
     void TakeBaseline() {
-        state.baselineListing = ListFolder(watched.path, "*.fit");
-        state.previousListing = state.baselineListing;
+        state.monitor.baselineListing = ListFolder(watched.path, "*.fit");
+        state.monitor.previousListing = state.monitor.baselineListing;
     }
     void Tick(int times = 1) {
         for (int i = 0; i < times; ++i)
@@ -59,16 +59,16 @@ TEST_F(TickTest, GrowingFileIsProcessedDebounceTimeTicksAfterItsLastChange) {
         else
             SetFileTime(path, kBase + second);
         Tick();
-        EXPECT_TRUE(state.settling);
+        EXPECT_TRUE(state.monitor.settling);
     }
     Tick(3);
     EXPECT_TRUE(recorder.processed.empty());
-    EXPECT_EQ(state.settleElapsed, 3);
+    EXPECT_EQ(state.monitor.settleElapsed, 3);
     Tick();
     ASSERT_EQ(recorder.processed.size(), 1u);
     EXPECT_EQ(recorder.processed[0].path, path);
     EXPECT_EQ(recorder.processed[0].time, Days(kBase + 10));
-    EXPECT_FALSE(state.settling);
+    EXPECT_FALSE(state.monitor.settling);
     EXPECT_EQ(LogMessages(program.path),
               (std::vector<std::string>{" : start debounce 1", " : debounce complete"}));
     Tick(5);
@@ -89,7 +89,7 @@ TEST_F(TickTest, FilesArrivingWithinOneSettleAreProcessedInOnePassOldestFirst) {
     Tick();
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"c.fit", "a.fit", "b.fit"}));
     EXPECT_EQ(LogCount(" : debounce complete"), 1u);
-    EXPECT_EQ(state.baselineListing.count, 4);
+    EXPECT_EQ(state.monitor.baselineListing.count, 4);
 }
 
 TEST_F(TickTest, DeletionSettlesButProcessesNothing) {
@@ -102,7 +102,7 @@ TEST_F(TickTest, DeletionSettlesButProcessesNothing) {
     EXPECT_TRUE(recorder.processed.empty());
     EXPECT_EQ(LogMessages(program.path),
               (std::vector<std::string>{" : start debounce 1", " : debounce complete"}));
-    EXPECT_EQ(state.baselineListing.count, 1);
+    EXPECT_EQ(state.monitor.baselineListing.count, 1);
 }
 
 TEST_F(TickTest, NewerCopyUnderTheSameCountIsProcessed) {
@@ -148,11 +148,11 @@ TEST_F(TickTest, EmptyBaselineMakesEveryFileQualifyEvenOldOnes) {
 TEST_F(TickTest, FileSettledWhilePausedIsNeverProcessed) {
     MakeFile(watched.file("a.fit"), kBase);
     TakeBaseline();
-    state.monitorState = MonitorState::Paused;
+    state.monitor.monitorState = MonitorState::Paused;
     MakeFile(watched.file("b.fit"), kBase + 10);
     Tick(6);
     EXPECT_EQ(LogCount(" : debounce complete"), 1u);
-    state.monitorState = MonitorState::Running;
+    state.monitor.monitorState = MonitorState::Running;
     Tick(10);
     EXPECT_TRUE(recorder.processed.empty());
     MakeFile(watched.file("c.fit"), kBase + 20);
@@ -168,14 +168,14 @@ TEST_F(TickTest, StopDuringAPassEndsTheTickAtOnce) {
     Tick(4); // the fifth tick is the pass
     const int refreshesBefore = recorder.refreshPending;
     recorder.duringProcess = [this](const std::string&) {
-        state.monitorState = MonitorState::Stopped;
+        state.monitor.monitorState = MonitorState::Stopped;
     };
     Tick();
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit"}));
-    EXPECT_EQ(state.baselineListing.count, 0); // listings not moved on
-    EXPECT_EQ(state.previousListing.count, 3);
+    EXPECT_EQ(state.monitor.baselineListing.count, 0); // listings not moved on
+    EXPECT_EQ(state.monitor.previousListing.count, 3);
     EXPECT_EQ(recorder.refreshPending, refreshesBefore); // no refresh either
-    EXPECT_EQ(state.tickBusy, 0);
+    EXPECT_EQ(state.monitor.tickBusy, 0);
 }
 
 TEST_F(TickTest, TickArrivingDuringProcessingReturnsAtOnce) {
@@ -190,7 +190,7 @@ TEST_F(TickTest, TickArrivingDuringProcessingReturnsAtOnce) {
     Tick();
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit", "b.fit"}));
     EXPECT_EQ(LogCount(" : start debounce 1"), 1u);
-    EXPECT_EQ(state.tickBusy, 0);
+    EXPECT_EQ(state.monitor.tickBusy, 0);
     recorder.duringProcess = nullptr;
     Tick(6); // the file that came during the pass is the next one
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit", "b.fit", "late.fit"}));
@@ -208,12 +208,12 @@ TEST_F(TickTest, FolderOutagesNeverGetEarlierFramesMeasuredAgain) {
     std::filesystem::rename(away, watched.path);
     Tick(6);
     EXPECT_TRUE(LogMessages(program.path).empty()); // unreadable counts as unchanged
-    EXPECT_EQ(state.baselineListing.count, 2);
+    EXPECT_EQ(state.monitor.baselineListing.count, 2);
 
     std::filesystem::rename(watched.path, away);
     std::filesystem::create_directory(watched.path); // readable, empty
     Tick(6);
-    EXPECT_EQ(state.baselineListing.count, 0);
+    EXPECT_EQ(state.monitor.baselineListing.count, 0);
     std::filesystem::remove(watched.path);
     std::filesystem::rename(away, watched.path);
     Tick(6);

@@ -143,12 +143,12 @@ int main(int argc, char** argv) {
             MainState state;
             state.settings.MONITOR_PATH = folder;
             state.settings.MONITOR_FILTER = "*.fit";
-            state.monitorState = MonitorState::Running;
-            state.baselineListing = ListFolder(folder, "*.fit");
-            state.previousListing = state.baselineListing;
-            if (state.baselineListing.count != count) {
-                std::fprintf(stderr, "listing holds %d of %d files\n", state.baselineListing.count,
-                             count);
+            state.monitor.monitorState = MonitorState::Running;
+            state.monitor.baselineListing = ListFolder(folder, "*.fit");
+            state.monitor.previousListing = state.monitor.baselineListing;
+            if (state.monitor.baselineListing.count != count) {
+                std::fprintf(stderr, "listing holds %d of %d files\n",
+                             state.monitor.baselineListing.count, count);
                 return 1;
             }
 
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
                 scan = std::min(scan, BestOf(runs, [&] { scanned = BareScan(folder); }));
                 tick = std::min(tick, BestOf(runs, [&] { TimerTick(state, platform); }));
             }
-            if (scanned != static_cast<size_t>(count) || processed != 0 || state.settling) {
+            if (scanned != static_cast<size_t>(count) || processed != 0 || state.monitor.settling) {
                 std::fprintf(stderr, "unexpected: scanned %zu, processed %d\n", scanned, processed);
                 return 1;
             }

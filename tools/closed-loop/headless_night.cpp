@@ -124,7 +124,7 @@ void FillPlatform(Platform& platform, HeadlessRun& run, const NightSettings& nig
     platform.updateCharts = [](int16_t, const std::vector<HistoryEntry>&) {};
     platform.clearCharts = [] {};
     platform.setTimer1 = [&run, tick = night.tickMilliseconds](bool on) {
-        run.state.timer1On = on;
+        run.state.monitor.timer1On = on;
         if (on)
             run.timer1.start(tick);
         else
@@ -273,7 +273,7 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     EndVeldsim(veldsim, output, run.result);
     run.result.processToPhd2AnswerMs =
         FirstAnswerDelays(run.processStartsSteadyMs, run.result.veldsimOutput);
-    run.result.historyCount = run.state.historyCount;
+    run.result.historyCount = run.state.drift.historyCount;
     ShutDown(run.state);
     return std::move(run.result);
 }

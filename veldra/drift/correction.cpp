@@ -28,12 +28,12 @@ bool ComputeCorrection(MainState& state, const Platform& platform, double raDrif
         decRate = 0;
     } else {
         if (settings.FILTER_PREDICTION_X) {
-            raRate = state.filterX.x.v0;
-            raAccel = state.filterX.x.v1;
+            raRate = state.drift.filterX.x.v0;
+            raAccel = state.drift.filterX.x.v1;
         }
         if (settings.FILTER_PREDICTION_Y) {
-            decRate = state.filterY.x.v0;
-            decAccel = state.filterY.x.v1;
+            decRate = state.drift.filterY.x.v0;
+            decAccel = state.drift.filterY.x.v1;
         }
     }
     LogValue(state, " :    RA rate = ", raRate);
@@ -44,7 +44,7 @@ bool ComputeCorrection(MainState& state, const Platform& platform, double raDrif
     // Worked on locals so that a failure leaves the corrections in force untouched.
     double ra = raRate;
     double dec = decRate;
-    const double exposure = state.history[state.newestIndex].exposure;
+    const double exposure = state.drift.history[state.drift.newestIndex].exposure;
     if (settings.USE_ACCELERATION_X)
         ra = raAccel * exposure * 1.5 + ra; // the rate's change over 1.5 exposures
     if (settings.USE_ACCELERATION_Y)
@@ -59,13 +59,13 @@ bool ComputeCorrection(MainState& state, const Platform& platform, double raDrif
     RequireFinite(state.programFolder, ra, "ra correction");
     RequireFinite(state.programFolder, dec, "dec correction");
 
-    state.currentRaCorrection = RoundHalfEven(ra);
-    state.currentDecCorrection = RoundHalfEven(dec);
-    LogValue(state, " :    ra correction after rounding = ", state.currentRaCorrection);
-    LogValue(state, " :    dec correction after rounding = ", state.currentDecCorrection);
+    state.drift.currentRaCorrection = RoundHalfEven(ra);
+    state.drift.currentDecCorrection = RoundHalfEven(dec);
+    LogValue(state, " :    ra correction after rounding = ", state.drift.currentRaCorrection);
+    LogValue(state, " :    dec correction after rounding = ", state.drift.currentDecCorrection);
 
-    if (std::fabs(state.currentRaCorrection) > kRateLimit ||
-        std::fabs(state.currentDecCorrection) > kRateLimit) {
+    if (std::fabs(state.drift.currentRaCorrection) > kRateLimit ||
+        std::fabs(state.drift.currentDecCorrection) > kRateLimit) {
         StopAtRateLimit(state, platform);
         return false;
     }
@@ -75,33 +75,33 @@ bool ComputeCorrection(MainState& state, const Platform& platform, double raDrif
 void StopAtRateLimit(MainState& state, const Platform& platform) {
     LogEvent(state.programFolder, " :    correction rate is too large -- stopping");
     platform.setTimer1(false);
-    state.timer1On = false;
-    state.monitorState = MonitorState::Stopped;
+    state.monitor.timer1On = false;
+    state.monitor.monitorState = MonitorState::Stopped;
     SendRateLimitSequence(platform);
     platform.messageBox("Correction rate is too large -- stopping.");
 }
 
 double LastRaError(const MainState& state) {
-    if (state.historyCount < 2)
+    if (state.drift.historyCount < 2)
         return 0;
-    const HistoryEntry& n = state.history[state.newestIndex];
-    const HistoryEntry& p = state.history[state.previousIndex];
+    const HistoryEntry& n = state.drift.history[state.drift.newestIndex];
+    const HistoryEntry& p = state.drift.history[state.drift.previousIndex];
     return (n.ra - p.ra) * std::cos(n.dec) / 2 / kPi * 360 * 60 * 60 -
            (n.time - p.time) * 24 * state.settings.raBias;
 }
 
 double LastDecError(const MainState& state) {
-    if (state.historyCount < 2)
+    if (state.drift.historyCount < 2)
         return 0;
-    const HistoryEntry& n = state.history[state.newestIndex];
-    const HistoryEntry& p = state.history[state.previousIndex];
+    const HistoryEntry& n = state.drift.history[state.drift.newestIndex];
+    const HistoryEntry& p = state.drift.history[state.drift.previousIndex];
     return (n.dec - p.dec) / 2 / kPi * 360 * 60 * 60 -
            (n.time - p.time) * 24 * state.settings.decBias;
 }
 
 double RaRate(const MainState& state) {
-    return state.currentRaCorrection;
+    return state.drift.currentRaCorrection;
 }
 double DecRate(const MainState& state) {
-    return state.currentDecCorrection;
+    return state.drift.currentDecCorrection;
 }

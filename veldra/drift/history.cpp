@@ -30,8 +30,8 @@ enum class PairOutcome { Sent, NoRate, Stopped };
 // The second half of an append from image 2 on: drift, filters, correction.  NoRate when
 // a dither leaves the pair without a rate, Stopped when the rate limit stopped monitoring.
 PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
-    const HistoryEntry& newest = state.history[state.newestIndex];
-    const HistoryEntry& previous = state.history[state.previousIndex];
+    const HistoryEntry& newest = state.drift.history[state.drift.newestIndex];
+    const HistoryEntry& previous = state.drift.history[state.drift.previousIndex];
     const std::string& folder = state.programFolder;
     const double dt = newest.time - previous.time;
     if (dt == 0) {
@@ -50,8 +50,8 @@ PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
     // in force before the previous image's.
     double precedingRa = state.settings.raBias;
     double precedingDec = state.settings.decBias;
-    if (state.historyCount > 2 && state.previousIndex >= 1) {
-        const HistoryEntry& beforePrevious = state.history[state.previousIndex - 1];
+    if (state.drift.historyCount > 2 && state.drift.previousIndex >= 1) {
+        const HistoryEntry& beforePrevious = state.drift.history[state.drift.previousIndex - 1];
         precedingRa = beforePrevious.raCorrection;
         precedingDec = beforePrevious.decCorrection;
     }
@@ -67,8 +67,8 @@ PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
                                  " % of this pair -- its correction counted for the rest");
     }
     const auto rates = [&](const HistoryEntry& moved) {
-        return ComputeDriftRates(moved, previous, onShare * state.currentRaCorrection,
-                                 onShare * state.currentDecCorrection, onShare * precedingRa,
+        return ComputeDriftRates(moved, previous, onShare * state.drift.currentRaCorrection,
+                                 onShare * state.drift.currentDecCorrection, onShare * precedingRa,
                                  onShare * precedingDec);
     };
     DriftRates drift = rates(newest);
@@ -78,7 +78,7 @@ PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
         // the drift, which the fit separates.
         const double hours = dt * 24;
         if (LearnDitherMap(state, dither, hours, Vector2{-drift.ra * hours, -drift.dec * hours}))
-            state.filtersSeeded = false; // they hold rates of a wrong map
+            state.drift.filtersSeeded = false; // they hold rates of a wrong map
     }
     if (dither.moved) {
         const std::optional<Vector2> sky = RemovedDither(state, dither);
@@ -94,19 +94,19 @@ PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
 
     // The filters run whatever the settings, so switching prediction on mid-run finds
     // them up to date.
-    if (!state.filtersSeeded) {
-        state.filterX.x = Vector2{drift.ra, 0};
-        state.filterY.x = Vector2{drift.dec, 0};
-        state.filtersSeeded = true;
+    if (!state.drift.filtersSeeded) {
+        state.drift.filterX.x = Vector2{drift.ra, 0};
+        state.drift.filterY.x = Vector2{drift.dec, 0};
+        state.drift.filtersSeeded = true;
     } else {
         const double dts = dt * 86400;
         const Matrix2 F{1, dts, 0, 1};
         const Vector2 u{0, 0};
         // z1 is the filter's own x1: only the rate is measured.
-        KalmanStep(state.filterX, u, Vector2{drift.ra, state.filterX.x.v1}, F);
-        KalmanStep(state.filterY, u, Vector2{drift.dec, state.filterY.x.v1}, F);
-        RequireFiniteFilter(folder, state.filterX, "RA filter state");
-        RequireFiniteFilter(folder, state.filterY, "DEC filter state");
+        KalmanStep(state.drift.filterX, u, Vector2{drift.ra, state.drift.filterX.x.v1}, F);
+        KalmanStep(state.drift.filterY, u, Vector2{drift.dec, state.drift.filterY.x.v1}, F);
+        RequireFiniteFilter(folder, state.drift.filterX, "RA filter state");
+        RequireFiniteFilter(folder, state.drift.filterY, "DEC filter state");
     }
     return ComputeCorrection(state, platform, drift.ra, drift.dec) ? PairOutcome::Sent
                                                                    : PairOutcome::Stopped;
@@ -133,37 +133,38 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
                        double time, double ra, double dec, float exposure,
                        const std::optional<DitherInForce>& dither) {
     const std::string& folder = state.programFolder;
-    if (state.historyCount == kHistoryLimit) {
+    if (state.drift.historyCount == kHistoryLimit) {
         LogEvent(folder, " : History holds 32767 images -- starting a new history");
-        state.historyCount = 0;
+        state.drift.historyCount = 0;
     }
     // What a failed image must not change.
-    const int16_t oldCount = state.historyCount;
-    const int16_t oldNewest = state.newestIndex;
-    const int16_t oldPrevious = state.previousIndex;
-    const KalmanFilter oldFilterX = state.filterX;
-    const KalmanFilter oldFilterY = state.filterY;
-    const bool oldSeeded = state.filtersSeeded;
+    const int16_t oldCount = state.drift.historyCount;
+    const int16_t oldNewest = state.drift.newestIndex;
+    const int16_t oldPrevious = state.drift.previousIndex;
+    const KalmanFilter oldFilterX = state.drift.filterX;
+    const KalmanFilter oldFilterY = state.drift.filterY;
+    const bool oldSeeded = state.drift.filtersSeeded;
     const DitherFit oldFit = state.dithers.fit;
 
-    state.previousIndex = state.newestIndex;
-    state.newestIndex = state.historyCount;
-    state.historyCount = static_cast<int16_t>(state.historyCount + 1);
-    LogEvent(folder, " :    image #" + std::to_string(state.historyCount) + " solved successfully");
-    if (state.history.size() < static_cast<size_t>(state.historyCount) + 1)
-        state.history.resize(static_cast<size_t>(state.historyCount) + 1);
+    state.drift.previousIndex = state.drift.newestIndex;
+    state.drift.newestIndex = state.drift.historyCount;
+    state.drift.historyCount = static_cast<int16_t>(state.drift.historyCount + 1);
+    LogEvent(folder,
+             " :    image #" + std::to_string(state.drift.historyCount) + " solved successfully");
+    if (state.drift.history.size() < static_cast<size_t>(state.drift.historyCount) + 1)
+        state.drift.history.resize(static_cast<size_t>(state.drift.historyCount) + 1);
 
     // The corrections start at 0 so an entry that never gets its own (rate limit) shows
     // none rather than those of an older run in the same slot.
-    const int16_t index = state.newestIndex;
-    state.history[index] = HistoryEntry{.fileName = FileNameOf(path),
-                                        .time = time,
-                                        .ra = ra,
-                                        .dec = dec,
-                                        .exposure = exposure,
-                                        .raBias = state.settings.raBias,
-                                        .decBias = state.settings.decBias,
-                                        .dither = dither};
+    const int16_t index = state.drift.newestIndex;
+    state.drift.history[index] = HistoryEntry{.fileName = FileNameOf(path),
+                                              .time = time,
+                                              .ra = ra,
+                                              .dec = dec,
+                                              .exposure = exposure,
+                                              .raBias = state.settings.raBias,
+                                              .decBias = state.settings.decBias,
+                                              .dither = dither};
     LogEvent(folder, " :    time = " + DateTimeText(time));
     LogEvent(folder, " :    RA = " + DefaultText(ra));
     LogEvent(folder, " :    DEC = " + DefaultText(dec));
@@ -174,21 +175,21 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
     if (dither)
         LogDitherInForce(state, *dither);
 
-    if (state.historyCount == 1) {
-        KalmanInit(state.filterX, 1.0, 0.00001, 1.0);
-        KalmanInit(state.filterY, 1.0, 0.00001, 1.0);
-        state.filtersSeeded = false;
+    if (state.drift.historyCount == 1) {
+        KalmanInit(state.drift.filterX, 1.0, 0.00001, 1.0);
+        KalmanInit(state.drift.filterY, 1.0, 0.00001, 1.0);
+        state.drift.filtersSeeded = false;
     } else {
         PairOutcome outcome;
         try {
             outcome = UpdateCorrection(state, platform);
         } catch (const DriftArithmeticError&) {
-            state.historyCount = oldCount;
-            state.newestIndex = oldNewest;
-            state.previousIndex = oldPrevious;
-            state.filterX = oldFilterX;
-            state.filterY = oldFilterY;
-            state.filtersSeeded = oldSeeded;
+            state.drift.historyCount = oldCount;
+            state.drift.newestIndex = oldNewest;
+            state.drift.previousIndex = oldPrevious;
+            state.drift.filterX = oldFilterX;
+            state.drift.filterY = oldFilterY;
+            state.drift.filtersSeeded = oldSeeded;
             state.dithers.fit = oldFit;
             throw;
         }
@@ -198,13 +199,13 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
             SendImageCorrection(state, platform);
     }
     // By index, not by reference: the platform calls above may run window events.
-    state.history[index].raCorrection = state.currentRaCorrection;
-    state.history[index].decCorrection = state.currentDecCorrection;
+    state.drift.history[index].raCorrection = state.drift.currentRaCorrection;
+    state.drift.history[index].decCorrection = state.drift.currentDecCorrection;
 }
 
 void ClearHistory(MainState& state, const Platform& platform) {
     LogEvent(state.programFolder, " : History Cleared");
-    state.historyCount = 0;
+    state.drift.historyCount = 0;
     platform.refreshMainWindow();
-    platform.updateCharts(0, state.history);
+    platform.updateCharts(0, state.drift.history);
 }

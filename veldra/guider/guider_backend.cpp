@@ -15,9 +15,9 @@ constexpr int32_t kNoShift = 10000;
 
 // DEC of the newest image in degrees; NaN before the first image.
 double NewestDeclinationDegrees(const MainState& state) {
-    if (state.historyCount < 1)
+    if (state.drift.historyCount < 1)
         return std::nan("");
-    return state.history[static_cast<size_t>(state.newestIndex)].dec * 180 / kPi;
+    return state.drift.history[static_cast<size_t>(state.drift.newestIndex)].dec * 180 / kPi;
 }
 
 // The client's callbacks with the dither track fed first: every event, and the guide

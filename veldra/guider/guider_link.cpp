@@ -56,7 +56,8 @@ void SendStartSequence(MainState& state, const Platform& platform) {
     LogEvent(state.programFolder, " : Sending initial msgs");
     platform.postMessage(kUnShiftMessage, 0, 0);
     platform.postMessage(kCentroidTypeMessage, 0, 0);
-    PostSetShift(state, platform, state.currentRaCorrection, state.currentDecCorrection);
+    PostSetShift(state, platform, state.drift.currentRaCorrection,
+                 state.drift.currentDecCorrection);
     platform.postMessage(kShiftMessage, 0, 0);
     platform.clearCharts();
     LogEvent(state.programFolder, " : Done sending initial msgs");
@@ -69,8 +70,8 @@ void SendStopSequence(const Platform& platform) {
 void SendImageCorrection(const MainState& state, const Platform& platform) {
     LogEvent(state.programFolder, " :    sending message to MetaGuide");
     const double raRate =
-        state.settings.FLIP_RA ? -state.currentRaCorrection : state.currentRaCorrection;
-    PostSetShift(state, platform, raRate, state.currentDecCorrection);
+        state.settings.FLIP_RA ? -state.drift.currentRaCorrection : state.drift.currentRaCorrection;
+    PostSetShift(state, platform, raRate, state.drift.currentDecCorrection);
 }
 
 void SendRateLimitSequence(const Platform& platform) {

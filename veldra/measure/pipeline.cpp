@@ -148,7 +148,7 @@ void EndSteps(MainState& state, const Platform& platform) {
     try {
         LogEvent(folder, " :    update form");
         platform.refreshMainWindow();
-        platform.updateCharts(state.historyCount, state.history);
+        platform.updateCharts(state.drift.historyCount, state.drift.history);
         LogEvent(folder, " :    sleep");
         platform.sleep(50);
         LogEvent(folder, " : finished platesolve");

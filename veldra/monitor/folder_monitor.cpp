@@ -17,22 +17,23 @@ double NewestTime(const FileListing& listing) {
 
 void RememberNewest(MainState& state, const FileListing& listing) {
     if (listing.count > 0)
-        state.newestSeen =
-            std::max(state.newestSeen.value_or(NewestTime(listing)), NewestTime(listing));
+        state.monitor.newestSeen =
+            std::max(state.monitor.newestSeen.value_or(NewestTime(listing)), NewestTime(listing));
 }
 
 // A new baseline; the newest time ever seen stays as high as it was.
 void MoveBaseline(MainState& state, const FileListing& listing) {
-    RememberNewest(state, state.baselineListing);
+    RememberNewest(state, state.monitor.baselineListing);
     RememberNewest(state, listing);
-    state.baselineListing = listing;
+    state.monitor.baselineListing = listing;
 }
 
 // Newer than anything seen since Start; with nothing seen yet, every file.
 bool Qualifies(const MainState& state, double time) {
-    if (state.baselineListing.count > 0 && time <= NewestTime(state.baselineListing))
+    if (state.monitor.baselineListing.count > 0 &&
+        time <= NewestTime(state.monitor.baselineListing))
         return false;
-    return !state.newestSeen || time > *state.newestSeen;
+    return !state.monitor.newestSeen || time > *state.monitor.newestSeen;
 }
 
 // Keeps the busy counter balanced even if a processing call throws, so monitoring
@@ -45,68 +46,68 @@ struct TickGuard {
 // Returns false when the pass was ended by a Stop.
 bool ProcessingPass(MainState& state, const Platform& platform) {
     LogEvent(state.programFolder, " : debounce complete");
-    state.settling = false;
-    const int count = state.currentListing.count;
-    for (int i = 0; i < count && i < state.currentListing.count; ++i) {
+    state.monitor.settling = false;
+    const int count = state.monitor.currentListing.count;
+    for (int i = 0; i < count && i < state.monitor.currentListing.count; ++i) {
         const auto index = static_cast<size_t>(i);
-        const double time = state.currentListing.times[index];
-        if (Qualifies(state, time) && state.monitorState != MonitorState::Paused) {
+        const double time = state.monitor.currentListing.times[index];
+        if (Qualifies(state, time) && state.monitor.monitorState != MonitorState::Paused) {
             // A copy: the call may run events that replace the listing.
-            const std::string path = state.currentListing.paths[index];
+            const std::string path = state.monitor.currentListing.paths[index];
             platform.processImage(path, time);
         }
-        if (state.monitorState == MonitorState::Stopped || EndRequested())
+        if (state.monitor.monitorState == MonitorState::Stopped || EndRequested())
             return false;
     }
-    MoveBaseline(state, state.currentListing);
-    state.previousListing = state.currentListing;
+    MoveBaseline(state, state.monitor.currentListing);
+    state.monitor.previousListing = state.monitor.currentListing;
     return true;
 }
 
 } // namespace
 
 void TimerTick(MainState& state, const Platform& platform) {
-    if (state.tickBusy != 0)
+    if (state.monitor.tickBusy != 0)
         return;
-    state.tickBusy = 1;
-    TickGuard guard{state.tickBusy};
+    state.monitor.tickBusy = 1;
+    TickGuard guard{state.monitor.tickBusy};
 
     const Settings& settings = state.settings;
     // An unreadable folder is no evidence that the files are gone: treating it as empty
     // would empty the baseline and reprocess every file once the folder is back.
     FileListing listing;
     if (ReadFolder(settings.MONITOR_PATH, settings.MONITOR_FILTER, listing)) {
-        state.currentListing = std::move(listing);
-        FileListing& current = state.currentListing;
-        FileListing& previous = state.previousListing;
-        if (!state.settling) {
-            state.settleElapsed = 0;
+        state.monitor.currentListing = std::move(listing);
+        FileListing& current = state.monitor.currentListing;
+        FileListing& previous = state.monitor.previousListing;
+        if (!state.monitor.settling) {
+            state.monitor.settleElapsed = 0;
             if (previous.count != current.count) {
                 previous = current;
-                state.settling = true;
+                state.monitor.settling = true;
                 LogEvent(state.programFolder, " : start debounce 1");
             }
             if (previous.count > 0 && current.count > 0 &&
                 NewestTime(current) > NewestTime(previous)) {
                 previous = current;
-                state.settling = true;
+                state.monitor.settling = true;
                 LogEvent(state.programFolder, " : start debounce 2");
             }
         } else {
             const int16_t step = RoundToInt16(kTimer1IntervalMs / 1000.0).value_or(1);
-            state.settleElapsed =
-                static_cast<int16_t>(std::min<int>(state.settleElapsed + step, INT16_MAX));
+            state.monitor.settleElapsed =
+                static_cast<int16_t>(std::min<int>(state.monitor.settleElapsed + step, INT16_MAX));
             if (previous.count != current.count) {
                 previous = current;
-                state.settleElapsed = 0;
+                state.monitor.settleElapsed = 0;
             } else if (previous.count == 0) {
                 previous = current;
                 MoveBaseline(state, current);
-                state.settling = false;
+                state.monitor.settling = false;
             } else if (NewestTime(previous) != NewestTime(current)) {
                 previous = current;
-                state.settleElapsed = 0;
-            } else if (state.settleElapsed >= settings.DEBOUNCE_TIME) {
+                state.monitor.settleElapsed = 0;
+            } else if (state.monitor.settleElapsed >= settings.DEBOUNCE_TIME) {
                 if (!ProcessingPass(state, platform))
                     return;
             }

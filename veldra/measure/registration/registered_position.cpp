@@ -33,7 +33,7 @@ std::string ResultHead(const std::string& path) {
 bool TakeReference(MainState& state, const std::string& path, const ImageStars& image,
                    const std::function<bool(SkyPosition&)>& solve, SkyPosition& position) {
     const std::string& folder = state.programFolder;
-    state.registration.valid = false;
+    state.registration.reference.valid = false;
     std::string missing;
     std::optional<TanMap> map = TanMapFromHeader(state.fitsInfo, missing);
     if (map) {
@@ -54,10 +54,10 @@ bool TakeReference(MainState& state, const std::string& path, const ImageStars& 
             return true;
         }
     }
-    state.registration = MakeReference(image, *map);
+    state.registration.reference = MakeReference(image, *map);
     position = Radians(CentreOf(*map, image.width, image.height));
     const std::string stars = std::to_string(image.extraction.stars.size());
-    if (state.registration.valid)
+    if (state.registration.reference.valid)
         LogEvent(folder, " :    registration reference: " + stars + " stars, " +
                              std::to_string(image.width) + " x " + std::to_string(image.height) +
                              " pixels");
@@ -73,15 +73,15 @@ bool RegisteredPosition(MainState& state, const Platform& platform, const std::s
                         const std::function<bool(SkyPosition&)>& solve, SkyPosition& position) {
     const std::string& folder = state.programFolder;
     const double started = platform.monotonicSeconds();
-    const ImageStars image = StarsOfImage(path, state.registrationPixels);
+    const ImageStars image = StarsOfImage(path, state.registration.pixels);
     if (!image.extraction.fault.empty()) {
         LogEvent(folder, " :    registration: unusable pixel data: " + image.extraction.fault);
         platform.showTimedError("File: " + path + " has unusable pixel data");
         return false;
     }
     // Start and Clear History empty the history: the next image is a new reference.
-    if (state.registration.valid && state.historyCount > 0) {
-        const Registration registered = Register(state.registration, image);
+    if (state.registration.reference.valid && state.drift.historyCount > 0) {
+        const Registration registered = Register(state.registration.reference, image);
         const std::string ms = Fixed((platform.monotonicSeconds() - started) * 1000, 0);
         if (registered.fault.empty()) {
             LogEvent(folder, " :    registration: " + std::to_string(registered.found) +

@@ -76,7 +76,7 @@ void formMain::FillPlatform() {
     };
     platform_.clearCharts = [] { ClearCharts(); };
     platform_.setTimer1 = [this](bool on) {
-        state_.timer1On = on;
+        state_.monitor.timer1On = on;
         if (on)
             Timer1->start();
         else
