@@ -171,7 +171,7 @@ TEST_F(DriftTest, ClearHistoryStartsAgainAtIndexZeroWithoutShrinking) {
         Append(kNight + i * kHour, 1, 0);
     state.drift.filterX.x = Vector2{55, 1};
     recorder.events.clear();
-    ClearHistory(state, recorder.platform);
+    ClearHistory(state.drift, state.programFolder, recorder.platform);
     EXPECT_EQ(Log().back(), " : History Cleared");
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"refresh", "charts 0"}));
     EXPECT_EQ(state.drift.historyCount, 0);
@@ -340,14 +340,15 @@ TEST_F(DriftTest, WindowValuesFromTheTwoNewestImages) {
     state.settings.raBias = 1;
     state.settings.decBias = -2;
     Append(kNight, 1, dec60);
-    EXPECT_EQ(LastRaError(state), 0); // one image: nothing to show
+    EXPECT_EQ(LastRaError(state.drift, state.settings), 0); // one image: nothing to show
     Append(kNight + kHour, 1 + 1e-5, dec60 + 2e-5);
     // RA: 1e-5 * cos(60 deg + 2e-5) * 206264.806 - 1 h * 1 = 1.0313061686 - 1.
-    EXPECT_NEAR(LastRaError(state), 1e-5 * std::cos(dec60 + 2e-5) * kArcsecPerRadian - 1, 1e-9);
+    EXPECT_NEAR(LastRaError(state.drift, state.settings),
+                1e-5 * std::cos(dec60 + 2e-5) * kArcsecPerRadian - 1, 1e-9);
     // DEC: 2e-5 * 206264.806 = 4.1252961249, less 1 h * -2.
-    EXPECT_NEAR(LastDecError(state), 4.1252961249419 + 2, 1e-9);
-    EXPECT_EQ(RaRate(state), 1);
-    EXPECT_EQ(DecRate(state), -2);
+    EXPECT_NEAR(LastDecError(state.drift, state.settings), 4.1252961249419 + 2, 1e-9);
+    EXPECT_EQ(RaRate(state.drift), 1);
+    EXPECT_EQ(DecRate(state.drift), -2);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -424,7 +425,7 @@ TEST_F(DriftTest, SequencesSendTheirMessagesInOrder) {
     state.settings.FLIP_RA = true; // Start never flips
     state.drift.currentRaCorrection = 12;
     state.drift.currentDecCorrection = -7;
-    SendStartSequence(state, recorder.platform);
+    SendStartSequence(state.drift, state.settings, state.programFolder, recorder.platform);
     EXPECT_EQ(recorder.events,
               (std::vector<std::string>{
                   "post MG_RemoteUnShift 0 0", "post MG_RemoteCentroidType 0 0",
@@ -434,10 +435,11 @@ TEST_F(DriftTest, SequencesSendTheirMessagesInOrder) {
                                                " : Done sending initial msgs"}));
 
     recorder.events.clear();
-    SendImageCorrection(state, recorder.platform); // FLIP_RA negates RA only
+    SendImageCorrection(state.drift, state.settings, state.programFolder,
+                        recorder.platform); // FLIP_RA negates RA only
     state.settings.SIM = false;
     state.settings.FLIP_RA = false;
-    SendImageCorrection(state, recorder.platform);
+    SendImageCorrection(state.drift, state.settings, state.programFolder, recorder.platform);
     SendStopSequence(recorder.platform);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"post MG_RemoteSetShift 9988 9993",
                                                          "send VELDSIM_SetShift 9988 9993",
@@ -454,7 +456,7 @@ TEST_F(DriftTest, RatesOutsideTheSixteenBitEncodingAreRefusedNotWrapped) {
     EXPECT_FALSE(EncodeRate(std::numeric_limits<double>::quiet_NaN()));
 
     state.drift.currentRaCorrection = 30000;
-    SendStartSequence(state, recorder.platform);
+    SendStartSequence(state.drift, state.settings, state.programFolder, recorder.platform);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{
                                    "post MG_RemoteUnShift 0 0", "post MG_RemoteCentroidType 0 0",
                                    "post MG_RemoteShift 0 0", "clearCharts"}));

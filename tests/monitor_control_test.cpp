@@ -103,7 +103,7 @@ TEST_F(ControlTest, StartWithLastTwoProcessesTheTwoNewestOlderFirst) {
 
     // The start files are never processed again by the monitor.
     for (int i = 0; i < 5; ++i)
-        TimerTick(state, platform);
+        TimerTick(state.monitor, state.settings, state.programFolder, platform);
     EXPECT_EQ(recorder.processed.size(), 2u);
 }
 
@@ -129,11 +129,11 @@ TEST_F(ControlTest, IgnoreProcessesNothingNowAndOnlyNewerFilesLater) {
 
     SetFileTime(watched.file("a.fit"), kBase + 5); // touched, but not past the newest
     for (int i = 0; i < 5; ++i)
-        TimerTick(state, platform);
+        TimerTick(state.monitor, state.settings, state.programFolder, platform);
     EXPECT_TRUE(recorder.processed.empty());
     SetFileTime(watched.file("a.fit"), kBase + 11);
     for (int i = 0; i < 5; ++i)
-        TimerTick(state, platform);
+        TimerTick(state.monitor, state.settings, state.programFolder, platform);
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit"}));
 }
 
@@ -183,7 +183,9 @@ TEST_F(ControlTest, PauseDuringAStartFileSkipsTheSecondButKeepsWatching) {
     MakeFile(watched.file("a.fit"), kBase);
     MakeFile(watched.file("b.fit"), kBase + 10);
     state.settings.MONITOR_START_STATE = 0;
-    recorder.duringProcess = [this](const std::string&) { ClickPause(state, platform); };
+    recorder.duringProcess = [this](const std::string&) {
+        ClickPause(state.monitor, state.programFolder, platform);
+    };
     ClickStart(state, platform);
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit"}));
     EXPECT_EQ(state.monitor.monitorState, MonitorState::Paused);
@@ -191,17 +193,17 @@ TEST_F(ControlTest, PauseDuringAStartFileSkipsTheSecondButKeepsWatching) {
 }
 
 TEST_F(ControlTest, PauseResumeAndStop) {
-    ClickPause(state, platform); // Stopped: nothing but the refresh
+    ClickPause(state.monitor, state.programFolder, platform); // Stopped: nothing but the refresh
     EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
     EXPECT_EQ(recorder.refreshMain, 1);
 
     state.settings.MONITOR_START_STATE = 2;
     ClickStart(state, platform);
-    ClickPause(state, platform);
+    ClickPause(state.monitor, state.programFolder, platform);
     EXPECT_EQ(state.monitor.monitorState, MonitorState::Paused);
-    ClickPause(state, platform);
+    ClickPause(state.monitor, state.programFolder, platform);
     EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
-    ClickPause(state, platform);
+    ClickPause(state.monitor, state.programFolder, platform);
     const size_t postsBeforeStop = recorder.posts.size();
     state.drift.historyCount = 3;
     ClickStart(state, platform); // Stop while paused
@@ -238,7 +240,7 @@ TEST_F(ControlTest, StartUpLoadsSettingsAndLogsVersionsAndShutDownSaves) {
     StartUpAfterShow(state);
     EXPECT_FALSE(state.pipelineBusy);
     state.settings.DEBOUNCE_TIME = 7;
-    ShutDown(state);
+    ShutDown(state.settings, state.programFolder);
     const auto lines = LogMessages(program.path);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], std::string(" : Starting Veldra version ") + VELDRA_VERSION_TEXT);

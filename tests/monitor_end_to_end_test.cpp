@@ -35,7 +35,7 @@ TEST(MonitorEndToEnd, ThreeSettledImagesBecomeThreeMeasurementsAndTwoCorrections
     // Ten minutes apart, drifting 0.36 arcseconds of RA per image.
     WriteDriftingImages(watched, 3);
     for (int tick = 0; tick < 3; ++tick)
-        TimerTick(state, platform);
+        TimerTick(state.monitor, state.settings, state.programFolder, platform);
 
     ASSERT_EQ(recorder.processed.size(), 3u);
     ASSERT_EQ(state.drift.historyCount, 3);

@@ -116,7 +116,7 @@ TEST_F(StartCheckTest, VeldraSolveIsAskedAboutTheScaleAndSizeInUse) {
         return answer;
     };
     // No image yet: the scale alone.
-    EXPECT_EQ(SolverProblem(state, platform),
+    EXPECT_EQ(SolverProblem(state.settings, platform),
               "Plate solver not ready: no astrometry.net index files in /usr/share/astrometry: "
               "install astrometry-data-tycho2-10-19");
     ASSERT_EQ(asked.size(), 1u);
@@ -125,11 +125,11 @@ TEST_F(StartCheckTest, VeldraSolveIsAskedAboutTheScaleAndSizeInUse) {
     // The newest image of the folder gives the size.
     ASSERT_TRUE(WriteImageFile(watched.file("m57_001.fit"), 64, 48, nullptr));
     answer = {0, "ready"};
-    EXPECT_EQ(SolverProblem(state, platform), "");
+    EXPECT_EQ(SolverProblem(state.settings, platform), "");
     EXPECT_EQ(asked.back()[2], "1.25,64,48");
 
     answer = {-1, "Process operation timed out"};
-    EXPECT_EQ(SolverProblem(state, platform),
+    EXPECT_EQ(SolverProblem(state.settings, platform),
               "The plate solver " + state.settings.PWI_EXE_PATH +
                   " did not say whether it is ready: Process operation timed out");
 
@@ -138,7 +138,7 @@ TEST_F(StartCheckTest, VeldraSolveIsAskedAboutTheScaleAndSizeInUse) {
     WriteFile(other, "#!/bin/sh\n");
     chmod(other.c_str(), 0755);
     SetPwiExePath(state.settings, other);
-    EXPECT_EQ(SolverProblem(state, platform), "");
+    EXPECT_EQ(SolverProblem(state.settings, platform), "");
     EXPECT_EQ(asked.size(), 3u);
 }
 

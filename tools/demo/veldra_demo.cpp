@@ -93,12 +93,12 @@ void ReportFrames(formMain& window) {
             const double hours = (state.drift.history.at(state.drift.newestIndex).time -
                                   state.drift.history.at(state.drift.previousIndex).time) *
                                  24;
-            line += "measured drift RA " + Rate(LastRaError(state) / hours) + " DEC " +
-                    Rate(LastDecError(state) / hours) + " \"/h";
+            line += "measured drift RA " + Rate(LastRaError(state.drift, state.settings) / hours) +
+                    " DEC " + Rate(LastDecError(state.drift, state.settings) / hours) + " \"/h";
         }
         if (*sent)
-            line += ", correction sent RA " + Rate(RaRate(state)) + " DEC " + Rate(DecRate(state)) +
-                    " \"/h";
+            line += ", correction sent RA " + Rate(RaRate(state.drift)) + " DEC " +
+                    Rate(DecRate(state.drift)) + " \"/h";
         std::cout << line << std::endl;
     };
 }

@@ -86,7 +86,7 @@ void ClickStart(MainState& state, const Platform& platform) {
             Log(state, " : Start refused: an image is still being processed");
             return;
         }
-        const StartCheck check = CheckBeforeStart(state, platform);
+        const StartCheck check = CheckBeforeStart(state.settings, platform);
         for (const std::string& problem : check.problems)
             Log(state, " : Start check: " + problem);
         if (platform.showStartProblems)
@@ -100,7 +100,7 @@ void ClickStart(MainState& state, const Platform& platform) {
         state.monitor.monitorState = MonitorState::Running;
         state.drift.currentRaCorrection = state.settings.raBias;
         state.drift.currentDecCorrection = state.settings.decBias;
-        SendStartSequence(state, platform);
+        SendStartSequence(state.drift, state.settings, state.programFolder, platform);
     } else {
         Log(state, " : Stop monitoring");
         state.monitor.monitorState = MonitorState::Stopped;
@@ -128,13 +128,14 @@ void ClickStart(MainState& state, const Platform& platform) {
     platform.refreshMainWindow();
 }
 
-void ClickPause(MainState& state, const Platform& platform) {
-    if (state.monitor.monitorState == MonitorState::Running) {
-        Log(state, " : Paused");
-        state.monitor.monitorState = MonitorState::Paused;
-    } else if (state.monitor.monitorState == MonitorState::Paused) {
-        Log(state, " : Unpaused");
-        state.monitor.monitorState = MonitorState::Running;
+void ClickPause(MonitorRecord& monitor, const std::string& programFolder,
+                const Platform& platform) {
+    if (monitor.monitorState == MonitorState::Running) {
+        LogEvent(programFolder, " : Paused");
+        monitor.monitorState = MonitorState::Paused;
+    } else if (monitor.monitorState == MonitorState::Paused) {
+        LogEvent(programFolder, " : Unpaused");
+        monitor.monitorState = MonitorState::Running;
     }
     platform.refreshMainWindow();
 }
@@ -165,9 +166,9 @@ void StartUpAfterShow(MainState& state) {
                    std::to_string(revision));
 }
 
-void ShutDown(const MainState& state) {
-    SaveSettings(state.settings, state.programFolder);
+void ShutDown(const Settings& settings, const std::string& programFolder) {
+    SaveSettings(settings, programFolder);
     // Solvers left running by earlier time-outs end with veldra, not after it.
-    LogEndedSolvers(state.programFolder, EndStartedProcesses());
-    Log(state, " : Ending Veldra");
+    LogEndedSolvers(programFolder, EndStartedProcesses());
+    LogEvent(programFolder, " : Ending Veldra");
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The program state that the main window owns: the settings and the records of the
 // monitor, the drift history, the guider's dithers and the registration.  Core
-// operations take it together with a Platform record; nothing here depends on widgets.
-#include "hdrlib/hdrlib.h"
+// operations take the records they use (or, using most of them, the whole) together with
+// a Platform record; nothing here depends on widgets or FITS files.
 #include "veldra/settings/settings.h"
 #include "veldra/state/dither_track.h"
 #include "veldra/state/drift_history.h"
@@ -20,5 +20,4 @@ struct MainState {
     DriftHistory drift;
     DitherTrack dithers;             // filled by the guider backend while PHD2 guides
     RegistrationMemory registration; // the registration method's reference image
-    FitsInfo fitsInfo{};             // header of the image being processed
 };

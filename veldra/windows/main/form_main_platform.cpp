@@ -88,7 +88,7 @@ void formMain::FillPlatform() {
     };
     platform_.secondsSinceMidnight = [] { return SecondsSinceMidnight(); };
     platform_.postMessage = [this](const std::string& name, int32_t wParam, int32_t lParam) {
-        PostGuiderMessage(guider_, state_, name, wParam, lParam);
+        PostGuiderMessage(guider_, state_.drift, name, wParam, lParam);
     };
     platform_.sendMessage = [](const std::string& name, int32_t wParam, int32_t lParam) {
         BusSend(name, wParam, lParam);

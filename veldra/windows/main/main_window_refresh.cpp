@@ -117,10 +117,10 @@ void formMain::RefreshHistoryBoxes() {
     } else {
         ShowEntry(txtFile2Name, txtFile2RA, txtFile2DEC, txtFile2Time,
                   state_.drift.history.at(state_.drift.previousIndex));
-        Show(txtRAError, FormatOneDecimal(LastRaError(state_)));
-        Show(txtDECError, FormatOneDecimal(LastDecError(state_)));
-        Show(txtRaRate, FormatOneDecimal(RaRate(state_)));
-        Show(txtDecRate, FormatOneDecimal(DecRate(state_)));
+        Show(txtRAError, FormatOneDecimal(LastRaError(state_.drift, state_.settings)));
+        Show(txtDECError, FormatOneDecimal(LastDecError(state_.drift, state_.settings)));
+        Show(txtRaRate, FormatOneDecimal(RaRate(state_.drift)));
+        Show(txtDecRate, FormatOneDecimal(DecRate(state_.drift)));
         cmdClearHistory->setEnabled(true);
     }
 }
