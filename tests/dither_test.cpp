@@ -253,7 +253,7 @@ class DitheredHistory : public ::testing::Test {
     DitheredHistory() {
         for (SimNight* night : {&plain, &dithered}) {
             night->state.programFolder = night == &plain ? plainFolder.path : folder.path;
-            night->state.monitorState = MonitorState::Running;
+            night->state.monitor.monitorState = MonitorState::Running;
         }
         dithered.state.dithers.announced = true;
         platform.postMessage = [this](const std::string& name, int32_t w, int32_t l) {
@@ -269,11 +269,11 @@ class DitheredHistory : public ::testing::Test {
             const double hours = 310.0 / 3600;
             const double a = 150.0 / 310; // the previous exposure's second half
             night.motion.v0 +=
-                (30 + (1 - a) * state.currentRaCorrection + a * night.preceding.v0) * hours;
+                (30 + (1 - a) * state.drift.currentRaCorrection + a * night.preceding.v0) * hours;
             night.motion.v1 +=
-                (-15 + (1 - a) * state.currentDecCorrection + a * night.preceding.v1) * hours;
+                (-15 + (1 - a) * state.drift.currentDecCorrection + a * night.preceding.v1) * hours;
         }
-        night.preceding = {state.currentRaCorrection, state.currentDecCorrection};
+        night.preceding = {state.drift.currentRaCorrection, state.drift.currentDecCorrection};
         const double dec = 0.5 + (night.motion.v1 + ditherSky.v1) / kArcsecPerRadian;
         const double ra = 1.0 + (night.motion.v0 + ditherSky.v0) / kArcsecPerRadian / std::cos(dec);
         const double days = 0.5 + night.images * 310.0 / 86400;
@@ -334,7 +334,7 @@ TEST_F(DitheredHistory, ADisturbedImageGivesNoRateButBasesTheNextPair) {
     // A dither a quarter into image 3's exposure: three quarters of it count.
     Append(dithered, SkyOffset(map, {3, 0}), DitherInForce{3, 0, true});
     EXPECT_EQ(sent.size(), 1u);
-    EXPECT_EQ(dithered.state.historyCount, 3);
+    EXPECT_EQ(dithered.state.drift.historyCount, 3);
     Append(dithered, SkyOffset(map, {4, 0}), DitherInForce{4, 0, false});
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1], "9970 10015");

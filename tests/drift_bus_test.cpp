@@ -5,7 +5,7 @@
 #include "tests/test_support.h"
 #include "veldra/guider/guider_bus.h"
 #include "veldra/guider/guider_link.h"
-#include "veldra/state/main_state.h"
+#include "veldra/state/drift_history.h"
 #include "veldra/state/platform.h"
 
 #include <gtest/gtest.h>
@@ -70,24 +70,24 @@ TEST(GuiderBus, GuiderReceivesTheSequencesInOrderWithExactParameters) {
     SyncWithDaemon(watcherBus);
 
     TempDir dir;
-    MainState state;
-    state.programFolder = dir.path;
+    DriftHistory drift;
+    Settings settings;
     Platform platform;
     platform.postMessage = BusPost;
     platform.sendMessage = BusSend;
     platform.clearCharts = [] {};
 
-    state.settings.SIM = true;
+    settings.SIM = true;
     SendWindowLoadSequence(platform); // never includes the simulator
-    state.currentRaCorrection = 12;
-    state.currentDecCorrection = -7;
-    SendStartSequence(state, platform);
-    state.currentRaCorrection = -40;
-    state.currentDecCorrection = 25;
-    SendImageCorrection(state, platform);
-    state.settings.SIM = false;
-    state.currentRaCorrection = 3;
-    SendImageCorrection(state, platform);
+    drift.currentRaCorrection = 12;
+    drift.currentDecCorrection = -7;
+    SendStartSequence(drift, settings, dir.path, platform);
+    drift.currentRaCorrection = -40;
+    drift.currentDecCorrection = 25;
+    SendImageCorrection(drift, settings, dir.path, platform);
+    settings.SIM = false;
+    drift.currentRaCorrection = 3;
+    SendImageCorrection(drift, settings, dir.path, platform);
     SendStopSequence(platform); // last: nothing may arrive between the expected ones
 
     const std::vector<std::string> expected = {

@@ -58,8 +58,8 @@ class DriftTest : public ::testing::Test {
   protected:
     DriftTest() : recorder(dir.path) {
         state.programFolder = dir.path;
-        state.monitorState = MonitorState::Running;
-        state.timer1On = true;
+        state.monitor.monitorState = MonitorState::Running;
+        state.monitor.timer1On = true;
     }
     void Append(double time, double ra, double dec, float exposure = 0) {
         AppendMeasurement(state, recorder.platform,
@@ -131,23 +131,23 @@ TEST(DriftRates, HandComputedCases) {
 TEST_F(DriftTest, ImageTwoFollowsTheBiasInTheBoxesNotTheOneStoredWithImageOne) {
     UseRawDrift();
     state.settings.raBias = 7;
-    state.currentRaCorrection = 11;
+    state.drift.currentRaCorrection = 11;
     Append(kNight, 1, 0, 600);
-    EXPECT_EQ(state.history[0].raBias, 7);
+    EXPECT_EQ(state.drift.history[0].raBias, 7);
     state.settings.raBias = 3;
     Append(kNight + kHour, 1, 0, 600);
     // a = 1/12 as above: drift = 11/12 * 11 + 0 + 1/12 * 3 = 124/12 (with the stored 7 it
     // would be 128/12).  The filter is seeded with the drift itself.
-    EXPECT_NEAR(state.filterX.x.v0, 124.0 / 12, 1e-12);
-    EXPECT_EQ(state.filterX.x.v1, 0);
+    EXPECT_NEAR(state.drift.filterX.x.v0, 124.0 / 12, 1e-12);
+    EXPECT_EQ(state.drift.filterX.x.v1, 0);
     // Correction = drift + bias 3 = 13.33 -> 13.
-    EXPECT_EQ(state.currentRaCorrection, 13);
+    EXPECT_EQ(state.drift.currentRaCorrection, 13);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"post MG_RemoteSetShift 10013 10000"}));
 }
 
 TEST_F(DriftTest, AppendKeepsIndicesEntriesAndLogLines) {
     state.settings.FILTER_PREDICTION_Y = false;
-    state.currentRaCorrection = 4; // as Start leaves it with an RA bias of 4
+    state.drift.currentRaCorrection = 4; // as Start leaves it with an RA bias of 4
     state.settings.raBias = 4;
     AppendMeasurement(state, recorder.platform, "c:\\images\\m42_001.fit", kNight + 0.25, 1.5, 0.25,
                       120.5f);
@@ -156,32 +156,32 @@ TEST_F(DriftTest, AppendKeepsIndicesEntriesAndLogLines) {
                          " :    time = " + DateTimeText(kNight + 0.25), " :    RA = 1.5",
                          " :    DEC = 0.25", " :    filter X is True", " :    filter Y is False"}));
     EXPECT_TRUE(recorder.events.empty()); // image 1 sends nothing
-    ASSERT_EQ(state.history.size(), 2u);
-    const HistoryEntry& first = state.history[0];
+    ASSERT_EQ(state.drift.history.size(), 2u);
+    const HistoryEntry& first = state.drift.history[0];
     EXPECT_EQ(first.fileName, "m42_001.fit");
     EXPECT_EQ(first.exposure, 120.5);
     EXPECT_EQ(first.raCorrection, 4); // the rate already in force
-    EXPECT_EQ(state.filterX.P.m00, 1);
-    EXPECT_EQ(state.filterX.R.m11, 0.00001);
+    EXPECT_EQ(state.drift.filterX.P.m00, 1);
+    EXPECT_EQ(state.drift.filterX.R.m11, 0.00001);
 }
 
 TEST_F(DriftTest, ClearHistoryStartsAgainAtIndexZeroWithoutShrinking) {
     UseRawDrift();
     for (int i = 0; i < 3; ++i)
         Append(kNight + i * kHour, 1, 0);
-    state.filterX.x = Vector2{55, 1};
+    state.drift.filterX.x = Vector2{55, 1};
     recorder.events.clear();
-    ClearHistory(state, recorder.platform);
+    ClearHistory(state.drift, state.programFolder, recorder.platform);
     EXPECT_EQ(Log().back(), " : History Cleared");
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"refresh", "charts 0"}));
-    EXPECT_EQ(state.historyCount, 0);
-    EXPECT_EQ(state.filterX.x.v0, 55); // untouched until the next image 1
+    EXPECT_EQ(state.drift.historyCount, 0);
+    EXPECT_EQ(state.drift.filterX.x.v0, 55); // untouched until the next image 1
 
     Append(kNight + 5 * kHour, 2, 0);
-    EXPECT_EQ(state.newestIndex, 0);
-    EXPECT_EQ(state.history[0].ra, 2);
-    EXPECT_EQ(state.history.size(), 4u);
-    EXPECT_EQ(state.filterX.x.v0, 0); // initialised again
+    EXPECT_EQ(state.drift.newestIndex, 0);
+    EXPECT_EQ(state.drift.history[0].ra, 2);
+    EXPECT_EQ(state.drift.history.size(), 4u);
+    EXPECT_EQ(state.drift.filterX.x.v0, 0); // initialised again
     EXPECT_TRUE(Logged(" :    image #1 solved successfully"));
 }
 
@@ -197,49 +197,49 @@ TEST_F(DriftTest, FiltersAreInitialisedSeededAndSteppedWithTheImageInterval) {
     // x = (10 + 2 * 1.00002 / 2.00003, 2 * 0.00001 / 2.00003),
     // P = (I - K) Pp = (1.00002, 0.00001; 0.00001, 0.00002) / 2.00003.
     state.settings.raBias = 2;
-    state.currentRaCorrection = 10;
+    state.drift.currentRaCorrection = 10;
     Append(kNight, 1, 0);
-    EXPECT_EQ(state.filterX.x.v0, 0);
+    EXPECT_EQ(state.drift.filterX.x.v0, 0);
     Append(kNight + kSecond, 1, 0);
-    EXPECT_NEAR(state.filterX.x.v0, 10, 1e-12);
-    EXPECT_EQ(state.currentRaCorrection, 12);
+    EXPECT_NEAR(state.drift.filterX.x.v0, 10, 1e-12);
+    EXPECT_EQ(state.drift.currentRaCorrection, 12);
     Append(kNight + 2 * kSecond, 1, 0);
-    EXPECT_NEAR(state.filterX.x.v0, 10 + 2 * 1.00002 / 2.00003, 1e-9);
-    EXPECT_NEAR(state.filterX.x.v1, 0.00002 / 2.00003, 1e-12);
-    EXPECT_NEAR(state.filterX.P.m00, 1.00002 / 2.00003, 1e-9);
-    EXPECT_NEAR(state.filterX.P.m01, 0.00001 / 2.00003, 1e-12);
-    EXPECT_NEAR(state.filterX.P.m11, 0.00002 / 2.00003, 1e-12);
-    EXPECT_EQ(state.filterX.R.m11, 0.00001);
+    EXPECT_NEAR(state.drift.filterX.x.v0, 10 + 2 * 1.00002 / 2.00003, 1e-9);
+    EXPECT_NEAR(state.drift.filterX.x.v1, 0.00002 / 2.00003, 1e-12);
+    EXPECT_NEAR(state.drift.filterX.P.m00, 1.00002 / 2.00003, 1e-9);
+    EXPECT_NEAR(state.drift.filterX.P.m01, 0.00001 / 2.00003, 1e-12);
+    EXPECT_NEAR(state.drift.filterX.P.m11, 0.00002 / 2.00003, 1e-12);
+    EXPECT_EQ(state.drift.filterX.R.m11, 0.00001);
     // Look-ahead with exposure 0 adds nothing: 11.000005 + 2 -> 13.
-    EXPECT_EQ(state.currentRaCorrection, 13);
+    EXPECT_EQ(state.drift.currentRaCorrection, 13);
 }
 
 TEST_F(DriftTest, SecondStateIsOnlyMovedByTheRateInnovationAndCovarianceShrinks) {
     // RA 0 keeps the tiny step of image 4 exact.
-    state.currentRaCorrection = 10;
+    state.drift.currentRaCorrection = 10;
     state.settings.raBias = 2;
     Append(kNight, 0, 0);
     Append(kNight + kSecond, 0, 0);
     Append(kNight + 2 * kSecond, 0, 0);
-    ASSERT_GT(state.filterX.x.v1, 0);
+    ASSERT_GT(state.drift.filterX.x.v1, 0);
     // Image 4 is placed so that its drift equals the predicted x0 + dts x1: the rate
     // innovation is 0, and because z1 is the filter's own x1, x1 stays as it is.
-    const double predicted = state.filterX.x.v0 + state.filterX.x.v1 * 1;
-    const double wantedMeasured = predicted - state.currentRaCorrection;
+    const double predicted = state.drift.filterX.x.v0 + state.drift.filterX.x.v1 * 1;
+    const double wantedMeasured = predicted - state.drift.currentRaCorrection;
     const double raStep = -wantedMeasured * (kSecond * 24) / kArcsecPerRadian;
-    const KalmanFilter before = state.filterX;
+    const KalmanFilter before = state.drift.filterX;
     Append(kNight + 3 * kSecond, raStep, 0);
-    EXPECT_NEAR(state.filterX.x.v1, before.x.v1, 1e-12);
-    EXPECT_NEAR(state.filterX.x.v0, predicted, 1e-6);
+    EXPECT_NEAR(state.drift.filterX.x.v1, before.x.v1, 1e-12);
+    EXPECT_NEAR(state.drift.filterX.x.v0, predicted, 1e-6);
     // Q = 0: every step shrinks both variances.
-    double previous00 = state.filterX.P.m00;
-    double previous11 = state.filterX.P.m11;
+    double previous00 = state.drift.filterX.P.m00;
+    double previous11 = state.drift.filterX.P.m11;
     for (int i = 4; i < 8; ++i) {
         Append(kNight + i * kSecond, 0, 0);
-        EXPECT_LT(state.filterX.P.m00, previous00);
-        EXPECT_LT(state.filterX.P.m11, previous11);
-        previous00 = state.filterX.P.m00;
-        previous11 = state.filterX.P.m11;
+        EXPECT_LT(state.drift.filterX.P.m00, previous00);
+        EXPECT_LT(state.drift.filterX.P.m11, previous11);
+        previous00 = state.drift.filterX.P.m00;
+        previous11 = state.drift.filterX.P.m11;
     }
 }
 
@@ -255,11 +255,11 @@ TEST_F(DriftTest, DisabledCorrectionsSendTheBiasWhileTheFiltersStep) {
     Append(kNight + 2 * kHour, 1 + 3e-4, 0.1 + 3e-4, 300);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"post MG_RemoteSetShift 10005 9997",
                                                          "post MG_RemoteSetShift 10005 9997"}));
-    EXPECT_LT(state.filterX.P.m00, 1); // stepped at image 3
-    EXPECT_NE(state.filterX.x.v0, 0);
-    EXPECT_NE(state.filterY.x.v0, 0);
-    EXPECT_EQ(state.history[2].raCorrection, 5);
-    EXPECT_EQ(state.history[2].decCorrection, -3);
+    EXPECT_LT(state.drift.filterX.P.m00, 1); // stepped at image 3
+    EXPECT_NE(state.drift.filterX.x.v0, 0);
+    EXPECT_NE(state.drift.filterY.x.v0, 0);
+    EXPECT_EQ(state.drift.history[2].raCorrection, 5);
+    EXPECT_EQ(state.drift.history[2].decCorrection, -3);
 }
 
 TEST_F(DriftTest, CorrectionStagesAreLoggedInOrder) {
@@ -290,7 +290,7 @@ TEST_F(DriftTest, HalvesRoundToEven) {
     state.settings.DISABLE_CORRECTIONS = true;
     for (const auto& [bias, sent] : cases) {
         recorder.events.clear();
-        state.historyCount = 0;
+        state.drift.historyCount = 0;
         state.settings.raBias = bias;
         state.settings.decBias = -bias;
         Append(kNight, 1, 0);
@@ -308,13 +308,13 @@ TEST_F(DriftTest, RateLimitPassesAtOneThousandAndStopsAbove) {
     Append(kNight, 1, 0);
     Append(kNight + kHour, 1, 0);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"post MG_RemoteSetShift 11000 10000"}));
-    EXPECT_EQ(state.monitorState, MonitorState::Running);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
 
     const std::vector<std::pair<double, double>> stops = {{1000.6, 0}, {0, -1001}};
     for (const auto& [raBias, decBias] : stops) {
         recorder.events.clear();
-        state.monitorState = MonitorState::Running;
-        state.timer1On = true;
+        state.monitor.monitorState = MonitorState::Running;
+        state.monitor.timer1On = true;
         state.settings.raBias = raBias;
         state.settings.decBias = decBias;
         Append(kNight + (2 + images) * kHour, 1, 0);
@@ -323,13 +323,13 @@ TEST_F(DriftTest, RateLimitPassesAtOneThousandAndStopsAbove) {
             (std::vector<std::string>{
                 "timer1 off after  :    correction rate is too large -- stopping",
                 "post MG_RemoteUnShift 0 0", "box Correction rate is too large -- stopping."}));
-        EXPECT_EQ(state.monitorState, MonitorState::Stopped);
-        EXPECT_FALSE(state.timer1On);
+        EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
+        EXPECT_FALSE(state.monitor.timer1On);
         // The rejected values stay in force; the entry keeps none of its own.
-        EXPECT_EQ(state.currentRaCorrection, RoundHalfEven(raBias));
-        EXPECT_EQ(state.currentDecCorrection, decBias);
-        EXPECT_EQ(state.history[state.newestIndex].raCorrection, 0);
-        EXPECT_EQ(state.history[state.newestIndex].decCorrection, 0);
+        EXPECT_EQ(state.drift.currentRaCorrection, RoundHalfEven(raBias));
+        EXPECT_EQ(state.drift.currentDecCorrection, decBias);
+        EXPECT_EQ(state.drift.history[state.drift.newestIndex].raCorrection, 0);
+        EXPECT_EQ(state.drift.history[state.drift.newestIndex].decCorrection, 0);
         EXPECT_NE(Log().back(), " :    sending message to MetaGuide");
     }
 }
@@ -340,14 +340,15 @@ TEST_F(DriftTest, WindowValuesFromTheTwoNewestImages) {
     state.settings.raBias = 1;
     state.settings.decBias = -2;
     Append(kNight, 1, dec60);
-    EXPECT_EQ(LastRaError(state), 0); // one image: nothing to show
+    EXPECT_EQ(LastRaError(state.drift, state.settings), 0); // one image: nothing to show
     Append(kNight + kHour, 1 + 1e-5, dec60 + 2e-5);
     // RA: 1e-5 * cos(60 deg + 2e-5) * 206264.806 - 1 h * 1 = 1.0313061686 - 1.
-    EXPECT_NEAR(LastRaError(state), 1e-5 * std::cos(dec60 + 2e-5) * kArcsecPerRadian - 1, 1e-9);
+    EXPECT_NEAR(LastRaError(state.drift, state.settings),
+                1e-5 * std::cos(dec60 + 2e-5) * kArcsecPerRadian - 1, 1e-9);
     // DEC: 2e-5 * 206264.806 = 4.1252961249, less 1 h * -2.
-    EXPECT_NEAR(LastDecError(state), 4.1252961249419 + 2, 1e-9);
-    EXPECT_EQ(RaRate(state), 1);
-    EXPECT_EQ(DecRate(state), -2);
+    EXPECT_NEAR(LastDecError(state.drift, state.settings), 4.1252961249419 + 2, 1e-9);
+    EXPECT_EQ(RaRate(state.drift), 1);
+    EXPECT_EQ(DecRate(state.drift), -2);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -355,59 +356,59 @@ TEST_F(DriftTest, WindowValuesFromTheTwoNewestImages) {
 
 TEST_F(DriftTest, EqualImageTimesFailTheImageAndLeaveTheHistoryAsBefore) {
     Append(kNight, 1, 0);
-    const KalmanFilter filterBefore = state.filterX;
+    const KalmanFilter filterBefore = state.drift.filterX;
     EXPECT_THROW(Append(kNight, 1 + 1e-5, 0, 300), std::runtime_error);
     EXPECT_EQ(Log().back(),
               " :    image time equals the previous image time -- no drift rate, image not used");
     EXPECT_TRUE(recorder.events.empty());
-    EXPECT_EQ(state.historyCount, 1);
-    EXPECT_EQ(state.newestIndex, 0);
-    EXPECT_EQ(state.filterX.P.m00, filterBefore.P.m00);
+    EXPECT_EQ(state.drift.historyCount, 1);
+    EXPECT_EQ(state.drift.newestIndex, 0);
+    EXPECT_EQ(state.drift.filterX.P.m00, filterBefore.P.m00);
 
     // The next image is image 2 and works.
     Append(kNight + kHour, 1, 0);
-    EXPECT_EQ(state.historyCount, 2);
-    EXPECT_EQ(state.newestIndex, 1);
-    EXPECT_EQ(state.previousIndex, 0);
+    EXPECT_EQ(state.drift.historyCount, 2);
+    EXPECT_EQ(state.drift.newestIndex, 1);
+    EXPECT_EQ(state.drift.previousIndex, 0);
     EXPECT_EQ(recorder.events.size(), 1u);
 }
 
 TEST_F(DriftTest, NonFiniteValuesNeverReachTheGuider) {
     Append(kNight, 1, 0);
     Append(kNight + kHour, 1, 0);
-    const double correction = state.currentRaCorrection;
-    const KalmanFilter filterBefore = state.filterX;
+    const double correction = state.drift.currentRaCorrection;
+    const KalmanFilter filterBefore = state.drift.filterX;
     recorder.events.clear();
     EXPECT_THROW(Append(kNight + 2 * kHour, std::numeric_limits<double>::quiet_NaN(), 0),
                  std::runtime_error);
     EXPECT_EQ(Log().back(), " :    RA drift rate is not a finite number -- image not used");
     // A huge exposure overflows the look-ahead: caught before rounding.
-    state.filterX.x.v1 = 1e290; // finite through the step
+    state.drift.filterX.x.v1 = 1e290; // finite through the step
     EXPECT_THROW(Append(kNight + 3 * kHour, 1, 0, 1e30f), std::runtime_error);
     EXPECT_EQ(Log().back(), " :    ra correction is not a finite number -- image not used");
     EXPECT_TRUE(recorder.events.empty());
-    EXPECT_EQ(state.historyCount, 2);
-    EXPECT_EQ(state.currentRaCorrection, correction);
-    EXPECT_EQ(state.filterX.x.v1, 1e290); // as the test left it: the failed step is undone
-    EXPECT_EQ(state.filterX.P.m00, filterBefore.P.m00);
+    EXPECT_EQ(state.drift.historyCount, 2);
+    EXPECT_EQ(state.drift.currentRaCorrection, correction);
+    EXPECT_EQ(state.drift.filterX.x.v1, 1e290); // as the test left it: the failed step is undone
+    EXPECT_EQ(state.drift.filterX.P.m00, filterBefore.P.m00);
 }
 
 TEST_F(DriftTest, FullHistoryStartsAFreshOne) {
-    state.history.resize(32768);
-    state.historyCount = kHistoryLimit;
-    state.newestIndex = 32766;
-    state.previousIndex = 32765;
+    state.drift.history.resize(32768);
+    state.drift.historyCount = kHistoryLimit;
+    state.drift.newestIndex = 32766;
+    state.drift.previousIndex = 32765;
     Append(kNight, 1, 0);
     const auto log = Log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0], " : History holds 32767 images -- starting a new history");
     EXPECT_EQ(log[1], " :    image #1 solved successfully");
-    EXPECT_EQ(state.historyCount, 1);
-    EXPECT_EQ(state.newestIndex, 0);
+    EXPECT_EQ(state.drift.historyCount, 1);
+    EXPECT_EQ(state.drift.newestIndex, 0);
     EXPECT_TRUE(recorder.events.empty());
     Append(kNight + kHour, 1, 0);
-    EXPECT_EQ(state.historyCount, 2);
-    EXPECT_EQ(state.previousIndex, 0);
+    EXPECT_EQ(state.drift.historyCount, 2);
+    EXPECT_EQ(state.drift.previousIndex, 0);
     EXPECT_EQ(recorder.events.size(), 1u);
 }
 
@@ -422,9 +423,9 @@ TEST_F(DriftTest, SequencesSendTheirMessagesInOrder) {
     recorder.events.clear();
     state.settings.SIM = true;
     state.settings.FLIP_RA = true; // Start never flips
-    state.currentRaCorrection = 12;
-    state.currentDecCorrection = -7;
-    SendStartSequence(state, recorder.platform);
+    state.drift.currentRaCorrection = 12;
+    state.drift.currentDecCorrection = -7;
+    SendStartSequence(state.drift, state.settings, state.programFolder, recorder.platform);
     EXPECT_EQ(recorder.events,
               (std::vector<std::string>{
                   "post MG_RemoteUnShift 0 0", "post MG_RemoteCentroidType 0 0",
@@ -434,10 +435,11 @@ TEST_F(DriftTest, SequencesSendTheirMessagesInOrder) {
                                                " : Done sending initial msgs"}));
 
     recorder.events.clear();
-    SendImageCorrection(state, recorder.platform); // FLIP_RA negates RA only
+    SendImageCorrection(state.drift, state.settings, state.programFolder,
+                        recorder.platform); // FLIP_RA negates RA only
     state.settings.SIM = false;
     state.settings.FLIP_RA = false;
-    SendImageCorrection(state, recorder.platform);
+    SendImageCorrection(state.drift, state.settings, state.programFolder, recorder.platform);
     SendStopSequence(recorder.platform);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"post MG_RemoteSetShift 9988 9993",
                                                          "send VELDSIM_SetShift 9988 9993",
@@ -453,8 +455,8 @@ TEST_F(DriftTest, RatesOutsideTheSixteenBitEncodingAreRefusedNotWrapped) {
     EXPECT_FALSE(EncodeRate(-42769));
     EXPECT_FALSE(EncodeRate(std::numeric_limits<double>::quiet_NaN()));
 
-    state.currentRaCorrection = 30000;
-    SendStartSequence(state, recorder.platform);
+    state.drift.currentRaCorrection = 30000;
+    SendStartSequence(state.drift, state.settings, state.programFolder, recorder.platform);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{
                                    "post MG_RemoteUnShift 0 0", "post MG_RemoteCentroidType 0 0",
                                    "post MG_RemoteShift 0 0", "clearCharts"}));

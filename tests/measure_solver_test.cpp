@@ -25,14 +25,13 @@ namespace {
 class Solver : public ::testing::Test {
   protected:
     void SetUp() override {
-        state.programFolder = dir.path;
         // At most 15 characters: the kernel's process name keeps no more.
         const std::string solver = dir.file("vfs" + std::to_string(getpid() % 1000000) + ".sh");
         std::filesystem::copy_file(std::string(VELDRA_SOURCE_DIR) + "/tests/veldra-fakesolve.sh",
                                    solver);
         std::filesystem::permissions(solver, std::filesystem::perms::owner_all);
-        SetPwiExePath(state.settings, solver);
-        state.settings.PWI_MAX_SOLVE_TIME = 10;
+        SetPwiExePath(settings, solver);
+        settings.PWI_MAX_SOLVE_TIME = 10;
         platform = recorder.Make();
     }
     // Ends whatever solver a test left running, through the runner's own forced end.
@@ -44,10 +43,10 @@ class Solver : public ::testing::Test {
         WriteFile(dir.file(base + ".fakesolve"), delay + "\n" + answer + "\n" + linger + "\n");
     }
     bool Run() {
-        const auto resultFile = PrepareSolverResult(state, platform, image);
+        const auto resultFile = PrepareSolverResult(dir.path, platform, image);
         EXPECT_TRUE(resultFile);
-        return RunSolver(state, platform, *resultFile, image, {1.5, -0.25}, {0, 0.03, 0.02},
-                         position);
+        return RunSolver(settings, dir.path, platform, *resultFile, image, {1.5, -0.25},
+                         {0, 0.03, 0.02}, position);
     }
     // The fake solver's process id for the image base, once it has written it.
     pid_t SolverPid(const std::string& base = "a") const {
@@ -59,7 +58,7 @@ class Solver : public ::testing::Test {
     std::vector<std::string> Log() const { return LogMessages(dir.path); }
 
     TempDir dir;
-    MainState state;
+    Settings settings;
     RecordingPlatform recorder;
     Platform platform;
     std::string image = dir.file("a.fit");
@@ -76,7 +75,7 @@ TEST_F(Solver, SolvedResultIsReadAndStaleResultNeverSeen) {
     EXPECT_EQ(ReadFile(dir.file("a.apm")), "1.25,-0.5,1\r\n"); // left in place
     EXPECT_EQ(Log(), (std::vector<std::string>{
                          " :    apm file = " + dir.file("a.apm"),
-                         " :    pwiExePath = " + state.settings.PWI_EXE_PATH,
+                         " :    pwiExePath = " + settings.PWI_EXE_PATH,
                          " :    RA(rad) = 1.5, DEC(rad) = -0.25",
                          " :    45296.25: waiting for platesolve to complete",
                          " :    45296.25: found APM file", " :    slaying platesolve",
@@ -128,7 +127,7 @@ TEST_F(Solver, ResultThatIsNotThreeNumbersFails) {
 }
 
 TEST_F(Solver, EmptyResultAtTheLimitLeavesTheSolverRunning) {
-    state.settings.PWI_MAX_SOLVE_TIME = 1;
+    settings.PWI_MAX_SOLVE_TIME = 1;
     recorder.secondsSinceMidnight = 86399.5f; // the clock's value does not decide anything
     Instruct("0", "empty", "600");
     EXPECT_FALSE(Run());
@@ -155,7 +154,7 @@ TEST_F(Solver, SolverEndingWithoutAResultEndsTheWaitAtOnce) {
 }
 
 TEST_F(Solver, LimitZeroEndsAfterTheFirstCycle) {
-    state.settings.PWI_MAX_SOLVE_TIME = 0;
+    settings.PWI_MAX_SOLVE_TIME = 0;
     Instruct("0", "never");
     EXPECT_FALSE(Run());
     EXPECT_EQ(recorder.pumps, 1);
@@ -195,8 +194,8 @@ TEST_F(Solver, EndOfVeldraEndsTheWaitAndTheSolver) {
 // not "sleep" although the solver's path "x\sleep" ends in it after a backslash.
 TEST_F(Solver, ForcedEndEndsTheStartedSolversOnlyAndLogsThem) {
     const std::string solver = dir.file("x\\sleep");
-    std::filesystem::copy_file(state.settings.PWI_EXE_PATH, solver);
-    SetPwiExePath(state.settings, solver);
+    std::filesystem::copy_file(settings.PWI_EXE_PATH, solver);
+    SetPwiExePath(settings, solver);
     std::filesystem::create_directory(dir.file("other"));
     const std::string sameName = dir.file("other/x\\sleep");
     std::filesystem::copy_file("/bin/sleep", sameName);
@@ -215,11 +214,11 @@ TEST_F(Solver, ForcedEndEndsTheStartedSolversOnlyAndLogsThem) {
         lookAlikes.push_back(pid);
     }
 
-    state.settings.PWI_MAX_SOLVE_TIME = 0; // the first image's solver times out, still running
+    settings.PWI_MAX_SOLVE_TIME = 0; // the first image's solver times out, still running
     Instruct("0", "never");
     EXPECT_FALSE(Run());
     const pid_t leftOver = SolverPid();
-    state.settings.PWI_MAX_SOLVE_TIME = 10;
+    settings.PWI_MAX_SOLVE_TIME = 10;
     image = dir.file("b.fit");
     Instruct("0", "1.25,-0.5,1", "600", "b");
     EXPECT_TRUE(Run());
@@ -250,7 +249,7 @@ TEST_F(Solver, ImagePathWithBlanksAndQuotesReachesTheSolverWhole) {
 }
 
 TEST_F(Solver, LimitHoldsAcrossMidnight) {
-    state.settings.PWI_MAX_SOLVE_TIME = 1;
+    settings.PWI_MAX_SOLVE_TIME = 1;
     Instruct("0", "never");
     // The wall clock wraps at midnight; the limit follows the monotonic one (0.5 s a read).
     double monotonic = 0;
@@ -282,7 +281,7 @@ TEST_F(Solver, ResultArrivingAfterTheLastPollIsRead) {
 }
 
 TEST_F(Solver, MissingSolverCannotBeLaunched) {
-    SetPwiExePath(state.settings, dir.file("no-solver.exe"));
+    SetPwiExePath(settings, dir.file("no-solver.exe"));
     EXPECT_FALSE(Run());
     EXPECT_EQ(Log().back(), " :    unable to launch platesolve");
     EXPECT_EQ(recorder.messageBoxes, (std::vector<std::string>{"Unable to launch platesolve"}));

@@ -70,11 +70,11 @@ TEST_F(ControlTest, StartWithLastTwoProcessesTheTwoNewestOlderFirst) {
     state.settings.MONITOR_START_STATE = 0;
     state.settings.raBias = 12;
     state.settings.decBias = -3;
-    state.historyCount = 5;
+    state.drift.historyCount = 5;
 
     ClickStart(state, platform);
 
-    EXPECT_EQ(state.monitorState, MonitorState::Running);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"b.fit", "c.fit"}));
     EXPECT_EQ(recorder.processed[0].time, DaysFromSystemTime(kBase + 10));
     const auto lines = LogMessages(program.path);
@@ -90,20 +90,20 @@ TEST_F(ControlTest, StartWithLastTwoProcessesTheTwoNewestOlderFirst) {
                                         " : starting solve of first file",
                                         " : starting solve of second file"}));
     // The biases are the corrections in force and go to the guider in the start sequence.
-    EXPECT_EQ(state.currentRaCorrection, 12);
-    EXPECT_EQ(state.currentDecCorrection, -3);
+    EXPECT_EQ(state.drift.currentRaCorrection, 12);
+    EXPECT_EQ(state.drift.currentDecCorrection, -3);
     EXPECT_EQ(recorder.posts,
               (std::vector<std::string>{"MG_RemoteUnShift 0 0", "MG_RemoteCentroidType 0 0",
                                         "MG_RemoteSetShift 10012 9997", "MG_RemoteShift 0 0"}));
-    EXPECT_EQ(state.historyCount, 0);
+    EXPECT_EQ(state.drift.historyCount, 0);
     EXPECT_EQ(recorder.timer1, (std::vector<bool>{false, true}));
-    EXPECT_TRUE(state.timer1On);
-    EXPECT_EQ(state.baselineListing.count, 3);
-    EXPECT_EQ(state.previousListing.paths, state.baselineListing.paths);
+    EXPECT_TRUE(state.monitor.timer1On);
+    EXPECT_EQ(state.monitor.baselineListing.count, 3);
+    EXPECT_EQ(state.monitor.previousListing.paths, state.monitor.baselineListing.paths);
 
     // The start files are never processed again by the monitor.
     for (int i = 0; i < 5; ++i)
-        TimerTick(state, platform);
+        TimerTick(state.monitor, state.settings, state.programFolder, platform);
     EXPECT_EQ(recorder.processed.size(), 2u);
 }
 
@@ -129,11 +129,11 @@ TEST_F(ControlTest, IgnoreProcessesNothingNowAndOnlyNewerFilesLater) {
 
     SetFileTime(watched.file("a.fit"), kBase + 5); // touched, but not past the newest
     for (int i = 0; i < 5; ++i)
-        TimerTick(state, platform);
+        TimerTick(state.monitor, state.settings, state.programFolder, platform);
     EXPECT_TRUE(recorder.processed.empty());
     SetFileTime(watched.file("a.fit"), kBase + 11);
     for (int i = 0; i < 5; ++i)
-        TimerTick(state, platform);
+        TimerTick(state.monitor, state.settings, state.programFolder, platform);
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit"}));
 }
 
@@ -143,19 +143,19 @@ TEST_F(ControlTest, StartOnAnEmptyFolderLogsNoFiles) {
     EXPECT_EQ(LogAfterStartSequence(),
               (std::vector<std::string>{" : 0 files found:",
                                         " : Ignore files selected or no files available"}));
-    EXPECT_TRUE(state.timer1On);
+    EXPECT_TRUE(state.monitor.timer1On);
 }
 
 TEST_F(ControlTest, StartIsRefusedWhileAnImageIsBeingProcessed) {
     state.pipelineBusy = true; // Start clicked from events pumped inside ProcessImage
-    state.historyCount = 4;
+    state.drift.historyCount = 4;
     ClickStart(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Stopped);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
     EXPECT_EQ(LogMessages(program.path),
               (std::vector<std::string>{" : Start refused: an image is still being processed"}));
     EXPECT_TRUE(recorder.posts.empty());
     EXPECT_TRUE(recorder.timer1.empty());
-    EXPECT_EQ(state.historyCount, 4);
+    EXPECT_EQ(state.drift.historyCount, 4);
     EXPECT_EQ(recorder.sleeps, 0); // no wait that could never end
 }
 
@@ -170,8 +170,8 @@ TEST_F(ControlTest, StopDuringAStartFileEndsStartWithTheTimerOff) {
     };
     ClickStart(state, platform);
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit"}));
-    EXPECT_EQ(state.monitorState, MonitorState::Stopped);
-    EXPECT_FALSE(state.timer1On);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
+    EXPECT_FALSE(state.monitor.timer1On);
     EXPECT_EQ(recorder.timer1.back(), false);
     EXPECT_EQ(recorder.posts.back(), "MG_RemoteUnShift 0 0");
     const auto lines = LogMessages(program.path);
@@ -183,31 +183,33 @@ TEST_F(ControlTest, PauseDuringAStartFileSkipsTheSecondButKeepsWatching) {
     MakeFile(watched.file("a.fit"), kBase);
     MakeFile(watched.file("b.fit"), kBase + 10);
     state.settings.MONITOR_START_STATE = 0;
-    recorder.duringProcess = [this](const std::string&) { ClickPause(state, platform); };
+    recorder.duringProcess = [this](const std::string&) {
+        ClickPause(state.monitor, state.programFolder, platform);
+    };
     ClickStart(state, platform);
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit"}));
-    EXPECT_EQ(state.monitorState, MonitorState::Paused);
-    EXPECT_TRUE(state.timer1On);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Paused);
+    EXPECT_TRUE(state.monitor.timer1On);
 }
 
 TEST_F(ControlTest, PauseResumeAndStop) {
-    ClickPause(state, platform); // Stopped: nothing but the refresh
-    EXPECT_EQ(state.monitorState, MonitorState::Stopped);
+    ClickPause(state.monitor, state.programFolder, platform); // Stopped: nothing but the refresh
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
     EXPECT_EQ(recorder.refreshMain, 1);
 
     state.settings.MONITOR_START_STATE = 2;
     ClickStart(state, platform);
-    ClickPause(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Paused);
-    ClickPause(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Running);
-    ClickPause(state, platform);
+    ClickPause(state.monitor, state.programFolder, platform);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Paused);
+    ClickPause(state.monitor, state.programFolder, platform);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
+    ClickPause(state.monitor, state.programFolder, platform);
     const size_t postsBeforeStop = recorder.posts.size();
-    state.historyCount = 3;
+    state.drift.historyCount = 3;
     ClickStart(state, platform); // Stop while paused
-    EXPECT_EQ(state.monitorState, MonitorState::Stopped);
-    EXPECT_EQ(state.historyCount, 0);
-    EXPECT_FALSE(state.timer1On);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
+    EXPECT_EQ(state.drift.historyCount, 0);
+    EXPECT_FALSE(state.monitor.timer1On);
     EXPECT_EQ(recorder.posts.size(), postsBeforeStop + 1); // pause and resume send nothing
     EXPECT_EQ(recorder.posts.back(), "MG_RemoteUnShift 0 0");
     auto lines = LogAfterStartSequence();
@@ -219,18 +221,18 @@ TEST_F(ControlTest, PauseResumeAndStop) {
 
 TEST_F(ControlTest, StartUpLoadsSettingsAndLogsVersionsAndShutDownSaves) {
     WriteFile(program.file("veldra.ini"), "DEBOUNCE_TIME,9\r\n");
-    state.settling = true;
-    state.tickBusy = 1;
-    state.historyCount = 2;
+    state.monitor.settling = true;
+    state.monitor.tickBusy = 1;
+    state.drift.historyCount = 2;
     state.pipelineBusy = true;
     StartUpBeforeShow(state, platform);
     EXPECT_EQ(state.settings.DEBOUNCE_TIME, 9);
     EXPECT_EQ(recorder.clearCharts, 1); // the chart data are reset by the load
     EXPECT_EQ(recorder.posts,
               (std::vector<std::string>{"MG_RemoteUnShift 0 0", "MG_RemoteSetShift 10000 10000"}));
-    EXPECT_FALSE(state.settling);
-    EXPECT_EQ(state.tickBusy, 0);
-    EXPECT_EQ(state.historyCount, 0);
+    EXPECT_FALSE(state.monitor.settling);
+    EXPECT_EQ(state.monitor.tickBusy, 0);
+    EXPECT_EQ(state.drift.historyCount, 0);
     EXPECT_EQ(recorder.timer1, (std::vector<bool>{false}));
     EXPECT_EQ(recorder.refreshMain, 1);
     EXPECT_TRUE(LogMessages(program.path).empty());
@@ -238,7 +240,7 @@ TEST_F(ControlTest, StartUpLoadsSettingsAndLogsVersionsAndShutDownSaves) {
     StartUpAfterShow(state);
     EXPECT_FALSE(state.pipelineBusy);
     state.settings.DEBOUNCE_TIME = 7;
-    ShutDown(state);
+    ShutDown(state.settings, state.programFolder);
     const auto lines = LogMessages(program.path);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], std::string(" : Starting Veldra version ") + VELDRA_VERSION_TEXT);

@@ -30,17 +30,19 @@ TEST(MonitorEndToEnd, ThreeSettledImagesBecomeThreeMeasurementsAndTwoCorrections
     };
 
     ClickStart(state, platform);
-    ASSERT_EQ(state.monitorState, MonitorState::Running);
+    ASSERT_EQ(state.monitor.monitorState, MonitorState::Running);
 
     // Ten minutes apart, drifting 0.36 arcseconds of RA per image.
     WriteDriftingImages(watched, 3);
     for (int tick = 0; tick < 3; ++tick)
-        TimerTick(state, platform);
+        TimerTick(state.monitor, state.settings, state.programFolder, platform);
 
     ASSERT_EQ(recorder.processed.size(), 3u);
-    ASSERT_EQ(state.historyCount, 3);
-    EXPECT_EQ(state.history[static_cast<size_t>(state.newestIndex)].fileName, "light_2.fit");
-    EXPECT_EQ(state.history[static_cast<size_t>(state.previousIndex)].fileName, "light_1.fit");
+    ASSERT_EQ(state.drift.historyCount, 3);
+    EXPECT_EQ(state.drift.history[static_cast<size_t>(state.drift.newestIndex)].fileName,
+              "light_2.fit");
+    EXPECT_EQ(state.drift.history[static_cast<size_t>(state.drift.previousIndex)].fileName,
+              "light_1.fit");
     ASSERT_EQ(recorder.posts.size(), 6u) << ::testing::PrintToString(recorder.posts);
     EXPECT_EQ(std::vector<std::string>(recorder.posts.begin(), recorder.posts.begin() + 4),
               (std::vector<std::string>{"MG_RemoteUnShift 0 0", "MG_RemoteCentroidType 0 0",
@@ -48,7 +50,7 @@ TEST(MonitorEndToEnd, ThreeSettledImagesBecomeThreeMeasurementsAndTwoCorrections
     EXPECT_EQ(recorder.posts[4].rfind("MG_RemoteSetShift ", 0), 0u);
     EXPECT_EQ(recorder.posts[5].rfind("MG_RemoteSetShift ", 0), 0u);
     EXPECT_FALSE(state.pipelineBusy);
-    EXPECT_EQ(state.tickBusy, 0);
+    EXPECT_EQ(state.monitor.tickBusy, 0);
 }
 
 } // namespace

@@ -54,7 +54,7 @@ TEST_F(StartCheckTest, AFolderThatCannotBeListedRefusesStartAndSaysWhy) {
     const std::string missing = watched.file("tonight");
     state.settings.MONITOR_PATH = missing;
     ClickStart(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Stopped);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
     EXPECT_TRUE(recorder.posts.empty()); // nothing went to the guider
     EXPECT_TRUE(recorder.timer1.empty() || !recorder.timer1.back());
     const std::string why =
@@ -81,7 +81,7 @@ TEST_F(StartCheckTest, AFolderThatCannotBeListedRefusesStartAndSaysWhy) {
 
     // Fixed: Start goes on and the shown line is cleared.
     ClickStart(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Running);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
     EXPECT_TRUE(shown.back().empty());
 }
 
@@ -90,7 +90,7 @@ TEST_F(StartCheckTest, GuiderAndSolverProblemsAreToldButMonitoringStarts) {
     state.settings.PLATE_SOLVE_METHOD = 1;
     SetPwiExePath(state.settings, tools.file("PlateSolve2.exe"));
     ClickStart(state, platform);
-    EXPECT_EQ(state.monitorState, MonitorState::Running);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
     const std::vector<std::string> expected{
         "PHD2 at localhost:4400 is not guiding",
         "The plate solver " + tools.file("PlateSolve2.exe") +
@@ -116,7 +116,7 @@ TEST_F(StartCheckTest, VeldraSolveIsAskedAboutTheScaleAndSizeInUse) {
         return answer;
     };
     // No image yet: the scale alone.
-    EXPECT_EQ(SolverProblem(state, platform),
+    EXPECT_EQ(SolverProblem(state.settings, platform),
               "Plate solver not ready: no astrometry.net index files in /usr/share/astrometry: "
               "install astrometry-data-tycho2-10-19");
     ASSERT_EQ(asked.size(), 1u);
@@ -125,11 +125,11 @@ TEST_F(StartCheckTest, VeldraSolveIsAskedAboutTheScaleAndSizeInUse) {
     // The newest image of the folder gives the size.
     ASSERT_TRUE(WriteImageFile(watched.file("m57_001.fit"), 64, 48, nullptr));
     answer = {0, "ready"};
-    EXPECT_EQ(SolverProblem(state, platform), "");
+    EXPECT_EQ(SolverProblem(state.settings, platform), "");
     EXPECT_EQ(asked.back()[2], "1.25,64,48");
 
     answer = {-1, "Process operation timed out"};
-    EXPECT_EQ(SolverProblem(state, platform),
+    EXPECT_EQ(SolverProblem(state.settings, platform),
               "The plate solver " + state.settings.PWI_EXE_PATH +
                   " did not say whether it is ready: Process operation timed out");
 
@@ -138,7 +138,7 @@ TEST_F(StartCheckTest, VeldraSolveIsAskedAboutTheScaleAndSizeInUse) {
     WriteFile(other, "#!/bin/sh\n");
     chmod(other.c_str(), 0755);
     SetPwiExePath(state.settings, other);
-    EXPECT_EQ(SolverProblem(state, platform), "");
+    EXPECT_EQ(SolverProblem(state.settings, platform), "");
     EXPECT_EQ(asked.size(), 3u);
 }
 

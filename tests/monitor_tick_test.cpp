@@ -16,21 +16,20 @@ const std::time_t kBase = 1700000000;
 class TickTest : public ::testing::Test {
   protected:
     TickTest() {
-        state.programFolder = program.path;
-        state.settings.MONITOR_PATH = watched.path;
-        state.settings.MONITOR_FILTER = "*.fit";
-        state.settings.DEBOUNCE_TIME = 4;
-        state.monitorState = MonitorState::Running;
+        settings.MONITOR_PATH = watched.path;
+        settings.MONITOR_FILTER = "*.fit";
+        settings.DEBOUNCE_TIME = 4;
+        monitor.monitorState = MonitorState::Running;
         platform = RecordingPlatform(recorder);
     }
     // What Start leaves: the folder as it is now is the baseline.
     void TakeBaseline() {
-        state.baselineListing = ListFolder(watched.path, "*.fit");
-        state.previousListing = state.baselineListing;
+        monitor.baselineListing = ListFolder(watched.path, "*.fit");
+        monitor.previousListing = monitor.baselineListing;
     }
     void Tick(int times = 1) {
         for (int i = 0; i < times; ++i)
-            TimerTick(state, platform);
+            TimerTick(monitor, settings, program.path, platform);
     }
     std::vector<std::string> ProcessedNames() const {
         std::vector<std::string> names;
@@ -45,7 +44,8 @@ class TickTest : public ::testing::Test {
 
     TempDir program;
     TempDir watched;
-    MainState state;
+    MonitorRecord monitor;
+    Settings settings;
     Recorder recorder;
     Platform platform;
 };
@@ -59,16 +59,16 @@ TEST_F(TickTest, GrowingFileIsProcessedDebounceTimeTicksAfterItsLastChange) {
         else
             SetFileTime(path, kBase + second);
         Tick();
-        EXPECT_TRUE(state.settling);
+        EXPECT_TRUE(monitor.settling);
     }
     Tick(3);
     EXPECT_TRUE(recorder.processed.empty());
-    EXPECT_EQ(state.settleElapsed, 3);
+    EXPECT_EQ(monitor.settleElapsed, 3);
     Tick();
     ASSERT_EQ(recorder.processed.size(), 1u);
     EXPECT_EQ(recorder.processed[0].path, path);
     EXPECT_EQ(recorder.processed[0].time, Days(kBase + 10));
-    EXPECT_FALSE(state.settling);
+    EXPECT_FALSE(monitor.settling);
     EXPECT_EQ(LogMessages(program.path),
               (std::vector<std::string>{" : start debounce 1", " : debounce complete"}));
     Tick(5);
@@ -89,7 +89,7 @@ TEST_F(TickTest, FilesArrivingWithinOneSettleAreProcessedInOnePassOldestFirst) {
     Tick();
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"c.fit", "a.fit", "b.fit"}));
     EXPECT_EQ(LogCount(" : debounce complete"), 1u);
-    EXPECT_EQ(state.baselineListing.count, 4);
+    EXPECT_EQ(monitor.baselineListing.count, 4);
 }
 
 TEST_F(TickTest, DeletionSettlesButProcessesNothing) {
@@ -102,7 +102,7 @@ TEST_F(TickTest, DeletionSettlesButProcessesNothing) {
     EXPECT_TRUE(recorder.processed.empty());
     EXPECT_EQ(LogMessages(program.path),
               (std::vector<std::string>{" : start debounce 1", " : debounce complete"}));
-    EXPECT_EQ(state.baselineListing.count, 1);
+    EXPECT_EQ(monitor.baselineListing.count, 1);
 }
 
 TEST_F(TickTest, NewerCopyUnderTheSameCountIsProcessed) {
@@ -128,7 +128,7 @@ TEST_F(TickTest, TimeEqualToTheBaselineToTheSecondIsNotProcessed) {
 }
 
 TEST_F(TickTest, ZeroSettleTimeProcessesOnTheTickAfterTheChange) {
-    state.settings.DEBOUNCE_TIME = 0;
+    settings.DEBOUNCE_TIME = 0;
     TakeBaseline();
     MakeFile(watched.file("a.fit"), kBase);
     Tick();
@@ -148,11 +148,11 @@ TEST_F(TickTest, EmptyBaselineMakesEveryFileQualifyEvenOldOnes) {
 TEST_F(TickTest, FileSettledWhilePausedIsNeverProcessed) {
     MakeFile(watched.file("a.fit"), kBase);
     TakeBaseline();
-    state.monitorState = MonitorState::Paused;
+    monitor.monitorState = MonitorState::Paused;
     MakeFile(watched.file("b.fit"), kBase + 10);
     Tick(6);
     EXPECT_EQ(LogCount(" : debounce complete"), 1u);
-    state.monitorState = MonitorState::Running;
+    monitor.monitorState = MonitorState::Running;
     Tick(10);
     EXPECT_TRUE(recorder.processed.empty());
     MakeFile(watched.file("c.fit"), kBase + 20);
@@ -168,14 +168,14 @@ TEST_F(TickTest, StopDuringAPassEndsTheTickAtOnce) {
     Tick(4); // the fifth tick is the pass
     const int refreshesBefore = recorder.refreshPending;
     recorder.duringProcess = [this](const std::string&) {
-        state.monitorState = MonitorState::Stopped;
+        monitor.monitorState = MonitorState::Stopped;
     };
     Tick();
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit"}));
-    EXPECT_EQ(state.baselineListing.count, 0); // listings not moved on
-    EXPECT_EQ(state.previousListing.count, 3);
+    EXPECT_EQ(monitor.baselineListing.count, 0); // listings not moved on
+    EXPECT_EQ(monitor.previousListing.count, 3);
     EXPECT_EQ(recorder.refreshPending, refreshesBefore); // no refresh either
-    EXPECT_EQ(state.tickBusy, 0);
+    EXPECT_EQ(monitor.tickBusy, 0);
 }
 
 TEST_F(TickTest, TickArrivingDuringProcessingReturnsAtOnce) {
@@ -184,13 +184,13 @@ TEST_F(TickTest, TickArrivingDuringProcessingReturnsAtOnce) {
     MakeFile(watched.file("b.fit"), kBase + 1);
     Tick(4);
     recorder.duringProcess = [this](const std::string&) {
-        MakeFile(watched.file("late.fit"), kBase + 5); // would start a settle
-        TimerTick(state, platform);                    // the pipeline pumps events
+        MakeFile(watched.file("late.fit"), kBase + 5);        // would start a settle
+        TimerTick(monitor, settings, program.path, platform); // the pipeline pumps events
     };
     Tick();
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit", "b.fit"}));
     EXPECT_EQ(LogCount(" : start debounce 1"), 1u);
-    EXPECT_EQ(state.tickBusy, 0);
+    EXPECT_EQ(monitor.tickBusy, 0);
     recorder.duringProcess = nullptr;
     Tick(6); // the file that came during the pass is the next one
     EXPECT_EQ(ProcessedNames(), (std::vector<std::string>{"a.fit", "b.fit", "late.fit"}));
@@ -208,12 +208,12 @@ TEST_F(TickTest, FolderOutagesNeverGetEarlierFramesMeasuredAgain) {
     std::filesystem::rename(away, watched.path);
     Tick(6);
     EXPECT_TRUE(LogMessages(program.path).empty()); // unreadable counts as unchanged
-    EXPECT_EQ(state.baselineListing.count, 2);
+    EXPECT_EQ(monitor.baselineListing.count, 2);
 
     std::filesystem::rename(watched.path, away);
     std::filesystem::create_directory(watched.path); // readable, empty
     Tick(6);
-    EXPECT_EQ(state.baselineListing.count, 0);
+    EXPECT_EQ(monitor.baselineListing.count, 0);
     std::filesystem::remove(watched.path);
     std::filesystem::rename(away, watched.path);
     Tick(6);

@@ -92,7 +92,8 @@ class Registration : public ::testing::Test {
     }
     // Arcseconds on the sky between the newest history entry and (ra, dec) degrees.
     double ErrorArcsec(double ra, double dec) const {
-        const HistoryEntry& entry = state.history[static_cast<size_t>(state.newestIndex)];
+        const HistoryEntry& entry =
+            state.drift.history[static_cast<size_t>(state.drift.newestIndex)];
         const double toDegrees = 360 / (2 * 3.14159265358979);
         return std::hypot((entry.ra * toDegrees - ra) * std::cos(dec * kDegree),
                           entry.dec * toDegrees - dec) *
@@ -297,7 +298,7 @@ TEST_F(Registration, ImagesRegisterAgainstTheFirstAndFallBackToASolve) {
     const auto catalogue = MakeCatalogue(ra, dec, 1.0, 3000, 5);
     // The reference, with its map; then dithered by 8" and turning; a satellite on the third.
     ProcessImage(state, platform, Frame("1.fit", catalogue, ra, dec, 0, true), 0);
-    ASSERT_EQ(state.historyCount, 1);
+    ASSERT_EQ(state.drift.historyCount, 1);
     EXPECT_TRUE(Logged(" :    registration reference: the WCS keywords of this image"));
     EXPECT_LT(ErrorArcsec(ra, dec), 0.01);
     struct Step {
@@ -315,7 +316,7 @@ TEST_F(Registration, ImagesRegisterAgainstTheFirstAndFallBackToASolve) {
                      Frame(std::to_string(i + 2) + ".fit", catalogue, frameRa, frameDec,
                            10 * (i + 1), false),
                      0);
-        ASSERT_EQ(state.historyCount, i + 2) << recorder.timedErrors.size();
+        ASSERT_EQ(state.drift.historyCount, i + 2) << recorder.timedErrors.size();
         EXPECT_LT(ErrorArcsec(frameRa, frameDec), 0.05) << "frame " << i + 2;
     }
     EXPECT_TRUE(Logged(" stars found, "));
@@ -339,16 +340,16 @@ TEST_F(Registration, ImagesRegisterAgainstTheFirstAndFallBackToASolve) {
     state.settings.IMAGE_SCALE = 1.5;
     const auto otherField = MakeCatalogue(ra, dec, 1.0, 3000, 6);
     ProcessImage(state, platform, Frame("5.fit", otherField, ra, dec, 40, false), 0);
-    ASSERT_EQ(state.historyCount, 5);
+    ASSERT_EQ(state.drift.historyCount, 5);
     EXPECT_TRUE(Logged(" :    registration failed: only "));
     EXPECT_TRUE(Logged("registration reference: no WCS in the header (no CRVAL1, CRVAL2, CRPIX1 "
                        "and CRPIX2), plate solving"));
     EXPECT_TRUE(Logged(" :    APM read successfully"));
-    EXPECT_EQ(state.registration.map.crpix1, 300.5);
-    EXPECT_NEAR(state.registration.map.crval2, 22.0, 1e-9);
+    EXPECT_EQ(state.registration.reference.map.crpix1, 300.5);
+    EXPECT_NEAR(state.registration.reference.map.crval2, 22.0, 1e-9);
     // The next image of that field registers against it.
     ProcessImage(state, platform, Frame("6.fit", otherField, ra, dec + 2.0 / 3600, 50, false), 0);
-    ASSERT_EQ(state.historyCount, 6);
+    ASSERT_EQ(state.drift.historyCount, 6);
     EXPECT_LT(ErrorArcsec(1.46258591317125 / (2 * 3.14159265358979) * 360, dec + 2.0 / 3600), 0.05);
 
     // Bad pixel data: refused with a line and a notice, no measurement.
@@ -360,7 +361,7 @@ TEST_F(Registration, ImagesRegisterAgainstTheFirstAndFallBackToASolve) {
                     {{"DATE-OBS", std::string("2026-12-08T22:00:00")}, {"EXPOSURE", 300.0}});
     ProcessImage(state, platform, flat, 0);
     ProcessImage(state, platform, nan, 0);
-    EXPECT_EQ(state.historyCount, 6);
+    EXPECT_EQ(state.drift.historyCount, 6);
     EXPECT_TRUE(Logged(" :    registration: unusable pixel data: the image is flat"));
     EXPECT_TRUE(Logged(" :    registration: unusable pixel data: 4096 of 4096 pixels are not "
                        "numbers"));

@@ -39,9 +39,9 @@ class TelescopeTest : public LoadedMainWindowTest {
     }
     // Eight measured images, as a night of updates leaves the window.
     static void FillNight(MainState& state) {
-        state.history.assign(9, HistoryEntry{});
+        state.drift.history.assign(9, HistoryEntry{});
         for (int i = 0; i < 8; ++i) {
-            HistoryEntry& entry = state.history[static_cast<size_t>(i)];
+            HistoryEntry& entry = state.drift.history[static_cast<size_t>(i)];
             entry.fileName = "NGC7000_Ha_600s_20261209_" + std::to_string(230501 + i) + ".fits";
             entry.time = 46365.9 + i * 600.0 / 86400;
             entry.ra = 5.49 + i * 1e-5;
@@ -49,11 +49,11 @@ class TelescopeTest : public LoadedMainWindowTest {
             entry.raCorrection = -1234.5 + i;
             entry.decCorrection = 2345.6 - i;
         }
-        state.historyCount = 8;
-        state.newestIndex = 7;
-        state.previousIndex = 6;
-        state.currentRaCorrection = -1227.5;
-        state.currentDecCorrection = 2338.6;
+        state.drift.historyCount = 8;
+        state.drift.newestIndex = 7;
+        state.drift.previousIndex = 6;
+        state.drift.currentRaCorrection = -1227.5;
+        state.drift.currentDecCorrection = 2338.6;
     }
 };
 
@@ -185,7 +185,7 @@ TEST_F(TelescopeTest, StartTellsAMissingIndexUnderTheFramesAndStillStarts) {
         setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else
         unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(state.monitorState, MonitorState::Running);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Running);
     ASSERT_FALSE(w.lblStartNotice->isHidden());
     EXPECT_TRUE(w.lblStartNotice->text().startsWith(QString::fromStdString(
         "Plate solver not ready: no astrometry.net index files in " + indexes.path)))
@@ -194,7 +194,7 @@ TEST_F(TelescopeTest, StartTellsAMissingIndexUnderTheFramesAndStillStarts) {
 
     state.settings.MONITOR_PATH = folder.file("not-there");
     w.cmdStart->click();
-    EXPECT_EQ(state.monitorState, MonitorState::Stopped);
+    EXPECT_EQ(state.monitor.monitorState, MonitorState::Stopped);
     EXPECT_TRUE(w.lblStartNotice->text().startsWith("The folder "));
 }
 

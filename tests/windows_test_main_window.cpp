@@ -115,7 +115,7 @@ TEST_F(MainWindowTest, RefreshFollowsTheMonitoringState) {
                            Row{MonitorState::Paused, "Stop", true, "Resume", false}}) {
         SCOPED_TRACE(row.start + std::string("/") + row.pause);
         w.cmdClearHistory->setEnabled(true);
-        w.state().monitorState = row.state;
+        w.state().monitor.monitorState = row.state;
         w.RefreshMainWindow();
         EXPECT_TRUE(w.cmdStart->isEnabled());
         // Announced as shown.
@@ -249,12 +249,13 @@ TEST_F(MainWindowTest, OptionsAndCommandBoxFollowTheirClicks) {
 TEST_F(MainWindowTest, HistoryBoxesShowTheNewestTwoImages) {
     formMain& w = LoadWindow();
     MainState& state = w.state();
-    state.history.resize(3);
-    state.history[0] = HistoryEntry{"a.fit", 41235.5, 1.0, 0.5, 0, 0, 300, 0, 0, std::nullopt};
-    state.history[1] =
+    state.drift.history.resize(3);
+    state.drift.history[0] =
+        HistoryEntry{"a.fit", 41235.5, 1.0, 0.5, 0, 0, 300, 0, 0, std::nullopt};
+    state.drift.history[1] =
         HistoryEntry{"b.fit", 41235.6, 1.0001, 0.5001, 12.4, -3.5, 300, 0, 0, std::nullopt};
-    state.historyCount = 1;
-    state.newestIndex = 0;
+    state.drift.historyCount = 1;
+    state.drift.newestIndex = 0;
     w.RefreshMainWindow();
     EXPECT_EQ(w.txtFile1Name->text(), "a.fit");
     EXPECT_EQ(w.txtFile1RA->text().toStdString(), FormatRa(1.0));
@@ -264,11 +265,11 @@ TEST_F(MainWindowTest, HistoryBoxesShowTheNewestTwoImages) {
                            w.txtRAError, w.txtDECError, w.txtRaRate, w.txtDecRate})
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
 
-    state.historyCount = 2;
-    state.newestIndex = 1;
-    state.previousIndex = 0;
-    state.currentRaCorrection = 12.4;
-    state.currentDecCorrection = -3.5;
+    state.drift.historyCount = 2;
+    state.drift.newestIndex = 1;
+    state.drift.previousIndex = 0;
+    state.drift.currentRaCorrection = 12.4;
+    state.drift.currentDecCorrection = -3.5;
     w.RefreshMainWindow();
     EXPECT_EQ(w.txtFile1Name->text(), "b.fit");
     EXPECT_EQ(w.txtFile2Name->text(), "a.fit");
@@ -280,9 +281,10 @@ TEST_F(MainWindowTest, HistoryBoxesShowTheNewestTwoImages) {
     EXPECT_TRUE(w.cmdClearHistory->isEnabled());
 
     // One image after a restarted history: "File 2:" does not keep the older image.
-    state.historyCount = 1;
-    state.newestIndex = 2;
-    state.history[2] = HistoryEntry{"c.fit", 41236.0, 1.0, 0.5, 0, 0, 300, 0, 0, std::nullopt};
+    state.drift.historyCount = 1;
+    state.drift.newestIndex = 2;
+    state.drift.history[2] =
+        HistoryEntry{"c.fit", 41236.0, 1.0, 0.5, 0, 0, 300, 0, 0, std::nullopt};
     w.RefreshMainWindow();
     EXPECT_EQ(w.txtFile1Name->text(), "c.fit");
     EXPECT_TRUE(w.txtFile2Name->text().isEmpty());
@@ -291,20 +293,20 @@ TEST_F(MainWindowTest, HistoryBoxesShowTheNewestTwoImages) {
 TEST_F(MainWindowTest, PendingFileShowsTheSettlingFileAndIsNotReentered) {
     formMain& w = LoadWindow();
     MainState& state = w.state();
-    state.settling = true;
-    state.settleElapsed = 1;
-    state.previousListing.paths = {"/images/a.fit", "/images/b.fit"};
-    state.previousListing.times = {1, 2};
-    state.previousListing.count = 2;
-    state.refreshPendingBusy = 1; // as if a refresh were running beneath this call
+    state.monitor.settling = true;
+    state.monitor.settleElapsed = 1;
+    state.monitor.previousListing.paths = {"/images/a.fit", "/images/b.fit"};
+    state.monitor.previousListing.times = {1, 2};
+    state.monitor.previousListing.count = 2;
+    state.monitor.refreshPendingBusy = 1; // as if a refresh were running beneath this call
     w.RefreshPendingFile();
     EXPECT_TRUE(w.txtNewFile->text().isEmpty());
-    state.refreshPendingBusy = 0;
+    state.monitor.refreshPendingBusy = 0;
     w.RefreshPendingFile();
     EXPECT_EQ(w.txtNewFile->text(), "b.fit");
     EXPECT_EQ(w.txtTimeRemaining->text(), "3");
-    EXPECT_EQ(state.refreshPendingBusy, 0);
-    state.settling = false;
+    EXPECT_EQ(state.monitor.refreshPendingBusy, 0);
+    state.monitor.settling = false;
     w.RefreshPendingFile();
     EXPECT_TRUE(w.txtNewFile->text().isEmpty());
     EXPECT_TRUE(w.txtTimeRemaining->text().isEmpty());
@@ -320,7 +322,7 @@ TEST_F(MainWindowTest, StartProcessesTheNewestTwoImagesThroughTheRealPipeline) {
     formMain& w = LoadWindow();
 
     w.cmdStart->click();
-    EXPECT_EQ(w.state().historyCount, 2);
+    EXPECT_EQ(w.state().drift.historyCount, 2);
     EXPECT_EQ(w.txtFile1Name->text(), "light_1.fit");
     EXPECT_EQ(w.txtFile2Name->text(), "light_0.fit");
     EXPECT_FALSE(w.txtRAError->text().isEmpty());

@@ -140,15 +140,16 @@ int main(int argc, char** argv) {
 
             int processed = 0;
             const Platform platform = QuietPlatform(processed);
-            MainState state;
-            state.settings.MONITOR_PATH = folder;
-            state.settings.MONITOR_FILTER = "*.fit";
-            state.monitorState = MonitorState::Running;
-            state.baselineListing = ListFolder(folder, "*.fit");
-            state.previousListing = state.baselineListing;
-            if (state.baselineListing.count != count) {
-                std::fprintf(stderr, "listing holds %d of %d files\n", state.baselineListing.count,
-                             count);
+            MonitorRecord monitor;
+            Settings settings;
+            settings.MONITOR_PATH = folder;
+            settings.MONITOR_FILTER = "*.fit";
+            monitor.monitorState = MonitorState::Running;
+            monitor.baselineListing = ListFolder(folder, "*.fit");
+            monitor.previousListing = monitor.baselineListing;
+            if (monitor.baselineListing.count != count) {
+                std::fprintf(stderr, "listing holds %d of %d files\n",
+                             monitor.baselineListing.count, count);
                 return 1;
             }
 
@@ -158,9 +159,11 @@ int main(int argc, char** argv) {
             size_t scanned = 0;
             for (int round = 0; round < 3; ++round) {
                 scan = std::min(scan, BestOf(runs, [&] { scanned = BareScan(folder); }));
-                tick = std::min(tick, BestOf(runs, [&] { TimerTick(state, platform); }));
+                tick = std::min(tick, BestOf(runs, [&] {
+                                    TimerTick(monitor, settings, std::string(), platform);
+                                }));
             }
-            if (scanned != static_cast<size_t>(count) || processed != 0 || state.settling) {
+            if (scanned != static_cast<size_t>(count) || processed != 0 || monitor.settling) {
                 std::fprintf(stderr, "unexpected: scanned %zu, processed %d\n", scanned, processed);
                 return 1;
             }

@@ -124,7 +124,7 @@ void FillPlatform(Platform& platform, HeadlessRun& run, const NightSettings& nig
     platform.updateCharts = [](int16_t, const std::vector<HistoryEntry>&) {};
     platform.clearCharts = [] {};
     platform.setTimer1 = [&run, tick = night.tickMilliseconds](bool on) {
-        run.state.timer1On = on;
+        run.state.monitor.timer1On = on;
         if (on)
             run.timer1.start(tick);
         else
@@ -142,7 +142,7 @@ void FillPlatform(Platform& platform, HeadlessRun& run, const NightSettings& nig
             run.processStartedMs = -1;
         }
         run.result.posted.push_back({name, w, l});
-        PostGuiderMessage(run.guider, run.state, name, w, l);
+        PostGuiderMessage(run.guider, run.state.drift, name, w, l);
     };
     platform.sendMessage = [&run](const std::string& name, int32_t w, int32_t l) {
         run.result.posted.push_back({name, w, l});
@@ -243,7 +243,9 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     run.guider.dithers = &run.state.dithers;
     Platform platform;
     FillPlatform(platform, run, night);
-    QObject::connect(&run.timer1, &QTimer::timeout, [&] { TimerTick(run.state, platform); });
+    QObject::connect(&run.timer1, &QTimer::timeout, [&] {
+        TimerTick(run.state.monitor, run.state.settings, run.state.programFolder, platform);
+    });
 
     const bool phd2 = night.guider == "phd2";
     const int port = phd2 ? FreePort() : 0;
@@ -273,8 +275,8 @@ NightResult RunHeadlessNight(const std::string& workFolder, const std::string& v
     EndVeldsim(veldsim, output, run.result);
     run.result.processToPhd2AnswerMs =
         FirstAnswerDelays(run.processStartsSteadyMs, run.result.veldsimOutput);
-    run.result.historyCount = run.state.historyCount;
-    ShutDown(run.state);
+    run.result.historyCount = run.state.drift.historyCount;
+    ShutDown(run.state.settings, run.state.programFolder);
     return std::move(run.result);
 }
 

@@ -87,18 +87,18 @@ void ReportFrames(formMain& window) {
         process(path, fileTime);
         const MainState& state = window.state();
         std::string line = "frame " + FileNameOf(path) + ": ";
-        if (state.historyCount < 2) {
-            line += state.historyCount == 1 ? "first position, no drift yet" : "not measured";
+        if (state.drift.historyCount < 2) {
+            line += state.drift.historyCount == 1 ? "first position, no drift yet" : "not measured";
         } else {
-            const double hours = (state.history.at(state.newestIndex).time -
-                                  state.history.at(state.previousIndex).time) *
+            const double hours = (state.drift.history.at(state.drift.newestIndex).time -
+                                  state.drift.history.at(state.drift.previousIndex).time) *
                                  24;
-            line += "measured drift RA " + Rate(LastRaError(state) / hours) + " DEC " +
-                    Rate(LastDecError(state) / hours) + " \"/h";
+            line += "measured drift RA " + Rate(LastRaError(state.drift, state.settings) / hours) +
+                    " DEC " + Rate(LastDecError(state.drift, state.settings) / hours) + " \"/h";
         }
         if (*sent)
-            line += ", correction sent RA " + Rate(RaRate(state)) + " DEC " + Rate(DecRate(state)) +
-                    " \"/h";
+            line += ", correction sent RA " + Rate(RaRate(state.drift)) + " DEC " +
+                    Rate(DecRate(state.drift)) + " \"/h";
         std::cout << line << std::endl;
     };
 }

@@ -45,9 +45,9 @@ void FillNight(MainState& state) {
     const double dec0 = (38 + 47 / 60.0 + 1 / 3600.0) / 360 * 2 * kPi;
     const double arcsecond = 2 * kPi / 360 / 3600;
     const double start = 45250.9; // 2023-11-21 21:36
-    state.history.resize(9);
+    state.drift.history.resize(9);
     for (int i = 0; i < 8; ++i) {
-        HistoryEntry& entry = state.history[i];
+        HistoryEntry& entry = state.drift.history[i];
         entry.fileName = "M57_L_300s_" + std::to_string(101 + i) + ".fit";
         entry.time = start + i * 300.0 / 86400;
         entry.ra = ra0 + (2.2 * i - 0.15 * i * i) * arcsecond / std::cos(dec0);
@@ -56,11 +56,11 @@ void FillNight(MainState& state) {
         entry.decCorrection = i == 0 ? 0 : 19 - 2 * i;
         entry.exposure = 300;
     }
-    state.historyCount = 8;
-    state.newestIndex = 7;
-    state.previousIndex = 6;
-    state.currentRaCorrection = state.history[7].raCorrection;
-    state.currentDecCorrection = state.history[7].decCorrection;
+    state.drift.historyCount = 8;
+    state.drift.newestIndex = 7;
+    state.drift.previousIndex = 6;
+    state.drift.currentRaCorrection = state.drift.history[7].raCorrection;
+    state.drift.currentDecCorrection = state.drift.history[7].decCorrection;
 }
 
 // A dark desktop theme, as a dark KDE or GNOME palette hands it to Qt.
@@ -130,10 +130,10 @@ int main(int argc, char* argv[]) {
         window.setWindowTitle(QString::fromStdString("Veldra version " + VersionText()));
         state.settings.MONITOR_PATH = "/home/observer/images/2023-11-21";
         state.settings.MONITOR_START_STATE = 1;
-        state.monitorState = MonitorState::Running;
+        state.monitor.monitorState = MonitorState::Running;
         FillNight(state);
         window.RefreshMainWindow();
-        UpdateCharts(state.historyCount, state.history, state.settings);
+        UpdateCharts(state.drift.historyCount, state.drift.history, state.settings);
 
         Settings solverSettings = state.settings;
         solverSettings.PLATE_SOLVE_METHOD = 1;

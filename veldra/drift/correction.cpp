@@ -10,15 +10,15 @@
 
 namespace {
 
-void LogValue(const MainState& state, const char* label, double value) {
-    LogEvent(state.programFolder, std::string(label) + DefaultText(value));
+void LogValue(const std::string& programFolder, const char* label, double value) {
+    LogEvent(programFolder, std::string(label) + DefaultText(value));
 }
 
 } // namespace
 
-bool ComputeCorrection(MainState& state, const Platform& platform, double raDrift,
+bool ComputeCorrection(DriftHistory& drift, MonitorRecord& monitor, const Settings& settings,
+                       const std::string& programFolder, const Platform& platform, double raDrift,
                        double decDrift) {
-    const Settings& settings = state.settings;
     double raRate = raDrift;
     double decRate = decDrift;
     double raAccel = 0;
@@ -28,80 +28,80 @@ bool ComputeCorrection(MainState& state, const Platform& platform, double raDrif
         decRate = 0;
     } else {
         if (settings.FILTER_PREDICTION_X) {
-            raRate = state.filterX.x.v0;
-            raAccel = state.filterX.x.v1;
+            raRate = drift.filterX.x.v0;
+            raAccel = drift.filterX.x.v1;
         }
         if (settings.FILTER_PREDICTION_Y) {
-            decRate = state.filterY.x.v0;
-            decAccel = state.filterY.x.v1;
+            decRate = drift.filterY.x.v0;
+            decAccel = drift.filterY.x.v1;
         }
     }
-    LogValue(state, " :    RA rate = ", raRate);
-    LogValue(state, " :    DEC rate = ", decRate);
-    LogValue(state, " :    RA accel = ", raAccel);
-    LogValue(state, " :    DEC accel = ", decAccel);
+    LogValue(programFolder, " :    RA rate = ", raRate);
+    LogValue(programFolder, " :    DEC rate = ", decRate);
+    LogValue(programFolder, " :    RA accel = ", raAccel);
+    LogValue(programFolder, " :    DEC accel = ", decAccel);
 
     // Worked on locals so that a failure leaves the corrections in force untouched.
     double ra = raRate;
     double dec = decRate;
-    const double exposure = state.history[state.newestIndex].exposure;
+    const double exposure = drift.history[drift.newestIndex].exposure;
     if (settings.USE_ACCELERATION_X)
         ra = raAccel * exposure * 1.5 + ra; // the rate's change over 1.5 exposures
     if (settings.USE_ACCELERATION_Y)
         dec = decAccel * exposure * 1.5 + dec;
-    LogValue(state, " :    ra correction before bias = ", ra);
-    LogValue(state, " :    dec correction before bias = ", dec);
+    LogValue(programFolder, " :    ra correction before bias = ", ra);
+    LogValue(programFolder, " :    dec correction before bias = ", dec);
 
     ra = settings.raBias + ra;
     dec = settings.decBias + dec;
-    LogValue(state, " :    ra correction after bias = ", ra);
-    LogValue(state, " :    dec correction after bias = ", dec);
-    RequireFinite(state.programFolder, ra, "ra correction");
-    RequireFinite(state.programFolder, dec, "dec correction");
+    LogValue(programFolder, " :    ra correction after bias = ", ra);
+    LogValue(programFolder, " :    dec correction after bias = ", dec);
+    RequireFinite(programFolder, ra, "ra correction");
+    RequireFinite(programFolder, dec, "dec correction");
 
-    state.currentRaCorrection = RoundHalfEven(ra);
-    state.currentDecCorrection = RoundHalfEven(dec);
-    LogValue(state, " :    ra correction after rounding = ", state.currentRaCorrection);
-    LogValue(state, " :    dec correction after rounding = ", state.currentDecCorrection);
+    drift.currentRaCorrection = RoundHalfEven(ra);
+    drift.currentDecCorrection = RoundHalfEven(dec);
+    LogValue(programFolder, " :    ra correction after rounding = ", drift.currentRaCorrection);
+    LogValue(programFolder, " :    dec correction after rounding = ", drift.currentDecCorrection);
 
-    if (std::fabs(state.currentRaCorrection) > kRateLimit ||
-        std::fabs(state.currentDecCorrection) > kRateLimit) {
-        StopAtRateLimit(state, platform);
+    if (std::fabs(drift.currentRaCorrection) > kRateLimit ||
+        std::fabs(drift.currentDecCorrection) > kRateLimit) {
+        StopAtRateLimit(monitor, programFolder, platform);
         return false;
     }
     return true;
 }
 
-void StopAtRateLimit(MainState& state, const Platform& platform) {
-    LogEvent(state.programFolder, " :    correction rate is too large -- stopping");
+void StopAtRateLimit(MonitorRecord& monitor, const std::string& programFolder,
+                     const Platform& platform) {
+    LogEvent(programFolder, " :    correction rate is too large -- stopping");
     platform.setTimer1(false);
-    state.timer1On = false;
-    state.monitorState = MonitorState::Stopped;
+    monitor.timer1On = false;
+    monitor.monitorState = MonitorState::Stopped;
     SendRateLimitSequence(platform);
     platform.messageBox("Correction rate is too large -- stopping.");
 }
 
-double LastRaError(const MainState& state) {
-    if (state.historyCount < 2)
+double LastRaError(const DriftHistory& drift, const Settings& settings) {
+    if (drift.historyCount < 2)
         return 0;
-    const HistoryEntry& n = state.history[state.newestIndex];
-    const HistoryEntry& p = state.history[state.previousIndex];
+    const HistoryEntry& n = drift.history[drift.newestIndex];
+    const HistoryEntry& p = drift.history[drift.previousIndex];
     return (n.ra - p.ra) * std::cos(n.dec) / 2 / kPi * 360 * 60 * 60 -
-           (n.time - p.time) * 24 * state.settings.raBias;
+           (n.time - p.time) * 24 * settings.raBias;
 }
 
-double LastDecError(const MainState& state) {
-    if (state.historyCount < 2)
+double LastDecError(const DriftHistory& drift, const Settings& settings) {
+    if (drift.historyCount < 2)
         return 0;
-    const HistoryEntry& n = state.history[state.newestIndex];
-    const HistoryEntry& p = state.history[state.previousIndex];
-    return (n.dec - p.dec) / 2 / kPi * 360 * 60 * 60 -
-           (n.time - p.time) * 24 * state.settings.decBias;
+    const HistoryEntry& n = drift.history[drift.newestIndex];
+    const HistoryEntry& p = drift.history[drift.previousIndex];
+    return (n.dec - p.dec) / 2 / kPi * 360 * 60 * 60 - (n.time - p.time) * 24 * settings.decBias;
 }
 
-double RaRate(const MainState& state) {
-    return state.currentRaCorrection;
+double RaRate(const DriftHistory& drift) {
+    return drift.currentRaCorrection;
 }
-double DecRate(const MainState& state) {
-    return state.currentDecCorrection;
+double DecRate(const DriftHistory& drift) {
+    return drift.currentDecCorrection;
 }

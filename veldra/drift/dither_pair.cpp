@@ -21,10 +21,10 @@ std::string Rounded(double value, double step) {
 
 } // namespace
 
-void LogDitherInForce(const MainState& state, const DitherInForce& dither) {
-    LogEvent(state.programFolder, " :    dither offset in force: " + Rounded(dither.dx, 0.01) +
-                                      ", " + Rounded(dither.dy, 0.01) + " pixels" +
-                                      (dither.disturbed ? " (a dither during the exposure)" : ""));
+void LogDitherInForce(const std::string& programFolder, const DitherInForce& dither) {
+    LogEvent(programFolder, " :    dither offset in force: " + Rounded(dither.dx, 0.01) + ", " +
+                                Rounded(dither.dy, 0.01) + " pixels" +
+                                (dither.disturbed ? " (a dither during the exposure)" : ""));
 }
 
 std::optional<Matrix2> DitherMapInUse(const DitherTrack& track, std::string* source) {
@@ -60,13 +60,14 @@ PairDither DitherOfPair(const HistoryEntry& newest, const HistoryEntry& previous
     return pair;
 }
 
-std::optional<Vector2> RemovedDither(const MainState& state, const PairDither& dither) {
+std::optional<Vector2> RemovedDither(const DitherTrack& track, const std::string& programFolder,
+                                     const PairDither& dither) {
     std::string source;
-    const std::optional<Matrix2> map = DitherMapInUse(state.dithers, &source);
+    const std::optional<Matrix2> map = DitherMapInUse(track, &source);
     if (!map)
         return std::nullopt;
     const Vector2 sky = SkyOffset(*map, dither.pixels);
-    LogEvent(state.programFolder,
+    LogEvent(programFolder,
              " :    dither offset removed from this pair: RA " + Rounded(sky.v0, 0.01) +
                  "\", DEC " + Rounded(sky.v1, 0.01) + "\" (" + Rounded(dither.pixels.v0, 0.01) +
                  ", " + Rounded(dither.pixels.v1, 0.01) + " pixels through " + source + ")");
@@ -80,13 +81,14 @@ HistoryEntry WithoutDither(const HistoryEntry& newest, const Vector2& sky) {
     return moved;
 }
 
-bool LearnDitherMap(MainState& state, const PairDither& dither, double hours, const Vector2& jump) {
+bool LearnDitherMap(DitherTrack& track, const std::string& programFolder, const PairDither& dither,
+                    double hours, const Vector2& jump) {
     if (!std::isfinite(jump.v0) || !std::isfinite(jump.v1) || !std::isfinite(hours))
         return false;
-    DitherFit& fit = state.dithers.fit;
+    DitherFit& fit = track.fit;
     AddDitherObservation(fit.sums, dither.pixels, hours, jump);
     const std::optional<Matrix2> calibrated =
-        state.dithers.camera ? CalibrationMap(*state.dithers.camera) : std::nullopt;
+        track.camera ? CalibrationMap(*track.camera) : std::nullopt;
     const std::optional<FittedDitherMap> fitted = FitDitherMap(fit.sums, calibrated);
     if (!fitted)
         return false; // a map in use stays as it was last determined
@@ -99,12 +101,11 @@ bool LearnDitherMap(MainState& state, const PairDither& dither, double hours, co
     fit.inUse = true;
     fit.map = fitted->map;
     const std::string count = std::to_string(fit.sums.count);
-    LogEvent(state.programFolder,
-             " : dither map measured from " + count +
-                 " dithers replaces PHD2's calibration: " + MapText(fitted->map));
+    LogEvent(programFolder, " : dither map measured from " + count +
+                                " dithers replaces PHD2's calibration: " + MapText(fitted->map));
     if (!calibrated || MapDifference(fitted->map, *calibrated) <= kBadDisagreement)
         return false;
-    LogEvent(state.programFolder,
+    LogEvent(programFolder,
              " : the dither map measured from " + count + " dithers differs from PHD2's by " +
                  Rounded(MapDifference(fitted->map, *calibrated) * 100, 1) +
                  " % (calibration: " + MapText(*calibrated) +

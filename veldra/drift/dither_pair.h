@@ -5,7 +5,6 @@
 // PHD2) are touched; without one the pair is used as measured.
 #include "veldra/state/dither_track.h"
 #include "veldra/state/history_entry.h"
-#include "veldra/state/main_state.h"
 
 #include <optional>
 #include <string>
@@ -17,7 +16,7 @@ struct PairDither {
 };
 
 // " :    dither offset in force: dx, dy pixels", and whether a dither disturbed the exposure.
-void LogDitherInForce(const MainState& state, const DitherInForce& dither);
+void LogDitherInForce(const std::string& programFolder, const DitherInForce& dither);
 
 // Why the newest image gives no drift rate, or empty: a dither or its settling overlapped
 // its exposure, the previous image has no dither offset to compare with, or PHD2
@@ -34,7 +33,8 @@ std::optional<Matrix2> DitherMapInUse(const DitherTrack& track, std::string* sou
 
 // The pair's dither as a sky offset through the map in use, logged as removed; empty when
 // there is no map (PHD2 not calibrated and too few dithers measured).
-std::optional<Vector2> RemovedDither(const MainState& state, const PairDither& dither);
+std::optional<Vector2> RemovedDither(const DitherTrack& track, const std::string& programFolder,
+                                     const PairDither& dither);
 
 // newest moved back by sky (arcsec): its position as if the dither had not happened.
 HistoryEntry WithoutDither(const HistoryEntry& newest, const Vector2& sky);
@@ -43,4 +43,5 @@ HistoryEntry WithoutDither(const HistoryEntry& newest, const Vector2& sky);
 // over hours, and logs when the measured map first replaces the calibration's and when the
 // two disagree badly.  True when the measured map has just shown the calibration wrong:
 // the rates so far were computed through a wrong map.
-bool LearnDitherMap(MainState& state, const PairDither& dither, double hours, const Vector2& jump);
+bool LearnDitherMap(DitherTrack& track, const std::string& programFolder, const PairDither& dither,
+                    double hours, const Vector2& jump);

@@ -27,11 +27,92 @@ void RequireFiniteFilter(const std::string& folder, const KalmanFilter& filter,
 
 enum class PairOutcome { Sent, NoRate, Stopped };
 
+// The corrections in force before the previous image's: image 2 follows the biases now
+// in the boxes, later images the correction stored with the image before the previous.
+DriftRates PrecedingCorrections(const DriftHistory& drift, const Settings& settings) {
+    if (drift.historyCount > 2 && drift.previousIndex >= 1) {
+        const HistoryEntry& beforePrevious = drift.history[drift.previousIndex - 1];
+        return {beforePrevious.raCorrection, beforePrevious.decCorrection};
+    }
+    return {settings.raBias, settings.decBias};
+}
+
+// While PHD2 had the shift off at its limit no correction was in force: the filters
+// must see the drift as it is for that share of the pair.
+double ShiftOnShare(const std::string& folder, const HistoryEntry& newest,
+                    const HistoryEntry& previous, double dt) {
+    if (!newest.dither || !previous.dither)
+        return 1;
+    const double off = newest.dither->shiftOffSeconds - previous.dither->shiftOffSeconds;
+    const double onShare = std::clamp(1 - off / (dt * 86400), 0.0, 1.0);
+    if (onShare < 1)
+        LogEvent(folder, " :    PHD2's lock shift was off for " +
+                             DefaultText(std::round((1 - onShare) * 100)) +
+                             " % of this pair -- its correction counted for the rest");
+    return onShare;
+}
+
+// The pair's drift rates with the dithers between its images taken out (and learnt
+// from); nothing when a dither leaves the pair without a rate.
+std::optional<DriftRates> PairDrift(MainState& state, const HistoryEntry& newest,
+                                    const HistoryEntry& previous, double dt) {
+    const std::string& folder = state.programFolder;
+    const DriftRates preceding = PrecedingCorrections(state.drift, state.settings);
+    const double onShare = ShiftOnShare(folder, newest, previous, dt);
+    const auto rates = [&](const HistoryEntry& moved) {
+        return ComputeDriftRates(moved, previous, onShare * state.drift.currentRaCorrection,
+                                 onShare * state.drift.currentDecCorrection, onShare * preceding.ra,
+                                 onShare * preceding.dec);
+    };
+    DriftRates drift = rates(newest);
+    const PairDither dither = DitherOfPair(newest, previous);
+    if (dither.learnable) {
+        // The jump across the dither net of the corrections: the dither's sky offset and
+        // the drift, which the fit separates.
+        const double hours = dt * 24;
+        if (LearnDitherMap(state.dithers, folder, dither, hours,
+                           Vector2{-drift.ra * hours, -drift.dec * hours}))
+            state.drift.filtersSeeded = false; // they hold rates of a wrong map
+    }
+    if (dither.moved) {
+        const std::optional<Vector2> sky = RemovedDither(state.dithers, folder, dither);
+        if (!sky) {
+            LogEvent(folder, " :    the dither has no sky offset (PHD2 reports no calibration) "
+                             "-- no drift rate from this image");
+            return std::nullopt;
+        }
+        drift = rates(WithoutDither(newest, *sky));
+    }
+    RequireFinite(folder, drift.ra, "RA drift rate");
+    RequireFinite(folder, drift.dec, "DEC drift rate");
+    return drift;
+}
+
+// The filters run whatever the settings, so switching prediction on mid-run finds them
+// up to date.  The first rate of a history seeds them.
+void StepFilters(DriftHistory& drift, const std::string& folder, const DriftRates& rates,
+                 double dt) {
+    if (!drift.filtersSeeded) {
+        drift.filterX.x = Vector2{rates.ra, 0};
+        drift.filterY.x = Vector2{rates.dec, 0};
+        drift.filtersSeeded = true;
+        return;
+    }
+    const double dts = dt * 86400;
+    const Matrix2 F{1, dts, 0, 1};
+    const Vector2 u{0, 0};
+    // z1 is the filter's own x1: only the rate is measured.
+    KalmanStep(drift.filterX, u, Vector2{rates.ra, drift.filterX.x.v1}, F);
+    KalmanStep(drift.filterY, u, Vector2{rates.dec, drift.filterY.x.v1}, F);
+    RequireFiniteFilter(folder, drift.filterX, "RA filter state");
+    RequireFiniteFilter(folder, drift.filterY, "DEC filter state");
+}
+
 // The second half of an append from image 2 on: drift, filters, correction.  NoRate when
 // a dither leaves the pair without a rate, Stopped when the rate limit stopped monitoring.
 PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
-    const HistoryEntry& newest = state.history[state.newestIndex];
-    const HistoryEntry& previous = state.history[state.previousIndex];
+    const HistoryEntry& newest = state.drift.history[state.drift.newestIndex];
+    const HistoryEntry& previous = state.drift.history[state.drift.previousIndex];
     const std::string& folder = state.programFolder;
     const double dt = newest.time - previous.time;
     if (dt == 0) {
@@ -45,71 +126,14 @@ PairOutcome UpdateCorrection(MainState& state, const Platform& platform) {
         LogEvent(folder, " :    " + why + " -- no drift rate from this image");
         return PairOutcome::NoRate;
     }
-
-    // Image 2 follows the biases now in the boxes; later images the correction that was
-    // in force before the previous image's.
-    double precedingRa = state.settings.raBias;
-    double precedingDec = state.settings.decBias;
-    if (state.historyCount > 2 && state.previousIndex >= 1) {
-        const HistoryEntry& beforePrevious = state.history[state.previousIndex - 1];
-        precedingRa = beforePrevious.raCorrection;
-        precedingDec = beforePrevious.decCorrection;
-    }
-    // While PHD2 had the shift off at its limit no correction was in force: the filters
-    // must see the drift as it is for that share of the pair.
-    double onShare = 1;
-    if (newest.dither && previous.dither) {
-        const double off = newest.dither->shiftOffSeconds - previous.dither->shiftOffSeconds;
-        onShare = std::clamp(1 - off / (dt * 86400), 0.0, 1.0);
-        if (onShare < 1)
-            LogEvent(folder, " :    PHD2's lock shift was off for " +
-                                 DefaultText(std::round((1 - onShare) * 100)) +
-                                 " % of this pair -- its correction counted for the rest");
-    }
-    const auto rates = [&](const HistoryEntry& moved) {
-        return ComputeDriftRates(moved, previous, onShare * state.currentRaCorrection,
-                                 onShare * state.currentDecCorrection, onShare * precedingRa,
-                                 onShare * precedingDec);
-    };
-    DriftRates drift = rates(newest);
-    const PairDither dither = DitherOfPair(newest, previous);
-    if (dither.learnable) {
-        // The jump across the dither net of the corrections: the dither's sky offset and
-        // the drift, which the fit separates.
-        const double hours = dt * 24;
-        if (LearnDitherMap(state, dither, hours, Vector2{-drift.ra * hours, -drift.dec * hours}))
-            state.filtersSeeded = false; // they hold rates of a wrong map
-    }
-    if (dither.moved) {
-        const std::optional<Vector2> sky = RemovedDither(state, dither);
-        if (!sky) {
-            LogEvent(folder, " :    the dither has no sky offset (PHD2 reports no calibration) "
-                             "-- no drift rate from this image");
-            return PairOutcome::NoRate;
-        }
-        drift = rates(WithoutDither(newest, *sky));
-    }
-    RequireFinite(folder, drift.ra, "RA drift rate");
-    RequireFinite(folder, drift.dec, "DEC drift rate");
-
-    // The filters run whatever the settings, so switching prediction on mid-run finds
-    // them up to date.
-    if (!state.filtersSeeded) {
-        state.filterX.x = Vector2{drift.ra, 0};
-        state.filterY.x = Vector2{drift.dec, 0};
-        state.filtersSeeded = true;
-    } else {
-        const double dts = dt * 86400;
-        const Matrix2 F{1, dts, 0, 1};
-        const Vector2 u{0, 0};
-        // z1 is the filter's own x1: only the rate is measured.
-        KalmanStep(state.filterX, u, Vector2{drift.ra, state.filterX.x.v1}, F);
-        KalmanStep(state.filterY, u, Vector2{drift.dec, state.filterY.x.v1}, F);
-        RequireFiniteFilter(folder, state.filterX, "RA filter state");
-        RequireFiniteFilter(folder, state.filterY, "DEC filter state");
-    }
-    return ComputeCorrection(state, platform, drift.ra, drift.dec) ? PairOutcome::Sent
-                                                                   : PairOutcome::Stopped;
+    const std::optional<DriftRates> rates = PairDrift(state, newest, previous, dt);
+    if (!rates)
+        return PairOutcome::NoRate;
+    StepFilters(state.drift, folder, *rates, dt);
+    return ComputeCorrection(state.drift, state.monitor, state.settings, folder, platform,
+                             rates->ra, rates->dec)
+               ? PairOutcome::Sent
+               : PairOutcome::Stopped;
 }
 
 } // namespace
@@ -133,37 +157,38 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
                        double time, double ra, double dec, float exposure,
                        const std::optional<DitherInForce>& dither) {
     const std::string& folder = state.programFolder;
-    if (state.historyCount == kHistoryLimit) {
+    if (state.drift.historyCount == kHistoryLimit) {
         LogEvent(folder, " : History holds 32767 images -- starting a new history");
-        state.historyCount = 0;
+        state.drift.historyCount = 0;
     }
     // What a failed image must not change.
-    const int16_t oldCount = state.historyCount;
-    const int16_t oldNewest = state.newestIndex;
-    const int16_t oldPrevious = state.previousIndex;
-    const KalmanFilter oldFilterX = state.filterX;
-    const KalmanFilter oldFilterY = state.filterY;
-    const bool oldSeeded = state.filtersSeeded;
+    const int16_t oldCount = state.drift.historyCount;
+    const int16_t oldNewest = state.drift.newestIndex;
+    const int16_t oldPrevious = state.drift.previousIndex;
+    const KalmanFilter oldFilterX = state.drift.filterX;
+    const KalmanFilter oldFilterY = state.drift.filterY;
+    const bool oldSeeded = state.drift.filtersSeeded;
     const DitherFit oldFit = state.dithers.fit;
 
-    state.previousIndex = state.newestIndex;
-    state.newestIndex = state.historyCount;
-    state.historyCount = static_cast<int16_t>(state.historyCount + 1);
-    LogEvent(folder, " :    image #" + std::to_string(state.historyCount) + " solved successfully");
-    if (state.history.size() < static_cast<size_t>(state.historyCount) + 1)
-        state.history.resize(static_cast<size_t>(state.historyCount) + 1);
+    state.drift.previousIndex = state.drift.newestIndex;
+    state.drift.newestIndex = state.drift.historyCount;
+    state.drift.historyCount = static_cast<int16_t>(state.drift.historyCount + 1);
+    LogEvent(folder,
+             " :    image #" + std::to_string(state.drift.historyCount) + " solved successfully");
+    if (state.drift.history.size() < static_cast<size_t>(state.drift.historyCount) + 1)
+        state.drift.history.resize(static_cast<size_t>(state.drift.historyCount) + 1);
 
     // The corrections start at 0 so an entry that never gets its own (rate limit) shows
     // none rather than those of an older run in the same slot.
-    const int16_t index = state.newestIndex;
-    state.history[index] = HistoryEntry{.fileName = FileNameOf(path),
-                                        .time = time,
-                                        .ra = ra,
-                                        .dec = dec,
-                                        .exposure = exposure,
-                                        .raBias = state.settings.raBias,
-                                        .decBias = state.settings.decBias,
-                                        .dither = dither};
+    const int16_t index = state.drift.newestIndex;
+    state.drift.history[index] = HistoryEntry{.fileName = FileNameOf(path),
+                                              .time = time,
+                                              .ra = ra,
+                                              .dec = dec,
+                                              .exposure = exposure,
+                                              .raBias = state.settings.raBias,
+                                              .decBias = state.settings.decBias,
+                                              .dither = dither};
     LogEvent(folder, " :    time = " + DateTimeText(time));
     LogEvent(folder, " :    RA = " + DefaultText(ra));
     LogEvent(folder, " :    DEC = " + DefaultText(dec));
@@ -172,39 +197,39 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
     LogEvent(folder,
              std::string(" :    filter Y is ") + TrueFalse(state.settings.FILTER_PREDICTION_Y));
     if (dither)
-        LogDitherInForce(state, *dither);
+        LogDitherInForce(folder, *dither);
 
-    if (state.historyCount == 1) {
-        KalmanInit(state.filterX, 1.0, 0.00001, 1.0);
-        KalmanInit(state.filterY, 1.0, 0.00001, 1.0);
-        state.filtersSeeded = false;
+    if (state.drift.historyCount == 1) {
+        KalmanInit(state.drift.filterX, 1.0, 0.00001, 1.0);
+        KalmanInit(state.drift.filterY, 1.0, 0.00001, 1.0);
+        state.drift.filtersSeeded = false;
     } else {
         PairOutcome outcome;
         try {
             outcome = UpdateCorrection(state, platform);
         } catch (const DriftArithmeticError&) {
-            state.historyCount = oldCount;
-            state.newestIndex = oldNewest;
-            state.previousIndex = oldPrevious;
-            state.filterX = oldFilterX;
-            state.filterY = oldFilterY;
-            state.filtersSeeded = oldSeeded;
+            state.drift.historyCount = oldCount;
+            state.drift.newestIndex = oldNewest;
+            state.drift.previousIndex = oldPrevious;
+            state.drift.filterX = oldFilterX;
+            state.drift.filterY = oldFilterY;
+            state.drift.filtersSeeded = oldSeeded;
             state.dithers.fit = oldFit;
             throw;
         }
         if (outcome == PairOutcome::Stopped)
             return; // stopped at the rate limit: the entry keeps no correction
         if (outcome == PairOutcome::Sent)
-            SendImageCorrection(state, platform);
+            SendImageCorrection(state.drift, state.settings, folder, platform);
     }
     // By index, not by reference: the platform calls above may run window events.
-    state.history[index].raCorrection = state.currentRaCorrection;
-    state.history[index].decCorrection = state.currentDecCorrection;
+    state.drift.history[index].raCorrection = state.drift.currentRaCorrection;
+    state.drift.history[index].decCorrection = state.drift.currentDecCorrection;
 }
 
-void ClearHistory(MainState& state, const Platform& platform) {
-    LogEvent(state.programFolder, " : History Cleared");
-    state.historyCount = 0;
+void ClearHistory(DriftHistory& drift, const std::string& programFolder, const Platform& platform) {
+    LogEvent(programFolder, " : History Cleared");
+    drift.historyCount = 0;
     platform.refreshMainWindow();
-    platform.updateCharts(0, state.history);
+    platform.updateCharts(0, drift.history);
 }

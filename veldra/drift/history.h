@@ -2,6 +2,7 @@
 // The measurement history and the drift rates derived from its two newest entries.
 #include "common/numbers.h"
 #include "veldra/drift/drift_error.h"
+#include "veldra/state/drift_history.h"
 #include "veldra/state/history_entry.h"
 #include "veldra/state/main_state.h"
 #include "veldra/state/platform.h"
@@ -42,4 +43,4 @@ void AppendMeasurement(MainState& state, const Platform& platform, const std::st
 
 // "Clear History": the next image becomes image 1 at index 0.  Filters and the
 // corrections in force stay as they are.
-void ClearHistory(MainState& state, const Platform& platform);
+void ClearHistory(DriftHistory& drift, const std::string& programFolder, const Platform& platform);

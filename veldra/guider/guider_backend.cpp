@@ -14,10 +14,10 @@ namespace {
 constexpr int32_t kNoShift = 10000;
 
 // DEC of the newest image in degrees; NaN before the first image.
-double NewestDeclinationDegrees(const MainState& state) {
-    if (state.historyCount < 1)
+double NewestDeclinationDegrees(const DriftHistory& drift) {
+    if (drift.historyCount < 1)
         return std::nan("");
-    return state.history[static_cast<size_t>(state.newestIndex)].dec * 180 / kPi;
+    return drift.history[static_cast<size_t>(drift.newestIndex)].dec * 180 / kPi;
 }
 
 // The client's callbacks with the dither track fed first: every event, and the guide
@@ -92,7 +92,7 @@ void ChooseGuider(GuiderBackend& backend, const GuiderChoice& choice) {
     backend.phd2->Start();
 }
 
-void PostGuiderMessage(GuiderBackend& backend, const MainState& state, const std::string& name,
+void PostGuiderMessage(GuiderBackend& backend, const DriftHistory& drift, const std::string& name,
                        int32_t wParam, int32_t lParam) {
     if (!backend.phd2) {
         BusPost(name, wParam, lParam);
@@ -101,11 +101,11 @@ void PostGuiderMessage(GuiderBackend& backend, const MainState& state, const std
     if (name == kSetShiftMessage)
         backend.phd2->SetShiftRates({static_cast<double>(wParam - kNoShift),
                                      static_cast<double>(lParam - kNoShift),
-                                     NewestDeclinationDegrees(state)});
+                                     NewestDeclinationDegrees(drift)});
     else if (name == kShiftMessage || name == kUnShiftMessage)
         backend.phd2->SetShiftEnabled(name == kShiftMessage);
     else if (name == kCentroidTypeMessage)
-        LogEvent(state.programFolder,
+        LogEvent(backend.programFolder,
                  " :    PHD2 has no counterpart of MG_RemoteCentroidType -- skipped");
     else
         BusPost(name, wParam, lParam);

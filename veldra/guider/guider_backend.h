@@ -7,7 +7,7 @@
 #include "veldra/guider/phd2_client.h"
 #include "veldra/settings/settings.h"
 #include "veldra/state/dither_track.h"
-#include "veldra/state/main_state.h"
+#include "veldra/state/drift_history.h"
 
 #include <cstdint>
 #include <memory>
@@ -43,8 +43,8 @@ void ChooseGuider(GuiderBackend& backend, const GuiderChoice& choice);
 // "MG_RemoteSetShift" -> set_lock_shift_params with the rates wParam - 10000 and
 // lParam - 10000 "/h (the RA rate divided by cos(DEC of the newest image) when PHD2 knows
 // the declination), "MG_RemoteShift"/"MG_RemoteUnShift" -> set_lock_shift_enabled
-// [true]/[false], "MG_RemoteCentroidType" -> logged as skipped.
-void PostGuiderMessage(GuiderBackend& backend, const MainState& state, const std::string& name,
+// [true]/[false], "MG_RemoteCentroidType" -> logged as skipped (in the backend's log).
+void PostGuiderMessage(GuiderBackend& backend, const DriftHistory& drift, const std::string& name,
                        int32_t wParam, int32_t lParam);
 
 // The Guider row: "D-Bus broadcast", or the PHD2 connection's state.

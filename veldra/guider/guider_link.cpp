@@ -12,17 +12,18 @@ constexpr int32_t kNoShift = 10000;
 
 // Posts name with both rates encoded, and with SIM also sends it to the simulator.
 // A rate that does not fit is refused whole: half a message would mislead the guider.
-void PostSetShift(const MainState& state, const Platform& platform, double raRate, double decRate) {
+void PostSetShift(const Settings& settings, const std::string& programFolder,
+                  const Platform& platform, double raRate, double decRate) {
     const std::optional<int16_t> wParam = EncodeRate(raRate);
     const std::optional<int16_t> lParam = EncodeRate(decRate);
     if (!wParam || !lParam) {
-        LogEvent(state.programFolder, std::string(" :    rates ") + DefaultText(raRate) + ", " +
-                                          DefaultText(decRate) +
-                                          " do not fit the guider message -- not sent");
+        LogEvent(programFolder, std::string(" :    rates ") + DefaultText(raRate) + ", " +
+                                    DefaultText(decRate) +
+                                    " do not fit the guider message -- not sent");
         return;
     }
     platform.postMessage(kSetShiftMessage, *wParam, *lParam);
-    if (state.settings.SIM)
+    if (settings.SIM)
         platform.sendMessage(kSimulatorSetShiftMessage, *wParam, *lParam);
 }
 
@@ -52,25 +53,27 @@ void SendWindowLoadSequence(const Platform& platform) {
     platform.postMessage(kSetShiftMessage, kNoShift, kNoShift);
 }
 
-void SendStartSequence(MainState& state, const Platform& platform) {
-    LogEvent(state.programFolder, " : Sending initial msgs");
+void SendStartSequence(const DriftHistory& drift, const Settings& settings,
+                       const std::string& programFolder, const Platform& platform) {
+    LogEvent(programFolder, " : Sending initial msgs");
     platform.postMessage(kUnShiftMessage, 0, 0);
     platform.postMessage(kCentroidTypeMessage, 0, 0);
-    PostSetShift(state, platform, state.currentRaCorrection, state.currentDecCorrection);
+    PostSetShift(settings, programFolder, platform, drift.currentRaCorrection,
+                 drift.currentDecCorrection);
     platform.postMessage(kShiftMessage, 0, 0);
     platform.clearCharts();
-    LogEvent(state.programFolder, " : Done sending initial msgs");
+    LogEvent(programFolder, " : Done sending initial msgs");
 }
 
 void SendStopSequence(const Platform& platform) {
     platform.postMessage(kUnShiftMessage, 0, 0);
 }
 
-void SendImageCorrection(const MainState& state, const Platform& platform) {
-    LogEvent(state.programFolder, " :    sending message to MetaGuide");
-    const double raRate =
-        state.settings.FLIP_RA ? -state.currentRaCorrection : state.currentRaCorrection;
-    PostSetShift(state, platform, raRate, state.currentDecCorrection);
+void SendImageCorrection(const DriftHistory& drift, const Settings& settings,
+                         const std::string& programFolder, const Platform& platform) {
+    LogEvent(programFolder, " :    sending message to MetaGuide");
+    const double raRate = settings.FLIP_RA ? -drift.currentRaCorrection : drift.currentRaCorrection;
+    PostSetShift(settings, programFolder, platform, raRate, drift.currentDecCorrection);
 }
 
 void SendRateLimitSequence(const Platform& platform) {

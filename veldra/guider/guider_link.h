@@ -2,7 +2,8 @@
 // The messages between veldra and the guider (MetaGuide) or the drift simulator.
 // Every message is a broadcast: "post" fires and forgets, "send" returns once the
 // message is delivered.  The Platform's postMessage/sendMessage carry them out.
-#include "veldra/state/main_state.h"
+#include "veldra/settings/settings.h"
+#include "veldra/state/drift_history.h"
 #include "veldra/state/platform.h"
 
 #include <cstdint>
@@ -32,7 +33,8 @@ void SendWindowLoadSequence(const Platform& platform);
 // At Start, once the current corrections hold the biases: the guider's reset, centroid
 // type, the current corrections (and the simulator's copy with SIM), start shifting,
 // then the chart reset; logged before and after.
-void SendStartSequence(MainState& state, const Platform& platform);
+void SendStartSequence(const DriftHistory& drift, const Settings& settings,
+                       const std::string& programFolder, const Platform& platform);
 
 // At Stop (the caller logs " : Stop monitoring" first): posts "MG_RemoteUnShift".
 void SendStopSequence(const Platform& platform);
@@ -40,7 +42,8 @@ void SendStopSequence(const Platform& platform);
 // After each image whose correction passed the rate limit: logs the sending, posts the
 // current corrections (RA negated with FLIP_RA) and, with SIM, sends the same to the
 // simulator.  A correction that does not fit the encoding is logged and not sent.
-void SendImageCorrection(const MainState& state, const Platform& platform);
+void SendImageCorrection(const DriftHistory& drift, const Settings& settings,
+                         const std::string& programFolder, const Platform& platform);
 
 // When the rate limit stops monitoring: posts "MG_RemoteUnShift".
 void SendRateLimitSequence(const Platform& platform);

@@ -16,17 +16,20 @@
 
 namespace {
 
+// The record of one image: the pipeline owns it, and its header, for the one run.
 struct ImageRun {
     std::string path; // may be replaced by the new-image command
     double fileTime = 0;
     SkyPosition position; // the start position, then the measurement
+    FitsInfo fits{};      // the image's header while loaded
     bool loaded = false;  // the header is loaded and not yet released
 };
 
 // The solver's start position from the settings or the telescope, whatever the method.
 bool SolverStartPosition(MainState& state, const Platform& platform, ImageRun& run) {
     if (state.settings.OVERRIDE_POSITION == 1)
-        return StartPositionFromSettings(state, platform, run.position);
+        return StartPositionFromSettings(state.settings, state.programFolder, platform,
+                                         run.position);
     if (state.settings.OVERRIDE_POSITION == 2) {
         const TelescopeReading reading = platform.startPositionFromTelescope(state.settings);
         switch (reading.outcome) {
@@ -50,16 +53,17 @@ bool StartPosition(MainState& state, const Platform& platform, ImageRun& run) {
 // The measurement under the solver method: start position from the header when no
 // other is set, field size, then the solver run.
 bool SolvePosition(MainState& state, const Platform& platform, ImageRun& run) {
-    const auto resultFile = PrepareSolverResult(state, platform, run.path);
+    const auto resultFile = PrepareSolverResult(state.programFolder, platform, run.path);
     if (!resultFile)
         return false;
     if (state.settings.OVERRIDE_POSITION == 0 &&
-        !StartPositionFromHeader(state, platform, run.position))
+        !StartPositionFromHeader(run.fits, state.programFolder, platform, run.position))
         return false;
     SolverField field;
-    if (!ImageScaleAndField(state, platform, field))
+    if (!ImageScaleAndField(run.fits, state.settings, state.programFolder, platform, field))
         return false;
-    return RunSolver(state, platform, *resultFile, run.path, run.position, field, run.position);
+    return RunSolver(state.settings, state.programFolder, platform, *resultFile, run.path,
+                     run.position, field, run.position);
 }
 
 // The registration method; a reference without WCS keywords is solved as under the solver
@@ -72,7 +76,8 @@ bool RegisterPosition(MainState& state, const Platform& platform, ImageRun& run)
         solved = run.position;
         return true;
     };
-    return RegisteredPosition(state, platform, run.path, solve, run.position);
+    return RegisteredPosition(state.registration, state.drift, run.fits, state.programFolder,
+                              platform, run.path, solve, run.position);
 }
 
 // With dither awareness while PHD2 announces its dithers: the dither offset during the
@@ -106,7 +111,7 @@ void RunStages(MainState& state, const Platform& platform, ImageRun& run) {
     }
 
     LogEvent(folder, " : Doing platesolve of: " + run.path);
-    const int32_t loadResult = loadFitsFile(run.path.c_str(), &state.fitsInfo);
+    const int32_t loadResult = loadFitsFile(run.path.c_str(), &run.fits);
     if (loadResult < 0) {
         LogEvent(folder, " :    could not load fits file, err = " + std::to_string(loadResult));
         platform.showTimedError("Could not load fits file: " + run.path);
@@ -115,17 +120,18 @@ void RunStages(MainState& state, const Platform& platform, ImageRun& run) {
     run.loaded = true;
 
     BaseTime base;
-    if (!ReadImageTime(state, platform, run.fileTime, base))
+    if (!ReadImageTime(run.fits, state.settings, folder, platform, run.fileTime, base))
         return;
     float exposure = 0;
-    if (!ReadExposure(state, platform, exposure))
+    if (!ReadExposure(run.fits, state.settings, folder, platform, exposure))
         return;
-    const double imageTime = FinishImageTime(state, base, exposure);
+    const double imageTime = FinishImageTime(folder, base, exposure);
 
-    const bool measured =
-        state.settings.PLATE_SOLVE_METHOD == 1   ? SolvePosition(state, platform, run)
-        : state.settings.PLATE_SOLVE_METHOD == 2 ? RegisterPosition(state, platform, run)
-                                                 : PositionFromWcs(state, platform, run.position);
+    const bool measured = state.settings.PLATE_SOLVE_METHOD == 1
+                              ? SolvePosition(state, platform, run)
+                          : state.settings.PLATE_SOLVE_METHOD == 2
+                              ? RegisterPosition(state, platform, run)
+                              : PositionFromWcs(run.fits, folder, platform, run.position);
     if (!measured)
         return;
 
@@ -148,7 +154,7 @@ void EndSteps(MainState& state, const Platform& platform) {
     try {
         LogEvent(folder, " :    update form");
         platform.refreshMainWindow();
-        platform.updateCharts(state.historyCount, state.history);
+        platform.updateCharts(state.drift.historyCount, state.drift.history);
         LogEvent(folder, " :    sleep");
         platform.sleep(50);
         LogEvent(folder, " : finished platesolve");
@@ -187,7 +193,7 @@ void ProcessImage(MainState& state, const Platform& platform, const std::string&
         } catch (...) {
             // Release all the same.
         }
-        freeFits(&state.fitsInfo);
+        freeFits(&run.fits);
     }
     EndSteps(state, platform);
     state.pipelineBusy = false;

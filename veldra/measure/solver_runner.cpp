@@ -98,13 +98,14 @@ std::optional<ApmResult> ParseApmText(const std::string& text) {
     return ApmResult{values[0], values[1], values[2]};
 }
 
-std::optional<std::string> PrepareSolverResult(MainState& state, const Platform& platform,
+std::optional<std::string> PrepareSolverResult(const std::string& programFolder,
+                                               const Platform& platform,
                                                const std::string& imagePath) {
     const std::string resultFile = ResultFileName(imagePath);
-    LogEvent(state.programFolder, " :    apm file = " + resultFile);
+    LogEvent(programFolder, " :    apm file = " + resultFile);
     if (std::remove(resultFile.c_str()) != 0 && errno != ENOENT) {
         // A stale result that stays would be read as this image's result.
-        LogEvent(state.programFolder,
+        LogEvent(programFolder,
                  " :    could not delete old apm file: " + std::string(std::strerror(errno)));
         platform.showTimedError("Could not delete the old plate solve result " + resultFile);
         return std::nullopt;
@@ -112,33 +113,30 @@ std::optional<std::string> PrepareSolverResult(MainState& state, const Platform&
     return resultFile;
 }
 
-bool RunSolver(MainState& state, const Platform& platform, const std::string& resultFile,
-               const std::string& imagePath, const SkyPosition& start, const SolverField& field,
-               SkyPosition& position) {
-    const std::string& folder = state.programFolder;
-    const Settings& settings = state.settings;
-    LogEvent(folder, " :    pwiExePath = " + settings.PWI_EXE_PATH);
-    LogEvent(folder,
-             " :    RA(rad) = " + DefaultText(start.ra) + ", DEC(rad) = " + DefaultText(start.dec));
+namespace {
 
-    if (EndRequested())
-        return false;
+// Starts the solver without waiting; its pid, or negative (logged and shown).
+pid_t LaunchSolver(const Settings& settings, const std::string& folder, const Platform& platform,
+                   const std::string& logFolder, const std::string& imagePath,
+                   const SkyPosition& start, const SolverField& field) {
     // A Windows solver receives its command line as one text and finds its argument in it
     // exactly as written; here it is that argument, whole, whatever the image path holds.
     // veldra-solve keeps its own log beside veldra's, not among the light frames.
-    const std::string logFolder = DirectoryOf(LogPath(folder));
     setenv(kSolverLogDirVariable, logFolder.c_str(), 1);
     const pid_t solver =
         StartProcessNoWait({settings.PWI_EXE_PATH, SolverArgument(start, field, imagePath)});
     if (solver < 0) {
         LogEvent(folder, " :    unable to launch platesolve");
         platform.messageBox("Unable to launch platesolve");
-        return false;
     }
-    const double launched = platform.monotonicSeconds();
-    LogEvent(folder, " :    " + DefaultText(platform.secondsSinceMidnight()) +
-                         ": waiting for platesolve to complete");
+    return solver;
+}
 
+// Polls for the result every 50 ms while pumping events, within PWI_MAX_SOLVE_TIME
+// seconds of launched.  True when the result file has content; false when the wait ended
+// without one (logged and shown, except at the end of veldra).
+bool WaitForResult(const Settings& settings, const std::string& folder, const Platform& platform,
+                   pid_t solver, double launched, const std::string& resultFile) {
     const double limit = settings.PWI_MAX_SOLVE_TIME;
     for (;;) {
         platform.sleep(50);
@@ -155,7 +153,7 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
             platform.sleep(100);
             LogEvent(folder, ClockText(static_cast<float>(platform.secondsSinceMidnight())) +
                                  ": found APM file");
-            break;
+            return true;
         }
         // Checked after the process, then the file again: a solver that wrote its result
         // and ended between the two looks is still read.
@@ -168,22 +166,21 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
         if (platform.monotonicSeconds() - launched > limit) {
             LogEvent(folder, ClockText(static_cast<float>(platform.secondsSinceMidnight())) +
                                  ": max solve time expired");
-            if (!HasContent(resultFile)) {
-                const std::string seconds = std::to_string(settings.PWI_MAX_SOLVE_TIME);
-                LogEvent(folder,
-                         " :    plate solve did not complete within " + seconds + " seconds");
-                platform.showTimedError("Plate Solve did not complete within " + seconds +
-                                        " seconds");
-                return false;
-            }
-            break; // arrived after the last poll
+            if (HasContent(resultFile))
+                return true; // arrived after the last poll
+            const std::string seconds = std::to_string(settings.PWI_MAX_SOLVE_TIME);
+            LogEvent(folder, " :    plate solve did not complete within " + seconds + " seconds");
+            platform.showTimedError("Plate Solve did not complete within " + seconds + " seconds");
+            return false;
         }
     }
+}
 
-    LogEvent(folder, " :    slaying platesolve");
-    // Only the processes veldra started itself: never a process found by its name.
-    LogEndedSolvers(folder, EndStartedProcesses());
-
+// Reads the result file into position; false when it is unreadable, not solved or off
+// the sky (logged and shown).
+bool ReadSolverResult(const std::string& folder, const Platform& platform,
+                      const std::string& logFolder, const std::string& resultFile,
+                      const std::string& imagePath, SkyPosition& position) {
     LogEvent(folder, " :    opening APM file");
     const auto head = ReadHead(resultFile);
     const auto result = head ? ParseApmText(*head) : std::nullopt;
@@ -209,4 +206,33 @@ bool RunSolver(MainState& state, const Platform& platform, const std::string& re
     LogEvent(folder, " :    APM read successfully");
     position = {result->ra, result->dec};
     return true;
+}
+
+} // namespace
+
+bool RunSolver(const Settings& settings, const std::string& programFolder, const Platform& platform,
+               const std::string& resultFile, const std::string& imagePath,
+               const SkyPosition& start, const SolverField& field, SkyPosition& position) {
+    const std::string& folder = programFolder;
+    LogEvent(folder, " :    pwiExePath = " + settings.PWI_EXE_PATH);
+    LogEvent(folder,
+             " :    RA(rad) = " + DefaultText(start.ra) + ", DEC(rad) = " + DefaultText(start.dec));
+
+    if (EndRequested())
+        return false;
+    const std::string logFolder = DirectoryOf(LogPath(folder));
+    const pid_t solver =
+        LaunchSolver(settings, folder, platform, logFolder, imagePath, start, field);
+    if (solver < 0)
+        return false;
+    const double launched = platform.monotonicSeconds();
+    LogEvent(folder, " :    " + DefaultText(platform.secondsSinceMidnight()) +
+                         ": waiting for platesolve to complete");
+    if (!WaitForResult(settings, folder, platform, solver, launched, resultFile))
+        return false;
+
+    LogEvent(folder, " :    slaying platesolve");
+    // Only the processes veldra started itself: never a process found by its name.
+    LogEndedSolvers(folder, EndStartedProcesses());
+    return ReadSolverResult(folder, platform, logFolder, resultFile, imagePath, position);
 }

@@ -30,7 +30,8 @@ std::optional<ApmResult> ParseApmText(const std::string& text);
 // Logs the result-file name and deletes a result left by an earlier run, so a run never
 // reads a result written before its own launch.  Returns the result-file name; nothing
 // (logged and shown) when an old result exists and cannot be deleted.
-std::optional<std::string> PrepareSolverResult(MainState& state, const Platform& platform,
+std::optional<std::string> PrepareSolverResult(const std::string& programFolder,
+                                               const Platform& platform,
                                                const std::string& imagePath);
 
 // Starts the solver without waiting, polls for the result every 50 ms while pumping
@@ -42,9 +43,9 @@ std::optional<std::string> PrepareSolverResult(MainState& state, const Platform&
 // A solver that hits the time limit is left running; the next forced end ends it.
 // When the end of veldra is asked for (end_request.h) the wait stops at its next poll,
 // every started solver is ended and the result is false, with no dialog.
-bool RunSolver(MainState& state, const Platform& platform, const std::string& resultFile,
-               const std::string& imagePath, const SkyPosition& start, const SolverField& field,
-               SkyPosition& position);
+bool RunSolver(const Settings& settings, const std::string& programFolder, const Platform& platform,
+               const std::string& resultFile, const std::string& imagePath,
+               const SkyPosition& start, const SolverField& field, SkyPosition& position);
 
 // One log line per solver process that a forced end reached.
 void LogEndedSolvers(const std::string& programFolder, const std::vector<EndedProcess>& ended);

@@ -15,24 +15,24 @@ double NewestTime(const FileListing& listing) {
     return listing.times.back();
 }
 
-void RememberNewest(MainState& state, const FileListing& listing) {
+void RememberNewest(MonitorRecord& monitor, const FileListing& listing) {
     if (listing.count > 0)
-        state.newestSeen =
-            std::max(state.newestSeen.value_or(NewestTime(listing)), NewestTime(listing));
+        monitor.newestSeen =
+            std::max(monitor.newestSeen.value_or(NewestTime(listing)), NewestTime(listing));
 }
 
 // A new baseline; the newest time ever seen stays as high as it was.
-void MoveBaseline(MainState& state, const FileListing& listing) {
-    RememberNewest(state, state.baselineListing);
-    RememberNewest(state, listing);
-    state.baselineListing = listing;
+void MoveBaseline(MonitorRecord& monitor, const FileListing& listing) {
+    RememberNewest(monitor, monitor.baselineListing);
+    RememberNewest(monitor, listing);
+    monitor.baselineListing = listing;
 }
 
 // Newer than anything seen since Start; with nothing seen yet, every file.
-bool Qualifies(const MainState& state, double time) {
-    if (state.baselineListing.count > 0 && time <= NewestTime(state.baselineListing))
+bool Qualifies(const MonitorRecord& monitor, double time) {
+    if (monitor.baselineListing.count > 0 && time <= NewestTime(monitor.baselineListing))
         return false;
-    return !state.newestSeen || time > *state.newestSeen;
+    return !monitor.newestSeen || time > *monitor.newestSeen;
 }
 
 // Keeps the busy counter balanced even if a processing call throws, so monitoring
@@ -43,71 +43,72 @@ struct TickGuard {
 };
 
 // Returns false when the pass was ended by a Stop.
-bool ProcessingPass(MainState& state, const Platform& platform) {
-    LogEvent(state.programFolder, " : debounce complete");
-    state.settling = false;
-    const int count = state.currentListing.count;
-    for (int i = 0; i < count && i < state.currentListing.count; ++i) {
+bool ProcessingPass(MonitorRecord& monitor, const std::string& programFolder,
+                    const Platform& platform) {
+    LogEvent(programFolder, " : debounce complete");
+    monitor.settling = false;
+    const int count = monitor.currentListing.count;
+    for (int i = 0; i < count && i < monitor.currentListing.count; ++i) {
         const auto index = static_cast<size_t>(i);
-        const double time = state.currentListing.times[index];
-        if (Qualifies(state, time) && state.monitorState != MonitorState::Paused) {
+        const double time = monitor.currentListing.times[index];
+        if (Qualifies(monitor, time) && monitor.monitorState != MonitorState::Paused) {
             // A copy: the call may run events that replace the listing.
-            const std::string path = state.currentListing.paths[index];
+            const std::string path = monitor.currentListing.paths[index];
             platform.processImage(path, time);
         }
-        if (state.monitorState == MonitorState::Stopped || EndRequested())
+        if (monitor.monitorState == MonitorState::Stopped || EndRequested())
             return false;
     }
-    MoveBaseline(state, state.currentListing);
-    state.previousListing = state.currentListing;
+    MoveBaseline(monitor, monitor.currentListing);
+    monitor.previousListing = monitor.currentListing;
     return true;
 }
 
 } // namespace
 
-void TimerTick(MainState& state, const Platform& platform) {
-    if (state.tickBusy != 0)
+void TimerTick(MonitorRecord& monitor, const Settings& settings, const std::string& programFolder,
+               const Platform& platform) {
+    if (monitor.tickBusy != 0)
         return;
-    state.tickBusy = 1;
-    TickGuard guard{state.tickBusy};
+    monitor.tickBusy = 1;
+    TickGuard guard{monitor.tickBusy};
 
-    const Settings& settings = state.settings;
     // An unreadable folder is no evidence that the files are gone: treating it as empty
     // would empty the baseline and reprocess every file once the folder is back.
     FileListing listing;
     if (ReadFolder(settings.MONITOR_PATH, settings.MONITOR_FILTER, listing)) {
-        state.currentListing = std::move(listing);
-        FileListing& current = state.currentListing;
-        FileListing& previous = state.previousListing;
-        if (!state.settling) {
-            state.settleElapsed = 0;
+        monitor.currentListing = std::move(listing);
+        FileListing& current = monitor.currentListing;
+        FileListing& previous = monitor.previousListing;
+        if (!monitor.settling) {
+            monitor.settleElapsed = 0;
             if (previous.count != current.count) {
                 previous = current;
-                state.settling = true;
-                LogEvent(state.programFolder, " : start debounce 1");
+                monitor.settling = true;
+                LogEvent(programFolder, " : start debounce 1");
             }
             if (previous.count > 0 && current.count > 0 &&
                 NewestTime(current) > NewestTime(previous)) {
                 previous = current;
-                state.settling = true;
-                LogEvent(state.programFolder, " : start debounce 2");
+                monitor.settling = true;
+                LogEvent(programFolder, " : start debounce 2");
             }
         } else {
             const int16_t step = RoundToInt16(kTimer1IntervalMs / 1000.0).value_or(1);
-            state.settleElapsed =
-                static_cast<int16_t>(std::min<int>(state.settleElapsed + step, INT16_MAX));
+            monitor.settleElapsed =
+                static_cast<int16_t>(std::min<int>(monitor.settleElapsed + step, INT16_MAX));
             if (previous.count != current.count) {
                 previous = current;
-                state.settleElapsed = 0;
+                monitor.settleElapsed = 0;
             } else if (previous.count == 0) {
                 previous = current;
-                MoveBaseline(state, current);
-                state.settling = false;
+                MoveBaseline(monitor, current);
+                monitor.settling = false;
             } else if (NewestTime(previous) != NewestTime(current)) {
                 previous = current;
-                state.settleElapsed = 0;
-            } else if (state.settleElapsed >= settings.DEBOUNCE_TIME) {
-                if (!ProcessingPass(state, platform))
+                monitor.settleElapsed = 0;
+            } else if (monitor.settleElapsed >= settings.DEBOUNCE_TIME) {
+                if (!ProcessingPass(monitor, programFolder, platform))
                     return;
             }
         }

@@ -1,7 +1,10 @@
 #pragma once
 // The folder monitor: what Timer1 runs once a second while monitoring.
-#include "veldra/state/main_state.h"
+#include "veldra/settings/settings.h"
+#include "veldra/state/monitor_record.h"
 #include "veldra/state/platform.h"
+
+#include <string>
 
 // Timer1's interval; the settle count advances by this many seconds per tick.
 inline constexpr int kTimer1IntervalMs = 1000;
@@ -11,4 +14,6 @@ inline constexpr int kTimer1IntervalMs = 1000;
 // Blocks while images are processed; a tick that arrives meanwhile (from the events the
 // pipeline pumps) returns at once.  A Stop seen after any file ends the tick there.
 // A folder that cannot be read leaves the state as it is for this tick.
-void TimerTick(MainState& state, const Platform& platform);
+// The images themselves are processed through the platform, on the whole state.
+void TimerTick(MonitorRecord& monitor, const Settings& settings, const std::string& programFolder,
+               const Platform& platform);

@@ -21,7 +21,7 @@ void Log(const MainState& state, const std::string& message) {
 }
 
 void SetTimer1(MainState& state, const Platform& platform, bool on) {
-    state.timer1On = on;
+    state.monitor.timer1On = on;
     platform.setTimer1(on);
 }
 
@@ -43,9 +43,9 @@ bool ProcessStartFile(MainState& state, const Platform& platform, int index,
         return false;
     Log(state, message);
     const auto entry = static_cast<size_t>(index);
-    const std::string path = state.baselineListing.paths[entry];
-    platform.processImage(path, state.baselineListing.times[entry]);
-    return state.monitorState == MonitorState::Running && !EndRequested();
+    const std::string path = state.monitor.baselineListing.paths[entry];
+    platform.processImage(path, state.monitor.baselineListing.times[entry]);
+    return state.monitor.monitorState == MonitorState::Running && !EndRequested();
 }
 
 void LogListing(const MainState& state, const FileListing& listing) {
@@ -58,20 +58,21 @@ void LogListing(const MainState& state, const FileListing& listing) {
 
 void ProcessStartFiles(MainState& state, const Platform& platform) {
     const int choice = state.settings.MONITOR_START_STATE;
-    const int n = state.baselineListing.count;
+    const int n = state.monitor.baselineListing.count;
     if (choice == 0 && n >= 2) {
         Log(state, " : Last two files selected and two files are available");
-        Log(state,
-            " :    first file is: " + state.baselineListing.paths[static_cast<size_t>(n - 2)]);
-        Log(state,
-            " :    second file is: " + state.baselineListing.paths[static_cast<size_t>(n - 1)]);
+        Log(state, " :    first file is: " +
+                       state.monitor.baselineListing.paths[static_cast<size_t>(n - 2)]);
+        Log(state, " :    second file is: " +
+                       state.monitor.baselineListing.paths[static_cast<size_t>(n - 1)]);
         if (ProcessStartFile(state, platform, n - 2, " : starting solve of first file"))
             ProcessStartFile(state, platform, n - 1, " : starting solve of second file");
     } else if (n < 1 || (choice != 0 && choice != 1)) {
         Log(state, " : Ignore files selected or no files available");
     } else {
         Log(state, " : one file is available and last file or last two files are selected");
-        Log(state, " :    file is: " + state.baselineListing.paths[static_cast<size_t>(n - 1)]);
+        Log(state,
+            " :    file is: " + state.monitor.baselineListing.paths[static_cast<size_t>(n - 1)]);
         ProcessStartFile(state, platform, n - 1, " : starting solve of file");
     }
 }
@@ -79,12 +80,13 @@ void ProcessStartFiles(MainState& state, const Platform& platform) {
 } // namespace
 
 void ClickStart(MainState& state, const Platform& platform) {
-    if (state.monitorState != MonitorState::Running && state.monitorState != MonitorState::Paused) {
+    if (state.monitor.monitorState != MonitorState::Running &&
+        state.monitor.monitorState != MonitorState::Paused) {
         if (state.pipelineBusy) {
             Log(state, " : Start refused: an image is still being processed");
             return;
         }
-        const StartCheck check = CheckBeforeStart(state, platform);
+        const StartCheck check = CheckBeforeStart(state.settings, platform);
         for (const std::string& problem : check.problems)
             Log(state, " : Start check: " + problem);
         if (platform.showStartProblems)
@@ -95,55 +97,57 @@ void ClickStart(MainState& state, const Platform& platform) {
             return;
         }
         Log(state, " : Start monitoring");
-        state.monitorState = MonitorState::Running;
-        state.currentRaCorrection = state.settings.raBias;
-        state.currentDecCorrection = state.settings.decBias;
-        SendStartSequence(state, platform);
+        state.monitor.monitorState = MonitorState::Running;
+        state.drift.currentRaCorrection = state.settings.raBias;
+        state.drift.currentDecCorrection = state.settings.decBias;
+        SendStartSequence(state.drift, state.settings, state.programFolder, platform);
     } else {
         Log(state, " : Stop monitoring");
-        state.monitorState = MonitorState::Stopped;
+        state.monitor.monitorState = MonitorState::Stopped;
         SendStopSequence(platform);
     }
-    state.historyCount = 0;
+    state.drift.historyCount = 0;
     SetTimer1(state, platform, false);
-    if (state.monitorState != MonitorState::Running) {
+    if (state.monitor.monitorState != MonitorState::Running) {
         platform.refreshMainWindow();
         return;
     }
 
     // settling and settleElapsed stay as the last Stop left them.
-    state.newestSeen.reset();
-    state.baselineListing = ListFolder(state.settings.MONITOR_PATH, state.settings.MONITOR_FILTER);
-    state.previousListing = state.baselineListing;
-    LogListing(state, state.baselineListing);
+    state.monitor.newestSeen.reset();
+    state.monitor.baselineListing =
+        ListFolder(state.settings.MONITOR_PATH, state.settings.MONITOR_FILTER);
+    state.monitor.previousListing = state.monitor.baselineListing;
+    LogListing(state, state.monitor.baselineListing);
     ProcessStartFiles(state, platform);
 
     // A Stop that came in while a start-state file was processed has already switched
     // Timer1 off and refreshed; switching it on again would watch a stopped folder.
-    if (state.monitorState != MonitorState::Stopped)
+    if (state.monitor.monitorState != MonitorState::Stopped)
         SetTimer1(state, platform, true);
     platform.refreshMainWindow();
 }
 
-void ClickPause(MainState& state, const Platform& platform) {
-    if (state.monitorState == MonitorState::Running) {
-        Log(state, " : Paused");
-        state.monitorState = MonitorState::Paused;
-    } else if (state.monitorState == MonitorState::Paused) {
-        Log(state, " : Unpaused");
-        state.monitorState = MonitorState::Running;
+void ClickPause(MonitorRecord& monitor, const std::string& programFolder,
+                const Platform& platform) {
+    if (monitor.monitorState == MonitorState::Running) {
+        LogEvent(programFolder, " : Paused");
+        monitor.monitorState = MonitorState::Paused;
+    } else if (monitor.monitorState == MonitorState::Paused) {
+        LogEvent(programFolder, " : Unpaused");
+        monitor.monitorState = MonitorState::Running;
     }
     platform.refreshMainWindow();
 }
 
 void StartUpBeforeShow(MainState& state, const Platform& platform) {
     SetTimer1(state, platform, false);
-    state.settling = false;
-    state.tickBusy = 0;
-    state.refreshPendingBusy = 0;
-    state.historyCount = 0;
+    state.monitor.settling = false;
+    state.monitor.tickBusy = 0;
+    state.monitor.refreshPendingBusy = 0;
+    state.drift.historyCount = 0;
     SendWindowLoadSequence(platform);
-    state.monitorState = MonitorState::Stopped;
+    state.monitor.monitorState = MonitorState::Stopped;
     LoadSettings(state.settings, state.programFolder, platform.clearCharts);
     platform.refreshMainWindow();
 }
@@ -162,9 +166,9 @@ void StartUpAfterShow(MainState& state) {
                    std::to_string(revision));
 }
 
-void ShutDown(const MainState& state) {
-    SaveSettings(state.settings, state.programFolder);
+void ShutDown(const Settings& settings, const std::string& programFolder) {
+    SaveSettings(settings, programFolder);
     // Solvers left running by earlier time-outs end with veldra, not after it.
-    LogEndedSolvers(state.programFolder, EndStartedProcesses());
-    Log(state, " : Ending Veldra");
+    LogEndedSolvers(programFolder, EndStartedProcesses());
+    LogEvent(programFolder, " : Ending Veldra");
 }

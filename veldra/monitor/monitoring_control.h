@@ -4,6 +4,8 @@
 #include "veldra/state/main_state.h"
 #include "veldra/state/platform.h"
 
+#include <string>
+
 // The poll interval of Start's waits for the pipeline to be free.
 inline constexpr int kPipelineWaitPollMs = 100;
 
@@ -18,7 +20,7 @@ inline constexpr int kPipelineWaitPollMs = 100;
 void ClickStart(MainState& state, const Platform& platform);
 
 // Click on cmdPause: Running <-> Paused; nothing when Stopped.  Always refreshes.
-void ClickPause(MainState& state, const Platform& platform);
+void ClickPause(MonitorRecord& monitor, const std::string& programFolder, const Platform& platform);
 
 // Window load, before the window is shown: Timer1 off and the monitor's flags reset,
 // the guider's reset messages, Stopped, LoadSettings (platform.clearCharts resets the
@@ -31,4 +33,4 @@ void StartUpAfterShow(MainState& state);
 // Window end, after the chart window is closed and the hook removed: SaveSettings, the
 // solvers still running from earlier time-outs ended (each logged), then
 // " : Ending Veldra".  Nothing goes to the guider.
-void ShutDown(const MainState& state);
+void ShutDown(const Settings& settings, const std::string& programFolder);

@@ -37,10 +37,9 @@ bool CanRun(const std::string& program) {
 }
 
 // "SCALE" or "SCALE,WIDTH,HEIGHT" with the size of the newest image when it has one.
-std::string ScaleQuestion(const MainState& state) {
-    std::string question = PlainNumberText(state.settings.IMAGE_SCALE);
-    const FileListing listing =
-        ListFolder(state.settings.MONITOR_PATH, state.settings.MONITOR_FILTER);
+std::string ScaleQuestion(const Settings& settings) {
+    std::string question = PlainNumberText(settings.IMAGE_SCALE);
+    const FileListing listing = ListFolder(settings.MONITOR_PATH, settings.MONITOR_FILTER);
     int32_t width = 0;
     int32_t height = 0;
     if (listing.count > 0 &&
@@ -79,8 +78,7 @@ std::string Phd2StartProblem(const Phd2Session& session) {
     return {};
 }
 
-std::string SolverProblem(const MainState& state, const Platform& platform) {
-    const Settings& settings = state.settings;
+std::string SolverProblem(const Settings& settings, const Platform& platform) {
     if (!CanRun(settings.PWI_EXE_PATH))
         return "The plate solver " + settings.PWI_EXE_PATH +
                " cannot be run: choose it with \"Set Application\" in \"Setup Plate Solve\"";
@@ -88,7 +86,7 @@ std::string SolverProblem(const MainState& state, const Platform& platform) {
     if (settings.solverExeName != "veldra-solve" || !platform.askProgram)
         return {};
     const ProgramAnswer answer =
-        platform.askProgram({settings.PWI_EXE_PATH, "--check", ScaleQuestion(state)});
+        platform.askProgram({settings.PWI_EXE_PATH, "--check", ScaleQuestion(settings)});
     if (answer.exitStatus == 0)
         return {};
     if (answer.exitStatus == 1)
@@ -100,9 +98,9 @@ std::string SolverProblem(const MainState& state, const Platform& platform) {
     return problem;
 }
 
-StartCheck CheckBeforeStart(const MainState& state, const Platform& platform) {
+StartCheck CheckBeforeStart(const Settings& settings, const Platform& platform) {
     StartCheck check;
-    if (std::string folder = FolderProblem(state.settings.MONITOR_PATH); !folder.empty()) {
+    if (std::string folder = FolderProblem(settings.MONITOR_PATH); !folder.empty()) {
         check.folderUsable = false;
         check.problems.push_back(std::move(folder));
         return check; // nothing to watch: the rest can wait for a usable folder
@@ -110,8 +108,8 @@ StartCheck CheckBeforeStart(const MainState& state, const Platform& platform) {
     if (platform.guiderProblem)
         if (std::string guider = platform.guiderProblem(); !guider.empty())
             check.problems.push_back(std::move(guider));
-    if (state.settings.PLATE_SOLVE_METHOD == 1)
-        if (std::string solver = SolverProblem(state, platform); !solver.empty())
+    if (settings.PLATE_SOLVE_METHOD == 1)
+        if (std::string solver = SolverProblem(settings, platform); !solver.empty())
             check.problems.push_back(std::move(solver));
     return check;
 }

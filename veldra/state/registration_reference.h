@@ -31,3 +31,9 @@ struct RegistrationReference {
     std::vector<StarPoint> stars; // brightest first
     TanMap map;
 };
+
+// What the registration method keeps from image to image.
+struct RegistrationMemory {
+    RegistrationReference reference;
+    std::vector<float> pixels; // working memory for an image's pixels
+};

@@ -30,12 +30,12 @@ std::string ResultHead(const std::string& path) {
 }
 
 // The image becomes the reference: its map from the WCS keywords, else from a solve.
-bool TakeReference(MainState& state, const std::string& path, const ImageStars& image,
+bool TakeReference(RegistrationMemory& memory, FitsInfo& fits, const std::string& folder,
+                   const std::string& path, const ImageStars& image,
                    const std::function<bool(SkyPosition&)>& solve, SkyPosition& position) {
-    const std::string& folder = state.programFolder;
-    state.registration.valid = false;
+    memory.reference.valid = false;
     std::string missing;
-    std::optional<TanMap> map = TanMapFromHeader(state.fitsInfo, missing);
+    std::optional<TanMap> map = TanMapFromHeader(fits, missing);
     if (map) {
         LogEvent(folder, " :    registration reference: the WCS keywords of this image");
     } else {
@@ -54,10 +54,10 @@ bool TakeReference(MainState& state, const std::string& path, const ImageStars& 
             return true;
         }
     }
-    state.registration = MakeReference(image, *map);
+    memory.reference = MakeReference(image, *map);
     position = Radians(CentreOf(*map, image.width, image.height));
     const std::string stars = std::to_string(image.extraction.stars.size());
-    if (state.registration.valid)
+    if (memory.reference.valid)
         LogEvent(folder, " :    registration reference: " + stars + " stars, " +
                              std::to_string(image.width) + " x " + std::to_string(image.height) +
                              " pixels");
@@ -69,19 +69,21 @@ bool TakeReference(MainState& state, const std::string& path, const ImageStars& 
 
 } // namespace
 
-bool RegisteredPosition(MainState& state, const Platform& platform, const std::string& path,
-                        const std::function<bool(SkyPosition&)>& solve, SkyPosition& position) {
-    const std::string& folder = state.programFolder;
+bool RegisteredPosition(RegistrationMemory& memory, const DriftHistory& drift, FitsInfo& fits,
+                        const std::string& programFolder, const Platform& platform,
+                        const std::string& path, const std::function<bool(SkyPosition&)>& solve,
+                        SkyPosition& position) {
+    const std::string& folder = programFolder;
     const double started = platform.monotonicSeconds();
-    const ImageStars image = StarsOfImage(path, state.registrationPixels);
+    const ImageStars image = StarsOfImage(path, memory.pixels);
     if (!image.extraction.fault.empty()) {
         LogEvent(folder, " :    registration: unusable pixel data: " + image.extraction.fault);
         platform.showTimedError("File: " + path + " has unusable pixel data");
         return false;
     }
     // Start and Clear History empty the history: the next image is a new reference.
-    if (state.registration.valid && state.historyCount > 0) {
-        const Registration registered = Register(state.registration, image);
+    if (memory.reference.valid && drift.historyCount > 0) {
+        const Registration registered = Register(memory.reference, image);
         const std::string ms = Fixed((platform.monotonicSeconds() - started) * 1000, 0);
         if (registered.fault.empty()) {
             LogEvent(folder, " :    registration: " + std::to_string(registered.found) +
@@ -98,5 +100,5 @@ bool RegisteredPosition(MainState& state, const Platform& platform, const std::s
                              std::to_string(registered.found) +
                              " stars found); this image becomes the new reference");
     }
-    return TakeReference(state, path, image, solve, position);
+    return TakeReference(memory, fits, folder, path, image, solve, position);
 }

@@ -34,7 +34,7 @@ formMain::~formMain() {
     Unload();
     // An image run under way at the close may have loaded the chart window again.
     killme();
-    ShutDown(state_);
+    ShutDown(state_.settings, state_.programFolder);
     SetWriteFailureReporter({});
 }
 

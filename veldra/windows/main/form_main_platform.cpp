@@ -76,7 +76,7 @@ void formMain::FillPlatform() {
     };
     platform_.clearCharts = [] { ClearCharts(); };
     platform_.setTimer1 = [this](bool on) {
-        state_.timer1On = on;
+        state_.monitor.timer1On = on;
         if (on)
             Timer1->start();
         else
@@ -88,7 +88,7 @@ void formMain::FillPlatform() {
     };
     platform_.secondsSinceMidnight = [] { return SecondsSinceMidnight(); };
     platform_.postMessage = [this](const std::string& name, int32_t wParam, int32_t lParam) {
-        PostGuiderMessage(guider_, state_, name, wParam, lParam);
+        PostGuiderMessage(guider_, state_.drift, name, wParam, lParam);
     };
     platform_.sendMessage = [](const std::string& name, int32_t wParam, int32_t lParam) {
         BusSend(name, wParam, lParam);

@@ -90,7 +90,7 @@ void formMain::RefreshGuiderRow() {
     cmbGuider->setCurrentIndex(phd2 ? 1 : 0);
     if (!txtGuiderAddress->hasFocus() && phd2)
         txtGuiderAddress->setText(AddressText(guider_.choice));
-    const bool stopped = state_.monitorState == MonitorState::Stopped;
+    const bool stopped = state_.monitor.monitorState == MonitorState::Stopped;
     cmbGuider->setEnabled(stopped);
     txtGuiderAddress->setEnabled(stopped && phd2);
     chkDitherAware->setVisible(phd2);

@@ -51,12 +51,15 @@ void formMain::ConnectHandlers() {
 
     connect(cmdFolder, &QPushButton::clicked, this, [this] { FolderClicked(); });
     connect(cmdStart, &QPushButton::clicked, this, [this] { ClickStart(state_, platform_); });
-    connect(cmdPause, &QPushButton::clicked, this, [this] { ClickPause(state_, platform_); });
+    connect(cmdPause, &QPushButton::clicked, this,
+            [this] { ClickPause(state_.monitor, state_.programFolder, platform_); });
     connect(cmdClearHistory, &QPushButton::clicked, this,
-            [this] { ClearHistory(state_, platform_); });
+            [this] { ClearHistory(state_.drift, state_.programFolder, platform_); });
     connect(cmdSetupPlateSolve, &QPushButton::clicked, this, [this] { ShowSetupPlateSolve(); });
     connect(Command1, &QPushButton::clicked, this, [] { ShowChart(); });
-    connect(Timer1, &QTimer::timeout, this, [this] { TimerTick(state_, platform_); });
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        TimerTick(state_.monitor, state_.settings, state_.programFolder, platform_);
+    });
 }
 
 void formMain::CheckBoxClicked(QCheckBox* box) {

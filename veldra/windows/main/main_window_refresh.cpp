@@ -78,7 +78,7 @@ void formMain::RefreshMainWindow() {
 
 // Start/Stop, Pause/Resume and what may change only while monitoring is stopped.
 void formMain::RefreshMonitorControls() {
-    const MonitorState monitor = state_.monitorState;
+    const MonitorState monitor = state_.monitor.monitorState;
     const bool stopped = monitor != MonitorState::Running && monitor != MonitorState::Paused;
     cmdStart->setEnabled(true);
     cmdStart->setText(stopped ? "Start" : "Stop");
@@ -98,16 +98,16 @@ void formMain::RefreshMonitorControls() {
 void formMain::RefreshHistoryBoxes() {
     QLineEdit* file1[] = {txtFile1Name, txtFile1RA, txtFile1DEC, txtFile1Time};
     QLineEdit* file2[] = {txtFile2Name, txtFile2RA, txtFile2DEC, txtFile2Time};
-    if (state_.historyCount < 1) {
+    if (state_.drift.historyCount < 1) {
         for (QLineEdit* box : file1)
             Show(box, {});
         for (QLineEdit* box : file2)
             Show(box, {});
     } else {
         ShowEntry(txtFile1Name, txtFile1RA, txtFile1DEC, txtFile1Time,
-                  state_.history.at(state_.newestIndex));
+                  state_.drift.history.at(state_.drift.newestIndex));
     }
-    if (state_.historyCount < 2) {
+    if (state_.drift.historyCount < 2) {
         // The "File 2:" boxes too: a history that restarts at its size limit reaches one
         // entry without passing through an emptying refresh.
         for (QLineEdit* box : file2)
@@ -116,11 +116,11 @@ void formMain::RefreshHistoryBoxes() {
             Show(box, {});
     } else {
         ShowEntry(txtFile2Name, txtFile2RA, txtFile2DEC, txtFile2Time,
-                  state_.history.at(state_.previousIndex));
-        Show(txtRAError, FormatOneDecimal(LastRaError(state_)));
-        Show(txtDECError, FormatOneDecimal(LastDecError(state_)));
-        Show(txtRaRate, FormatOneDecimal(RaRate(state_)));
-        Show(txtDecRate, FormatOneDecimal(DecRate(state_)));
+                  state_.drift.history.at(state_.drift.previousIndex));
+        Show(txtRAError, FormatOneDecimal(LastRaError(state_.drift, state_.settings)));
+        Show(txtDECError, FormatOneDecimal(LastDecError(state_.drift, state_.settings)));
+        Show(txtRaRate, FormatOneDecimal(RaRate(state_.drift)));
+        Show(txtDecRate, FormatOneDecimal(DecRate(state_.drift)));
         cmdClearHistory->setEnabled(true);
     }
 }
@@ -156,18 +156,18 @@ void formMain::RefreshCorrectionOptions() {
 }
 
 void formMain::RefreshPendingFile() {
-    if (state_.refreshPendingBusy != 0)
+    if (state_.monitor.refreshPendingBusy != 0)
         return;
-    ++state_.refreshPendingBusy;
-    const FileListing& listing = state_.previousListing;
-    if (state_.settling && listing.count >= 1 &&
+    ++state_.monitor.refreshPendingBusy;
+    const FileListing& listing = state_.monitor.previousListing;
+    if (state_.monitor.settling && listing.count >= 1 &&
         static_cast<size_t>(listing.count) <= listing.paths.size()) {
         Show(txtNewFile, FileNameOf(listing.paths[listing.count - 1]));
         Show(txtTimeRemaining,
-             std::to_string(state_.settings.DEBOUNCE_TIME - state_.settleElapsed));
+             std::to_string(state_.settings.DEBOUNCE_TIME - state_.monitor.settleElapsed));
     } else {
         Show(txtNewFile, {});
         Show(txtTimeRemaining, {});
     }
-    --state_.refreshPendingBusy;
+    --state_.monitor.refreshPendingBusy;
 }
