@@ -56,8 +56,11 @@ TEST_F(ClosedLoop, ConstantFlexureIsCancelledFromTheFourthFrameOn) {
     const std::vector<std::string> expected{"MG_RemoteUnShift",  "MG_RemoteSetShift",
                                             "MG_RemoteUnShift",  "MG_RemoteCentroidType",
                                             "MG_RemoteSetShift", "MG_RemoteShift"};
+    std::string sequence;
+    for (const BusRecord& record : carried)
+        sequence += record.name + " ";
     for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(carried[i].name, expected[i]) << "message " << i;
+        EXPECT_EQ(carried[i].name, expected[i]) << "message " << i << " of: " << sequence;
     EXPECT_EQ(carried[4].wParam, 10000);
     EXPECT_EQ(carried[4].lParam, 10000);
     size_t setShifts = 0;

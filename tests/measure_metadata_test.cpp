@@ -16,6 +16,9 @@ class Metadata : public ::testing::Test {
             freeFits(&fits);
     }
     void Load(const std::vector<FitsCard>& cards, int width = 40, int height = 30) {
+        if (loaded)
+            freeFits(&fits);
+        loaded = false;
         const std::string path = dir.file("image.fit");
         WriteFitsImage(path, width, height, cards);
         ASSERT_EQ(loadFitsFile(path.c_str(), &fits), 0);
@@ -85,15 +88,23 @@ TEST_F(Metadata, MissingOrUnreadableHeaderValuesFail) {
     EXPECT_FALSE(ReadExposure(fits, settings, dir.path, platform, exposure));
     SkyPosition position;
     EXPECT_FALSE(StartPositionFromHeader(fits, dir.path, platform, position));
+    SolverField field;
+    EXPECT_FALSE(ImageScaleAndField(fits, settings, dir.path, platform, field));
     EXPECT_EQ(Log(), (std::vector<std::string>{
                          " :    could not convert DATE-OBS from fits file: \"2026-03-14T18:5x:51\"",
                          " :    could not read EXPOSURE or EXPTIME from fits file",
-                         " :    could not read OBJCTRA from fits file"}));
+                         " :    could not read OBJCTRA from fits file",
+                         " :    could not read FOCALLEN from fits file, or is zero"}));
     EXPECT_EQ(
         recorder.timedErrors,
         (std::vector<std::string>{"fits file DATE-OBS tag is not readable: \"2026-03-14T18:5x:51\"",
                                   "fits file does not have EXPOSURE or EXPTIME tag",
-                                  "fits file does not have OBJCTRA tag"}));
+                                  "fits file does not have OBJCTRA tag",
+                                  "fits file does not have FOCALLEN tag or FOCALLEN=0"}));
+    // With a focal length, the pixel size is the one missing.
+    Load({{"FOCALLEN", 1000.0}, {"XPIXSZ", 0.0}});
+    EXPECT_FALSE(ImageScaleAndField(fits, settings, dir.path, platform, field));
+    EXPECT_EQ(Log().back(), " :    could not read XPIXSZ from fits file, or is zero");
 }
 
 TEST_F(Metadata, HeaderStartPosition) {

@@ -38,6 +38,18 @@ void ReadFloat(FitsInfo& fits, const char* keyword, float& value) {
     readFitsFloatParam(keyword, &fits, &value);
 }
 
+// A float keyword that must be there and not zero; its absence is logged and shown.
+bool ReadNonZeroFloat(FitsInfo& fits, const std::string& keyword, const std::string& programFolder,
+                      const Platform& platform, float& value) {
+    value = 0;
+    ReadFloat(fits, keyword.c_str(), value);
+    if (value != 0)
+        return true;
+    return Fail(programFolder, platform,
+                " :    could not read " + keyword + " from fits file, or is zero",
+                "fits file does not have " + keyword + " tag or " + keyword + "=0");
+}
+
 bool BadHeaderText(const std::string& programFolder, const Platform& platform,
                    const std::string& keyword, const std::string& text) {
     return Fail(programFolder, platform,
@@ -130,18 +142,10 @@ bool ImageScaleAndField(FitsInfo& fits, Settings& settings, const std::string& p
                         const Platform& platform, SolverField& field) {
     double scale = settings.IMAGE_SCALE;
     if (!settings.OVERRIDE_IMAGE_SCALE) {
-        float focalLength = 0;
-        ReadFloat(fits, "FOCALLEN", focalLength);
-        if (focalLength == 0)
-            return Fail(programFolder, platform,
-                        " :    could not read FOCALLEN from fits file, or is zero",
-                        "fits file does not have FOCALLEN tag or FOCALLEN=0");
-        float pixelSize = 0;
-        ReadFloat(fits, "XPIXSZ", pixelSize);
-        if (pixelSize == 0)
-            return Fail(programFolder, platform,
-                        " :    could not read XPIXSZ from fits file, or is zero",
-                        "fits file does not have XPIXSZ tag or XPIXSZ=0");
+        float focalLength = 0, pixelSize = 0;
+        if (!ReadNonZeroFloat(fits, "FOCALLEN", programFolder, platform, focalLength) ||
+            !ReadNonZeroFloat(fits, "XPIXSZ", programFolder, platform, pixelSize))
+            return false;
         // Micrometres per pixel over millimetres of focal length, in arcseconds per pixel.
         scale = static_cast<double>(pixelSize) * 206265.0 / 1000.0 / focalLength;
         scale = RoundHalfEven(scale * 1000.0) / 1000.0;
