@@ -4,9 +4,11 @@
 #include "tests/test_support.h"
 #include "tools/closed-loop/headless_night.h"
 #include "veldra/guider/guider_bus.h"
+#include "veldra/guider/guider_link.h"
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QThread>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -41,6 +43,16 @@ TEST_F(ClosedLoop, ConstantFlexureIsCancelledFromTheFourthFrameOn) {
             carried.push_back({message, w, l});
         });
     ASSERT_TRUE(listener);
+    // Under load QtDBus has handed a new connection's first incoming signals out behind
+    // later ones (its delivery starts from the event loop).  A probe seen back proves
+    // delivery runs, so the order below is the order the bus carried.
+    BusPost(kSetBiasMessage, 0, 0);
+    for (int i = 0; i < 500 && carried.empty(); ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    ASSERT_EQ(carried.size(), 1u);
+    carried.clear();
 
     TempDir work;
     NightSettings night; // 10 frames, constant 30 / -15 "/h, noise off, default filters
