@@ -658,9 +658,9 @@ TEST_F(RealPhd2, DeclinationReportingMount) {
         GTEST_SKIP() << "no indiserver (Debian package indi-bin): declination case skipped";
     const std::string device = "Telescope Simulator";
     const std::string indiPort = std::to_string(indi.port);
-    const auto set = [&](const std::string& spec) {
+    const auto set = [&](const std::string& property) {
         const ChildOutcome run =
-            RunGuarded({"indi_setprop", "-p", indiPort, "-t", "10", device + "." + spec},
+            RunGuarded({"indi_setprop", "-p", indiPort, "-t", "10", device + "." + property},
                        (dir / "indi_setprop.out").string(), 20, "");
         return run.end == ChildOutcome::End::Exited && run.exitCode == 0;
     };
